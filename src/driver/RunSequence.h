@@ -1,0 +1,25 @@
+#pragma once
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+// The prompts written for settings missing from the command line.
+extern const char* const kFileNamePrompt;
+extern const char* const kMoleculePrompt;
+extern const char* const kCriterionPrompt;
+
+// Criterion text to number: leading white space skipped, an optional sign,
+// then decimal digits up to the first other character; no digit gives 0, and
+// a number beyond the 32-bit range saturates to its nearest end.
+int parseCriterion(const std::string& text);
+
+// Molecule kind: the second argument names DNA only by a first character 'N';
+// an answer at the prompt by 'N' or 'n'. Anything else is protein.
+bool isProteinArgument(const std::string& argument);
+bool isProteinAnswer(const std::string& answer);
+
+// The whole run: settings from `args` (the words after the command's name) or
+// from prompts answered on `in`, then reading, distances, reconstruction and
+// report on `out`. Returns the exit code.
+int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& out);

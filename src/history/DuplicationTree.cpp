@@ -1,0 +1,7 @@
+#include "history/DuplicationTree.h"
+
+void DuplicationTree::clearHistory() {
+    quartetVotes.reset();
+    reset();
+    blocks.clear();
+}

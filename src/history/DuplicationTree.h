@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "history/BinaryTree.h"
+#include "history/WorkingDistanceTable.h"
+#include "sequences/DistanceMatrix.h"
+
+// One duplication event that copied a run of two or more adjacent segments:
+// the labels of the ancestral nodes it made, in chromosome order.
+using DuplicationBlock = std::vector<int>;
+
+// Node numbers of the segments that currently lie side by side, in
+// chromosome order. Leaves are numbered 0 to n-1, the m-th ancestral node n+m-1.
+using SegmentOrder = std::vector<int>;
+
+// Votes of the quartet criterion: an n x n table of counts indexed by
+// positions in the current SegmentOrder (only the leading k x k is in use).
+class QuartetVoteMatrix {
+public:
+    explicit QuartetVoteMatrix(int n)
+        : n_(static_cast<std::size_t>(n)), cells_(n_ * n_, 0) {}
+    int dimension() const { return static_cast<int>(n_); }
+    std::int32_t at(int p, int q) const { return cells_[index(p, q)]; }
+    std::int32_t& at(int p, int q) { return cells_[index(p, q)]; }
+
+private:
+    std::size_t index(int p, int q) const {
+        return static_cast<std::size_t>(p) * n_ + static_cast<std::size_t>(q);
+    }
+    std::size_t n_;
+    std::vector<std::int32_t> cells_;
+};
+
+// A duplication history with its block list (and, after a quartet-criterion
+// reconstruction, its vote matrix).
+class DuplicationTree : public BinaryTree {
+public:
+    DuplicationTree() = default;
+    ~DuplicationTree() override = default;
+
+    // Back to empty: no tree, no blocks, no vote matrix.
+    void clearHistory();
+
+    // Rebuilds the history of the segments whose distances are given, with
+    // block-selection criterion 1 (quartet votes), 2 (mutual neighbours) or
+    // 3 (least mean score). Throws std::invalid_argument for another number.
+    void reconstruct(const DistanceMatrix& distances, int criterion);
+
+    // Block choices: each yields start >= 0 and size >= 1 with
+    // start + 2*size <= k, for k = order.size() >= 2.
+    static void chooseBlockByMutualNeighbours(const SegmentOrder& order, const WorkingDistanceTable& table,
+                                              int& start, int& size);
+    static void chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
+                                            int& start, int& size);
+
+    std::vector<DuplicationBlock> blocks;
+    std::unique_ptr<QuartetVoteMatrix> quartetVotes;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <vector>
+
+#include "history/WorkingDistanceTable.h"
+
+// Pair scores of the current segments: Q(p, q) = d(p, q) - (r_p + r_q) / (k - 2),
+// where r_p is the sum of the distances from p to all k segments, added in
+// ascending order from 0.0. Needs k >= 3.
+class PairScores {
+public:
+    explicit PairScores(const WorkingDistanceTable& table);
+
+    double operator()(int p, int q) const {
+        return table_.at(p, q) - (rowSums_[static_cast<std::size_t>(p)] + rowSums_[static_cast<std::size_t>(q)]) /
+                                     divisor_;
+    }
+
+private:
+    const WorkingDistanceTable& table_;
+    std::vector<double> rowSums_;
+    double divisor_;
+};

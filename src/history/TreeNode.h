@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+
+// One node of a duplication history: a present-day segment (leaf, label 0 or
+// more) or an ancestral segment (label -k for the k-th one made), whose left
+// and right children are its left and right copies on the chromosome.
+struct TreeNode {
+    TreeNode(TreeNode* parentNode, int nodeLabel) : parent(parentNode), label(nodeLabel) {}
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
+    // Releases the whole subtree without recursion, so that a chain-shaped
+    // history of any depth is safe to free.
+    ~TreeNode();
+
+    std::unique_ptr<TreeNode> left;
+    std::unique_ptr<TreeNode> right;
+    TreeNode* parent = nullptr;  // link back; owns nothing
+    int label = 0;
+};

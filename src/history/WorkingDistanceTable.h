@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "sequences/DistanceMatrix.h"
+
+// The distances between the segments that currently lie side by side, indexed
+// by their position along the chromosome (0 to k-1). It starts as the full
+// table of the n input segments and shrinks with every merge: the ancestral
+// segments of a block take the positions of their left copies, and the right
+// copies' rows and columns are removed.
+//
+// Every value held is the one a table over all node numbers would hold for
+// the same two nodes; only the indexing differs.
+class WorkingDistanceTable {
+public:
+    explicit WorkingDistanceTable(const DistanceMatrix& distances);
+
+    int size() const { return size_; }
+    double at(int p, int q) const { return cells_[index(p, q)]; }
+    const double* row(int p) const { return &cells_[index(p, 0)]; }
+
+    // Replaces the block of `size` pairs starting at `start` by its ancestral
+    // segments. The distance from a new segment u (copies a, b) to a segment x
+    // outside the block is (d(b, x) + d(a, x)) * 0.5; between two new segments
+    // of the block it is (d(b, b') + d(a, a')) * 0.5.
+    void mergeBlock(int start, int size);
+
+private:
+    std::size_t index(int p, int q) const {
+        return static_cast<std::size_t>(p) * stride_ + static_cast<std::size_t>(q);
+    }
+    double& cell(int p, int q) { return cells_[index(p, q)]; }
+
+    std::size_t stride_;
+    int size_;
+    std::vector<double> cells_;
+};

@@ -1,0 +1,193 @@
+#include "sequences/SequenceFileReader.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <streambuf>
+
+namespace {
+
+bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+struct Token {
+    std::string text;
+    long line = 0;
+};
+
+// Splits a stream into whitespace-delimited words and keeps the line number
+// of each, for messages.
+class Tokenizer {
+public:
+    explicit Tokenizer(std::istream& in) : buf_(in.rdbuf()) {}
+
+    // The next word, or nothing at the end of the input.
+    std::optional<Token> next() {
+        if (buf_ == nullptr) return std::nullopt;
+        int c = buf_->sgetc();
+        while (c != std::char_traits<char>::eof() && isBlank(c)) {
+            if (c == '\n') ++line_;
+            c = buf_->snextc();
+        }
+        if (c == std::char_traits<char>::eof()) return std::nullopt;
+        Token token;
+        token.line = line_;
+        while (c != std::char_traits<char>::eof() && !isBlank(c)) {
+            token.text.push_back(static_cast<char>(c));
+            c = buf_->snextc();
+        }
+        return token;
+    }
+
+    long line() const { return line_; }
+
+private:
+    std::streambuf* buf_;
+    long line_ = 1;
+};
+
+// A word as it may be quoted in a one-line message: cut short, with bytes
+// that are not printable shown as '?'.
+std::string quoted(const std::string& text) {
+    constexpr std::size_t kShown = 24;
+    std::string shown;
+    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        shown.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
+    }
+    if (text.size() > kShown) shown += "...";
+    return "'" + shown + "'";
+}
+
+// Decimal integer: optional sign, then digits only.
+enum class Number { ok, notNumber, tooLarge };
+
+Number parseInteger(const std::string& text, long long& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size()) return Number::notNumber;
+    long long v = 0;
+    bool tooLarge = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return Number::notNumber;
+        if (!tooLarge) {
+            v = v * 10 + (text[i] - '0');
+            if (v > INT_MAX) tooLarge = true;
+        }
+    }
+    if (tooLarge) return Number::tooLarge;
+    value = negative ? -v : v;
+    return Number::ok;
+}
+
+std::string at(long line) { return "line " + std::to_string(line); }
+
+std::string recordAt(long record, long line) {
+    return "record " + std::to_string(record) + " (line " + std::to_string(line) + ")";
+}
+
+struct Record {
+    int index;
+    long line;
+};
+
+}  // namespace
+
+SequenceFile readSequenceFile(std::istream& in) {
+    Tokenizer tokens(in);
+    SequenceFile file;
+
+    std::optional<Token> token = tokens.next();
+    if (!token) throw SequenceFileError("the file is empty, expected the number of sequences");
+    long long n = 0;
+    switch (parseInteger(token->text, n)) {
+    case Number::notNumber:
+        throw SequenceFileError(at(token->line) + ": found " + quoted(token->text) +
+                                ", expected the number of sequences");
+    case Number::tooLarge:
+        throw SequenceFileError(at(token->line) + ": the number of sequences " + quoted(token->text) +
+                                " is too large");
+    case Number::ok:
+        break;
+    }
+    if (n < 0)
+        throw SequenceFileError(at(token->line) + ": the number of sequences is " + std::to_string(n) +
+                                ", expected 0 or more");
+    file.count = static_cast<int>(n);
+
+    token = tokens.next();
+    long long L = -1;
+    if (n == 0) {
+        // No record follows, so the length matters to nobody: take it if it is there.
+        if (token && parseInteger(token->text, L) == Number::ok) file.length = static_cast<int>(L);
+        return file;
+    }
+    if (!token)
+        throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
+    switch (parseInteger(token->text, L)) {
+    case Number::notNumber:
+        throw SequenceFileError(at(token->line) + ": found " + quoted(token->text) +
+                                ", expected the sequence length");
+    case Number::tooLarge:
+        throw SequenceFileError(at(token->line) + ": the sequence length " + quoted(token->text) +
+                                " is too large");
+    case Number::ok:
+        break;
+    }
+    if (L < 1)
+        throw SequenceFileError(at(token->line) + ": the sequence length is " + std::to_string(L) +
+                                ", expected 1 or more");
+    file.length = static_cast<int>(L);
+
+    // Records are kept in file order first; slots are assigned once all n are
+    // there, so a file that claims far more records than it holds fails before
+    // anything proportional to its claim is allocated.
+    const std::string range = "a number from 0 to " + std::to_string(n - 1);
+    std::vector<Record> records;
+    std::vector<std::string> texts;
+    for (long long r = 1; r <= n; ++r) {
+        token = tokens.next();
+        if (!token)
+            throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " +
+                                    std::to_string(n) + " records (line " + std::to_string(tokens.line()) +
+                                    ")");
+        long long index = 0;
+        if (parseInteger(token->text, index) != Number::ok)
+            throw SequenceFileError(recordAt(r, token->line) + ": found " + quoted(token->text) +
+                                    ", expected the index, " + range);
+        if (index < 0 || index >= n)
+            throw SequenceFileError(recordAt(r, token->line) + ": the index is " + std::to_string(index) +
+                                    ", expected " + range);
+        const long indexLine = token->line;
+        token = tokens.next();
+        if (!token)
+            throw SequenceFileError("the file ends after the index of " + recordAt(r, indexLine) +
+                                    ", expected its sequence");
+        if (token->text.size() != static_cast<std::size_t>(L))
+            throw SequenceFileError(recordAt(r, token->line) + ": the sequence has " +
+                                    std::to_string(token->text.size()) + " characters, expected " +
+                                    std::to_string(L));
+        records.push_back({static_cast<int>(index), indexLine});
+        texts.push_back(std::move(token->text));
+    }
+
+    std::vector<long> recordOfSlot(static_cast<std::size_t>(n), 0);
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        long& owner = recordOfSlot[static_cast<std::size_t>(records[r].index)];
+        if (owner != 0)
+            throw SequenceFileError(recordAt(static_cast<long>(r) + 1, records[r].line) + ": the index " +
+                                    std::to_string(records[r].index) + " was already given by " +
+                                    recordAt(owner, records[static_cast<std::size_t>(owner) - 1].line));
+        owner = static_cast<long>(r) + 1;
+    }
+    file.sequences.resize(static_cast<std::size_t>(n));
+    for (std::size_t r = 0; r < records.size(); ++r)
+        file.sequences[static_cast<std::size_t>(records[r].index)] = std::move(texts[r]);
+    return file;
+}

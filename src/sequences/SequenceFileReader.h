@@ -1,0 +1,32 @@
+#pragma once
+
+#include <exception>
+#include <istream>
+#include <string>
+#include <vector>
+
+// A sequence file that does not follow the format. Its text is one line that
+// starts with "Invalid sequence file: " and says what is wrong and where.
+class SequenceFileError : public std::exception {
+public:
+    explicit SequenceFileError(const std::string& detail)
+        : message("Invalid sequence file: " + detail) {}
+    const char* what() const noexcept override { return message.c_str(); }
+
+private:
+    std::string message;
+};
+
+// What a sequence file holds: n sequences of length L, entry k being the one
+// whose record carried index k.
+struct SequenceFile {
+    int count = 0;
+    int length = -1;
+    std::vector<std::string> sequences;
+};
+
+// Reads the native format: whitespace-separated tokens n, L, then n records of
+// an index (0 to n-1, each once, any order) and a sequence word of exactly L
+// characters. Line structure carries no meaning, and nothing after the n-th
+// record is read. Throws SequenceFileError for anything outside the format.
+SequenceFile readSequenceFile(std::istream& in);

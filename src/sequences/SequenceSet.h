@@ -1,0 +1,39 @@
+#pragma once
+
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sequences/DistanceMatrix.h"
+
+// The aligned sequences of one run, their molecule kind and, once computed,
+// the distances between every pair of them.
+class SequenceSet {
+public:
+    SequenceSet() = default;
+    SequenceSet(const SequenceSet&) = delete;
+    SequenceSet& operator=(const SequenceSet&) = delete;
+    virtual ~SequenceSet() = default;
+
+    // Reads a sequence file (see SequenceFileReader) from an open stream,
+    // replacing whatever the set held. Throws SequenceFileError on a file
+    // outside the format; the set is then left empty.
+    void readSequences(std::istream& in);
+
+    // Releases the sequences and the distances; count and length stay.
+    void clear();
+
+    // Corrected distance between sequences i and j, or kUndefinedDistance.
+    double pairDistance(int i, int j) const;
+
+    // Fills `distances` for every pair; throws myException at the first
+    // undefined pair in fill order.
+    void computeDistances();
+
+    bool isProtein = true;
+    std::unique_ptr<DistanceMatrix> distances;
+    int count = 0;
+    int length = -1;
+    std::vector<std::string> sequences;
+};
