@@ -25,6 +25,9 @@ public:
     int dimension() const { return static_cast<int>(n_); }
     std::int32_t at(int p, int q) const { return cells_[index(p, q)]; }
     std::int32_t& at(int p, int q) { return cells_[index(p, q)]; }
+    // Removes `count` rows and columns from the leading k x k block, as the
+    // segment order loses the right copies of a merged block.
+    void removeRowsAndColumns(int k, int from, int count);
 
 private:
     std::size_t index(int p, int q) const {
@@ -55,6 +58,20 @@ public:
                                               int& start, int& size);
     static void chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
                                             int& start, int& size);
+    // Also withdraws the votes of every quartet that touches the chosen block.
+    void chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table, int& start,
+                                   int& size);
+
+    // Quartet votes. A quartet of positions a, b, c, d is split into the two
+    // pairs whose distances have the strictly least sum; each of those pairs
+    // gets `delta` votes. A tie for the least sum casts no vote.
+    void classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, int delta);
+    // Votes of every quartet of the initial positions.
+    void countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table);
+    // After a merge: moves the votes along with the compacted order, then adds
+    // the votes of every quartet that touches the new segments.
+    void updateQuartetVotesAfterMerge(const SegmentOrder& order, const WorkingDistanceTable& table, int start,
+                                      int size);
 
     std::vector<DuplicationBlock> blocks;
     std::unique_ptr<QuartetVoteMatrix> quartetVotes;

@@ -23,6 +23,10 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
     }
     WorkingDistanceTable table(distances);
     leafCount = n;
+    if (criterion == 1) {
+        quartetVotes = std::make_unique<QuartetVoteMatrix>(n);
+        countAllQuartetVotes(order, table);
+    }
 
     int nextNodeNumber = n;
     int nextLabel = -1;
@@ -30,6 +34,9 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
         int start = 0;
         int size = 1;
         switch (criterion) {
+        case 1:
+            chooseBlockByQuartetVotes(order, table, start, size);
+            break;
         case 2:
             chooseBlockByMutualNeighbours(order, table, start, size);
             break;
@@ -60,6 +67,7 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
         order.erase(order.begin() + removedFrom, order.begin() + removedTo);
         segmentNodes.erase(segmentNodes.begin() + removedFrom, segmentNodes.begin() + removedTo);
         if (size >= 2) blocks.push_back(std::move(block));
+        if (criterion == 1) updateQuartetVotesAfterMerge(order, table, start, size);
     }
     root = std::move(segmentNodes[0]);
 }

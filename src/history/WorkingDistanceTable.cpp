@@ -1,6 +1,6 @@
 #include "history/WorkingDistanceTable.h"
 
-#include <algorithm>
+#include "history/SquareCompaction.h"
 
 WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
     : stride_(static_cast<std::size_t>(distances.count())),
@@ -40,14 +40,6 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
         }
     }
     // Remove the right copies' rows and columns; later ones move down by size.
-    const int newSize = k - size;
-    const int removedFrom = start + size;
-    for (int p = 0; p < newSize; ++p) {
-        const int source = p < removedFrom ? p : p + size;
-        double* target = &cell(p, 0);
-        const double* from = &cells_[index(source, 0)];
-        if (source != p) std::copy(from, from + removedFrom, target);
-        std::copy(from + blockEnd, from + k, target + removedFrom);
-    }
-    size_ = newSize;
+    removeRowsAndColumns(cells_.data(), stride_, k, start + size, size);
+    size_ = k - size;
 }
