@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "driver/myException.h"
+#include "sequences/SequenceSet.h"
+
+namespace {
+
+SequenceSet pairOf(const std::string& a, const std::string& b, bool protein) {
+    SequenceSet set;
+    set.isProtein = protein;
+    set.count = 2;
+    set.length = static_cast<int>(a.size());
+    set.sequences = {a, b};
+    return set;
+}
+
+// A pair of length L differing at its first m positions.
+SequenceSet mismatched(int L, int m, bool protein) {
+    return pairOf(std::string(L, 'A'), std::string(m, 'C') + std::string(L - m, 'A'), protein);
+}
+
+TEST(Distances, JukesCantorExamples) {
+    EXPECT_NEAR(mismatched(10, 1, false).pairDistance(0, 1), 0.1073256, 1e-7);
+    EXPECT_NEAR(mismatched(10, 1, true).pairDistance(0, 1), 0.1056644, 1e-7);
+    EXPECT_NEAR(mismatched(4, 2, false).pairDistance(0, 1), 0.8239592, 1e-7);
+    EXPECT_NEAR(mismatched(20, 18, true).pairDistance(0, 1), 2.797217, 1e-6);
+    EXPECT_EQ(mismatched(10, 0, false).pairDistance(0, 1), 0.0);
+}
+
+TEST(Distances, OperationsRoundInTheirOrder) {
+    // The exact expressions, one rounding per operation.
+    const double dna = std::log(1.0 - (4.0 * 7) / static_cast<double>(3 * 23)) * -0.75;
+    const double protein = std::log(1.0 - 7 / (23 * 0.95)) * -0.95;
+    EXPECT_EQ(mismatched(23, 7, false).pairDistance(0, 1), dna);
+    EXPECT_EQ(mismatched(23, 7, true).pairDistance(0, 1), protein);
+    EXPECT_EQ(mismatched(23, 7, true).pairDistance(1, 0), protein);
+}
+
+TEST(Distances, ThresholdItselfIsUndefined) {
+    EXPECT_EQ(mismatched(4, 3, false).pairDistance(0, 1), kUndefinedDistance);   // p = 0.75
+    EXPECT_EQ(mismatched(20, 19, true).pairDistance(0, 1), kUndefinedDistance);  // p = 0.95
+    EXPECT_EQ(mismatched(20, 18, false).pairDistance(0, 1), kUndefinedDistance); // p = 0.9 as DNA
+    EXPECT_LT(mismatched(100, 74, false).pairDistance(0, 1), kUndefinedDistance);
+}
+
+TEST(Distances, BytesComparedAsTheyStand) {
+    EXPECT_GT(pairOf("ACGTa", "ACGTA", false).pairDistance(0, 1), 0.0);  // case differs
+    EXPECT_EQ(pairOf("AC-T-", "AC-T-", false).pairDistance(0, 1), 0.0);  // gap facing gap
+    EXPECT_EQ(pairOf("AC-TA", "ACGTA", false).pairDistance(0, 1),
+              pairOf("ACCTA", "ACGTA", false).pairDistance(0, 1));  // gap facing letter
+}
+
+TEST(Distances, MatrixFilledRowByRow) {
+    SequenceSet set;
+    set.isProtein = false;
+    set.count = 4;
+    set.length = 10;
+    set.sequences = {"AAAAAAAAAA", "CAAAAAAAAA", "CCAAAAAAAA", "CCCAAAAAAA"};
+    set.computeDistances();
+    ASSERT_NE(set.distances, nullptr);
+    const std::vector<double>& v = set.distances->values();
+    ASSERT_EQ(v.size(), 6u);
+    // (0,1) (0,2) (0,3) (1,2) (1,3) (2,3) at 0 to 5.
+    EXPECT_EQ(v[0], set.pairDistance(0, 1));
+    EXPECT_EQ(v[2], set.pairDistance(0, 3));
+    EXPECT_EQ(v[3], set.pairDistance(1, 2));
+    EXPECT_EQ(v[5], set.pairDistance(2, 3));
+    EXPECT_EQ(v[0], v[3]);
+    EXPECT_EQ(v[1], v[4]);
+    EXPECT_EQ(DistanceMatrix::indexOf(1, 3, 4), 4u);
+    EXPECT_EQ(DistanceMatrix::indexOf(3, 1, 4), 4u);
+}
+
+TEST(Distances, NoPairsForZeroOrOneSequence) {
+    for (int n : {0, 1}) {
+        SequenceSet set;
+        set.count = n;
+        set.length = 3;
+        set.sequences.assign(static_cast<std::size_t>(n), "ACG");
+        EXPECT_NO_THROW(set.computeDistances());
+        EXPECT_TRUE(set.distances->values().empty());
+    }
+}
+
+TEST(Distances, StopsAtTheFirstUndefinedPairInFillOrder) {
+    SequenceSet set;
+    set.isProtein = false;
+    set.count = 3;
+    set.length = 4;
+    // Only (1, 2) differs at 3 of 4 positions.
+    set.sequences = {"AACC", "AAAA", "ACCC"};
+    ASSERT_LT(set.pairDistance(0, 1), kUndefinedDistance);
+    try {
+        set.computeDistances();
+        ADD_FAILURE() << "no exception";
+    } catch (const myException& error) {
+        EXPECT_STREQ(error.what(), "Sequences dissimilarity exceeds threshold: distance undefined!");
+    }
+    ASSERT_NE(set.distances, nullptr);
+    const std::vector<double>& v = set.distances->values();
+    EXPECT_EQ(v[0], set.pairDistance(0, 1));
+    EXPECT_EQ(v[1], set.pairDistance(0, 2));
+    EXPECT_EQ(v[2], kUndefinedDistance);
+}
+
+}  // namespace

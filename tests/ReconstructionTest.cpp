@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ReferenceHistory.h"
+#include "driver/Report.h"
+#include "history/DuplicationTree.h"
+
+namespace {
+
+using Table = std::vector<std::vector<double>>;
+
+// Distinct distances, so that a test can tell which entries were averaged.
+Table distinctTable(int n) {
+    Table t(n, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) t[i][j] = t[j][i] = 1.0 + i + 8.0 * j;
+    return t;
+}
+
+TEST(WorkingTable, BlockAtTheStartAveragesLeftAndRightCopies) {
+    const Table d = distinctTable(4);
+    WorkingDistanceTable table(matrixFromTable(d));
+    table.mergeBlock(0, 2);
+    ASSERT_EQ(table.size(), 2);
+    // Nodes 4 (0 with 2) and 5 (1 with 3): the distance across is not used.
+    EXPECT_EQ(table.at(0, 1), (d[2][3] + d[0][1]) * 0.5);
+    EXPECT_EQ(table.at(1, 0), table.at(0, 1));
+    EXPECT_EQ(table.at(0, 0), 0.0);
+    EXPECT_EQ(table.at(1, 1), 0.0);
+}
+
+TEST(WorkingTable, BlockInsideTheRowMovesLaterSegmentsDown) {
+    const Table d = distinctTable(7);
+    WorkingDistanceTable table(matrixFromTable(d));
+    table.mergeBlock(1, 2);  // 1 with 3, 2 with 4; 5 and 6 move to 3 and 4
+    ASSERT_EQ(table.size(), 5);
+    EXPECT_EQ(table.at(1, 0), (d[3][0] + d[1][0]) * 0.5);
+    EXPECT_EQ(table.at(2, 0), (d[4][0] + d[2][0]) * 0.5);
+    EXPECT_EQ(table.at(1, 2), (d[3][4] + d[1][2]) * 0.5);
+    EXPECT_EQ(table.at(1, 3), (d[3][5] + d[1][5]) * 0.5);
+    EXPECT_EQ(table.at(4, 2), (d[4][6] + d[2][6]) * 0.5);
+    EXPECT_EQ(table.at(0, 3), d[0][5]);
+    EXPECT_EQ(table.at(4, 3), d[6][5]);
+    EXPECT_EQ(table.at(0, 4), d[0][6]);
+}
+
+TEST(WorkingTable, BlockAtTheEndOnlyShortensTheRow) {
+    const Table d = distinctTable(5);
+    WorkingDistanceTable table(matrixFromTable(d));
+    table.mergeBlock(1, 2);
+    ASSERT_EQ(table.size(), 3);
+    EXPECT_EQ(table.at(0, 1), (d[3][0] + d[1][0]) * 0.5);
+    EXPECT_EQ(table.at(0, 2), (d[4][0] + d[2][0]) * 0.5);
+    EXPECT_EQ(table.at(2, 1), (d[3][4] + d[1][2]) * 0.5);
+}
+
+TEST(Reconstruction, OneSegmentIsASingleLeaf) {
+    DuplicationTree tree;
+    tree.reconstruct(matrixFromTable({{0.0}}), 3);
+    ASSERT_NE(tree.root, nullptr);
+    EXPECT_EQ(tree.root->label, 0);
+    EXPECT_EQ(tree.root->left, nullptr);
+    EXPECT_EQ(tree.root->parent, nullptr);
+    EXPECT_EQ(tree.leafCount, 1);
+    EXPECT_EQ(tree.toText(false), "0");
+    EXPECT_TRUE(tree.blocks.empty());
+}
+
+TEST(Reconstruction, TwoSegmentsOneStep) {
+    for (int criterion : {1, 2, 3}) {
+        DuplicationTree tree;
+        tree.reconstruct(matrixFromTable({{0, 0.3}, {0.3, 0}}), criterion);
+        ASSERT_NE(tree.root, nullptr);
+        EXPECT_EQ(tree.root->label, -1);
+        EXPECT_EQ(tree.root->left->label, 0);
+        EXPECT_EQ(tree.root->right->label, 1);
+        EXPECT_EQ(tree.root->left->parent, tree.root.get());
+        EXPECT_EQ(tree.root->right->parent, tree.root.get());
+        EXPECT_EQ(tree.leafCount, 2);
+        EXPECT_TRUE(tree.blocks.empty());
+        EXPECT_EQ(tree.toText(false), "v1(0,1)");
+    }
+}
+
+TEST(Reconstruction, ThreeSegmentsJoiningTheRightPairFirst) {
+    DuplicationTree tree;
+    // Only rounding separates the pairs of three segments: here Q(1,2) is
+    // one unit in the last place below Q(0,1).
+    const Table d = {{0, 0.1, 0.1}, {0.1, 0, 0.2}, {0.1, 0.2, 0}};
+    tree.reconstruct(matrixFromTable(d), 3);
+    EXPECT_EQ(tree.toText(false), "v2(0,v1(1,2))");
+    EXPECT_TRUE(tree.blocks.empty());
+    EXPECT_EQ(tree.root->right->parent, tree.root.get());
+    WorkingDistanceTable table(matrixFromTable(d));
+    table.mergeBlock(1, 1);
+    EXPECT_EQ(table.at(1, 0), (d[2][0] + d[1][0]) * 0.5);
+}
+
+TEST(Reconstruction, FourSegmentsOneBlock) {
+    const Table d = {{0, 4, 1, 4}, {4, 0, 4, 1}, {1, 4, 0, 4}, {4, 1, 4, 0}};
+    for (int criterion : {1, 2, 3}) {
+        DuplicationTree tree;
+        tree.reconstruct(matrixFromTable(d), criterion);
+        EXPECT_EQ(tree.toText(false), "v3(v1(0,2),v2(1,3))") << criterion;
+        ASSERT_EQ(tree.blocks.size(), 1u);
+        EXPECT_EQ(tree.blocks[0], (DuplicationBlock{-1, -2}));
+        EXPECT_EQ(tree.quartetVotes != nullptr, criterion == 1);
+    }
+}
+
+TEST(Reconstruction, RebuildingDependsOnNothingOfTheFirstBuild) {
+    const Table d = distinctTable(9);
+    const DistanceMatrix matrix = matrixFromTable(d);
+    DuplicationTree reused;
+    reused.reconstruct(matrix, 1);
+    ASSERT_NE(reused.quartetVotes, nullptr);
+    for (int criterion : {2, 3, 1}) {
+        reused.reconstruct(matrix, criterion);
+        DuplicationTree fresh;
+        fresh.reconstruct(matrix, criterion);
+        EXPECT_EQ(reused.toText(false), fresh.toText(false));
+        EXPECT_EQ(blockLine(reused), blockLine(fresh));
+        EXPECT_EQ(reused.leafCount, 9);
+        EXPECT_EQ(reused.quartetVotes != nullptr, criterion == 1);
+    }
+}
+
+TEST(Reconstruction, NoSegmentsGiveAnEmptyTree) {
+    DuplicationTree tree;
+    tree.reconstruct(matrixFromTable({{0, 1}, {1, 0}}), 3);
+    tree.reconstruct(DistanceMatrix(0), 3);
+    EXPECT_EQ(tree.root, nullptr);
+    EXPECT_EQ(tree.leafCount, 0);
+}
+
+TEST(Reconstruction, UnknownCriterionIsRefused) {
+    DuplicationTree tree;
+    EXPECT_THROW(tree.reconstruct(matrixFromTable({{0, 1}, {1, 0}}), 0), std::invalid_argument);
+    EXPECT_THROW(tree.reconstruct(matrixFromTable({{0, 1}, {1, 0}}), 4), std::invalid_argument);
+}
+
+TEST(Reconstruction, ThreeThousandSegmentsGiveACompleteTree) {
+    const int n = 3000;
+    DistanceMatrix matrix(n);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) matrix.set(i, j, static_cast<double>(n - i) + (n - j));
+    DuplicationTree tree;
+    tree.reconstruct(matrix, 3);
+    EXPECT_EQ(tree.leafCount, n);
+    const std::string text = tree.toText(true);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '('), n - 1);
+    std::size_t labels = 0;
+    for (const DuplicationBlock& block : tree.blocks) labels += block.size();
+    EXPECT_LE(labels, static_cast<std::size_t>(n - 1));
+}
+
+}  // namespace

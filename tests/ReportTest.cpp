@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "driver/Report.h"
+
+namespace {
+
+std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
+
+std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
+    auto node = std::make_unique<TreeNode>(nullptr, label);
+    node->left = std::move(left);
+    node->right = std::move(right);
+    return node;
+}
+
+TEST(Report, TreeTexts) {
+    BinaryTree tree;
+    EXPECT_EQ(tree.toText(false), "");
+    tree.root = leaf(0);
+    EXPECT_EQ(tree.toText(false), "0");
+    tree.root = join(-1, leaf(0), leaf(1));
+    EXPECT_EQ(tree.toText(false), "v1(0,1)");
+    EXPECT_EQ(tree.toText(true), "(0,1)");
+    tree.root = join(-3, join(-1, leaf(0), leaf(2)), join(-2, leaf(1), leaf(3)));
+    EXPECT_EQ(tree.toText(false), "v3(v1(0,2),v2(1,3))");
+    EXPECT_EQ(tree.toText(true), "((0,2),(1,3))");
+    tree.root = join(-12, leaf(10), join(-11, leaf(12), leaf(123)));
+    EXPECT_EQ(tree.toText(false), "v12(10,v11(12,123))");
+}
+
+TEST(Report, BlockLines) {
+    DuplicationTree tree;
+    EXPECT_EQ(blockLine(tree), "Duplication Blocks:   ");
+    tree.blocks = {{-1, -2}, {-4, -5, -6}};
+    EXPECT_EQ(blockLine(tree), "Duplication Blocks:   (v1, v2)   (v4, v5, v6)   ");
+    tree.blocks = {{-12, -10}, {-3}};  // stored order, nothing sorted
+    EXPECT_EQ(blockLine(tree), "Duplication Blocks:   (v12, v10)   (v3)   ");
+}
+
+TEST(Report, OneCriterionThreeLinesAllCriteriaFive) {
+    DuplicationTree tree;
+    tree.root = join(-3, join(-1, leaf(0), leaf(2)), join(-2, leaf(1), leaf(3)));
+    tree.blocks = {{-1, -2}};
+    std::ostringstream one;
+    printReport(2, tree, false, one);
+    EXPECT_EQ(one.str(),
+              "History tree constructed by algorithm 2\nv3(v1(0,2),v2(1,3))\nDuplication Blocks:   (v1, v2)   \n");
+    std::ostringstream all;
+    printReport(1, tree, true, all);
+    EXPECT_EQ(all.str(), "History tree constructed by algorithm 1\nv3(v1(0,2),v2(1,3))\n"
+                         "Duplication Blocks:   (v1, v2)   \n((0,2),(1,3))\n\n");
+}
+
+TEST(Report, EmptyTreeGivesAnEmptyLine) {
+    DuplicationTree tree;
+    std::ostringstream out;
+    printReport(3, tree, false, out);
+    EXPECT_EQ(out.str(), "History tree constructed by algorithm 3\n\nDuplication Blocks:   \n");
+}
+
+}  // namespace

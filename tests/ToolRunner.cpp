@@ -1,0 +1,65 @@
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string tempFolder() {
+    static const std::string folder = [] {
+        std::string pattern = testing::TempDir() + "tandemtree-XXXXXX";
+        const char* made = mkdtemp(pattern.data());
+        return made != nullptr ? std::string(made) + "/" : testing::TempDir();
+    }();
+    return folder;
+}
+
+}  // namespace
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string writeTempFile(const std::string& name, const std::string& content) {
+    const std::string path = tempFolder() + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::string sourcePath(const std::string& relative) { return std::string(TANDEMTREE_SOURCE_DIR) + "/" + relative; }
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& input) {
+    static int runs = 0;
+    const std::string id = std::to_string(getpid()) + "-" + std::to_string(++runs);
+    const std::string inPath = writeTempFile("stdin-" + id, input);
+    const std::string outPath = tempFolder() + "stdout-" + id;
+    const std::string errPath = tempFolder() + "stderr-" + id;
+    std::string command = shellQuoted(TANDEMTREE_BINARY);
+    for (const std::string& arg : args) command += " " + shellQuoted(arg);
+    command += " <" + shellQuoted(inPath) + " >" + shellQuoted(outPath) + " 2>" + shellQuoted(errPath);
+    const int status = std::system(command.c_str());
+    ToolResult result;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}

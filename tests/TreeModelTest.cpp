@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "history/DuplicationTree.h"
+
+namespace {
+
+std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
+    auto node = std::make_unique<TreeNode>(nullptr, label);
+    left->parent = node.get();
+    right->parent = node.get();
+    node->left = std::move(left);
+    node->right = std::move(right);
+    return node;
+}
+
+std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
+
+TEST(TreeModel, ClearHistoryOnANeverBuiltTreeLeavesItEmpty) {
+    DuplicationTree tree;
+    tree.clearHistory();
+    EXPECT_EQ(tree.root, nullptr);
+    EXPECT_EQ(tree.leafCount, 0);
+    EXPECT_TRUE(tree.blocks.empty());
+    EXPECT_EQ(tree.quartetVotes, nullptr);
+    EXPECT_EQ(tree.toText(false), "");
+}
+
+TEST(TreeModel, ClearHistoryDropsTreeBlocksAndVotes) {
+    DuplicationTree tree;
+    tree.root = join(-1, leaf(0), leaf(1));
+    tree.leafCount = 2;
+    tree.blocks.push_back({-1, -2});
+    tree.quartetVotes = std::make_unique<QuartetVoteMatrix>(2);
+    tree.clearHistory();
+    EXPECT_EQ(tree.root, nullptr);
+    EXPECT_EQ(tree.leafCount, 0);
+    EXPECT_TRUE(tree.blocks.empty());
+    EXPECT_EQ(tree.quartetVotes, nullptr);
+}
+
+// A chain in which every internal node has a leaf as its right child: as deep
+// as it has leaves. Writing and releasing it must not use the call stack.
+TEST(TreeModel, ChainOfTwoHundredThousandLeavesIsWrittenAndReleased) {
+    const int leaves = 200000;
+    auto top = leaf(0);
+    for (int i = 1; i < leaves; ++i) top = join(-i, std::move(top), leaf(i));
+    BinaryTree tree;
+    tree.root = std::move(top);
+    tree.leafCount = leaves;
+    const std::string hidden = tree.toText(true);
+    EXPECT_EQ(hidden.compare(0, 6, "((((((")  , 0);
+    EXPECT_EQ(hidden.substr(hidden.size() - 8), ",199999)");
+    const std::string named = tree.toText(false);
+    EXPECT_EQ(named.compare(0, 8, "v199999("), 0);
+    tree.reset();
+    EXPECT_EQ(tree.root, nullptr);
+    // The same chain dropped by the destructor.
+    auto again = leaf(0);
+    for (int i = 1; i < leaves; ++i) again = join(-i, leaf(i), std::move(again));
+    BinaryTree::release(std::move(again));
+}
+
+}  // namespace

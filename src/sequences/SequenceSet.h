@@ -14,6 +14,8 @@ public:
     SequenceSet() = default;
     SequenceSet(const SequenceSet&) = delete;
     SequenceSet& operator=(const SequenceSet&) = delete;
+    SequenceSet(SequenceSet&&) = default;
+    SequenceSet& operator=(SequenceSet&&) = default;
     virtual ~SequenceSet() = default;
 
     // Reads a sequence file (see SequenceFileReader) from an open stream,

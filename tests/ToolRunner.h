@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs the built tandemtree binary as a user would, with arguments and text
+// on standard input, and collects what it wrote and how it ended.
+struct ToolResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+// `input` is what the tool finds on standard input (empty: the end at once).
+ToolResult runTool(const std::vector<std::string>& args, const std::string& input = "");
+
+// Writes `content` to a new file in the test's temporary folder and returns
+// its path.
+std::string writeTempFile(const std::string& name, const std::string& content);
+
+// Path of a file under the source tree.
+std::string sourcePath(const std::string& relative);
+
+// The whole text of a file.
+std::string readFile(const std::string& path);
