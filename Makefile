@@ -22,3 +22,25 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang), and a short run of the fuzzer over the whole pipeline.
+SAN_BUILD ?= build-sanitize
+FUZZ_SECONDS ?= 60
+
+.PHONY: sanitize-build test-sanitize fuzz
+
+$(SAN_BUILD)/CMakeCache.txt:
+	CXX=clang++ cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTANDEMTREE_SANITIZE=ON -DTANDEMTREE_FUZZ=ON -DTANDEMTREE_BUILD_BENCH=OFF
+
+sanitize-build: $(SAN_BUILD)/CMakeCache.txt
+	cmake --build $(SAN_BUILD) -j 2
+
+test-sanitize: sanitize-build
+	cd $(SAN_BUILD) && ctest --output-on-failure
+
+fuzz: sanitize-build
+	corpus=$$(mktemp -d) && ./$(SAN_BUILD)/tests/fuzz_sequence_file -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=4096 -print_final_stats=1 -artifact_prefix=$(SAN_BUILD)/fuzz- \
+	  $$corpus examples tests/data/regress; status=$$?; rm -rf $$corpus; exit $$status

@@ -155,4 +155,23 @@ TEST(Reconstruction, ThreeThousandSegmentsGiveACompleteTree) {
     EXPECT_LE(labels, static_cast<std::size_t>(n - 1));
 }
 
+// Distances of a comb: d(i, j) = n - min(i, j). The mutual-neighbour
+// criterion then merges the two leftmost segments at every step, so the
+// history is a chain as deep as the number of segments.
+TEST(Reconstruction, ChainShapedHistoryOverThreeThousandSegments) {
+    const int n = 3000;
+    DistanceMatrix matrix(n);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) matrix.set(i, j, static_cast<double>(n - i));
+    DuplicationTree tree;
+    tree.reconstruct(matrix, 2);
+    int depth = 0;
+    for (const TreeNode* node = tree.root.get(); node->label < 0; ++depth) node = node->left.get();
+    EXPECT_EQ(depth, n - 1);
+    EXPECT_TRUE(tree.blocks.empty());
+    const std::string text = tree.toText(false);
+    EXPECT_EQ(text.compare(0, 12, "v2999(v2998("), 0);
+    EXPECT_EQ(text.substr(text.size() - 6), ",2999)");
+}
+
 }  // namespace

@@ -105,7 +105,7 @@ TEST(SequenceReader, MalformedFilesNameWhatAndWhere) {
         {"2", "the file ends after the number of sequences, expected the sequence length"},
         {"2\nL", "line 2: found 'L', expected the sequence length"},
         {"2 0", "line 1: the sequence length is 0, expected 1 or more"},
-        {"3 4\n0 ACGT\n1 ACGT\n", "the file ends after 2 of 3 records (line 4)"},
+        {"3 4\n0 ACGT\n1 ACGT\n", "the file ends after 2 of 3 records (line 3)"},
         {"2000000000 4\n0 ACGT\n1 ACGT\n2 ACGT", "the file ends after 3 of 2000000000 records (line 4)"},
         {"2 4\n0 ACGT\n1", "the file ends after the index of record 2 (line 3), expected its sequence"},
         {"2 4\n0 ACGT\nx ACGT", "record 2 (line 3): found 'x', expected the index, a number from 0 to 1"},
@@ -118,7 +118,8 @@ TEST(SequenceReader, MalformedFilesNameWhatAndWhere) {
     for (const Row& row : rows) {
         std::istringstream in(row.text);
         try {
-            readSequenceFile(in);
+            SequenceFile file;
+            readSequenceFile(in, file);
             ADD_FAILURE() << "accepted: " << row.text;
         } catch (const SequenceFileError& error) {
             EXPECT_EQ(std::string(error.what()), std::string("Invalid sequence file: ") + row.message);
@@ -129,7 +130,8 @@ TEST(SequenceReader, MalformedFilesNameWhatAndWhere) {
 TEST(SequenceReader, LongWordsAreQuotedShortAndPrintable) {
     std::istringstream in(std::string("2 4\n0 ACGT\n") + std::string(100, 'Q') + "\x01 ACGT");
     try {
-        readSequenceFile(in);
+        SequenceFile file;
+        readSequenceFile(in, file);
         ADD_FAILURE();
     } catch (const SequenceFileError& error) {
         EXPECT_EQ(std::string(error.what()), "Invalid sequence file: record 2 (line 3): found '" +

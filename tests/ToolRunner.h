@@ -12,7 +12,9 @@ struct ToolResult {
 };
 
 // `input` is what the tool finds on standard input (empty: the end at once).
-ToolResult runTool(const std::vector<std::string>& args, const std::string& input = "");
+// `shellPrefix` runs before the tool in the same shell (for instance a ulimit).
+ToolResult runTool(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::string& shellPrefix = "");
 
 // Writes `content` to a new file in the test's temporary folder and returns
 // its path.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <new>
 
+#include "driver/MemoryBudget.h"
 #include "driver/Report.h"
 #include "history/DuplicationTree.h"
 #include "sequences/SequenceFileReader.h"
@@ -73,6 +74,7 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
         sequences.isProtein = args.size() >= 2 ? isProteinArgument(args[1])
                                                 : isProteinAnswer(ask(out, in, kMoleculePrompt));
         sequences.readSequences(file);
+        reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
         sequences.computeDistances();
         file.close();
 
@@ -83,6 +85,9 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
                                ": choose 1, 2, 3, or 4 for all three");
             return 1;
         }
+        if (criterion == 1 || criterion >= 4)
+            reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) +
+                          QuartetVoteMatrix::bytesFor(sequences.count));
         if (criterion <= 3) {
             tree.reconstruct(*sequences.distances, criterion);
             printReport(criterion, tree, false, out);

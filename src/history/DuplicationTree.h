@@ -22,6 +22,7 @@ class QuartetVoteMatrix {
 public:
     explicit QuartetVoteMatrix(int n)
         : n_(static_cast<std::size_t>(n)), cells_(n_ * n_, 0) {}
+    static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(std::int32_t); }
     int dimension() const { return static_cast<int>(n_); }
     std::int32_t at(int p, int q) const { return cells_[index(p, q)]; }
     std::int32_t& at(int p, int q) { return cells_[index(p, q)]; }

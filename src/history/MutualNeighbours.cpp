@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "history/BlockScan.h"
 #include "history/DuplicationTree.h"
 #include "history/PairScores.h"
 
@@ -14,38 +15,36 @@ void DuplicationTree::chooseBlockByMutualNeighbours(const SegmentOrder& order, c
     size = 1;
     if (k <= 2) return;  // the only candidate
     const PairScores score(table);
+    std::vector<double> row(static_cast<std::size_t>(k));
+    double* values = row.data();
 
-    // Lowest score of each row, over every partner q != p.
-    std::vector<double> rowMinimum(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    // Lowest score of each row over every partner. Scores are symmetric, so
+    // each pair is scored once and counts for both of its rows.
+    std::vector<double> minima(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    double* minimum = minima.data();
     for (int p = 0; p < k; ++p) {
-        double& minimum = rowMinimum[static_cast<std::size_t>(p)];
-        for (int q = 0; q < k; ++q) {
-            if (q == p) continue;
-            const double value = score(p, q);
-            if (value < minimum) minimum = value;
+        score.fillRow(p, p + 1, k, values);
+        double own = minimum[p];
+        for (int q = p + 1; q < k; ++q) {
+            const double value = values[q];
+            own = value < own ? value : own;
+            minimum[q] = value < minimum[q] ? value : minimum[q];
         }
+        minimum[p] = own;
     }
-    // A pair is marked when its score is exactly the minimum of both rows; a
-    // row with equal minima can mark several partners.
-    auto marked = [&](int p, int q) {
-        const double value = score(p, q);
-        return value == rowMinimum[static_cast<std::size_t>(p)] && value == rowMinimum[static_cast<std::size_t>(q)]
-                   ? 1
-                   : 0;
-    };
 
-    double best = -1.0;
-    for (int j = 1; j <= k / 2; ++j) {
-        int count = 0;
-        for (int c = 0; c < j; ++c) count += marked(c, j + c);
-        for (int s = 0; s + 2 * j <= k; ++s) {
-            if (s > 0) count = count + marked(s + j - 1, s + 2 * j - 1) - marked(s - 1, s + j - 1);
-            const double mean = static_cast<double>(count) / j;
-            if (mean > best) {
-                best = mean;
-                start = s;
-                size = j;
-            }
-        }
-    }
+    // A pair is marked when its score equals the minimum of both its rows
+    // exactly; a row with equal minima can mark several partners.
+    std::vector<int> marks(static_cast<std::size_t>(k));
+    int* mark = marks.data();
+    scanBlocks<int>(
+        k, -1.0,
+        [&](int r, int lo, int hi) {
+            score.fillRow(r, lo, hi, values);
+            const double own = minimum[r];
+            for (int q = lo; q < hi; ++q) mark[q] = (values[q] == own) & (values[q] == minimum[q]);
+            return mark;
+        },
+        [](int count, int j) { return static_cast<double>(count) / j; },
+        [](double mean, double held) { return mean > held; }, start, size);
 }

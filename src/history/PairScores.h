@@ -16,6 +16,15 @@ public:
                                      divisor_;
     }
 
+    // out[q] = Q(p, q) for from <= q < to (out[p] gets a value of no meaning).
+    void fillRow(int p, int from, int to, double* out) const {
+        const double* row = table_.row(p);
+        const double* sums = rowSums_.data();
+        const double rp = sums[p];
+        const double divisor = divisor_;
+        for (int q = from; q < to; ++q) out[q] = row[q] - (rp + sums[q]) / divisor;
+    }
+
 private:
     const WorkingDistanceTable& table_;
     std::vector<double> rowSums_;

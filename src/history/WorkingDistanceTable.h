@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "sequences/DistanceMatrix.h"
@@ -16,6 +17,9 @@
 class WorkingDistanceTable {
 public:
     explicit WorkingDistanceTable(const DistanceMatrix& distances);
+
+    // Bytes that the table of n segments holds.
+    static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(double); }
 
     int size() const { return size_; }
     double at(int p, int q) const { return cells_[index(p, q)]; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -19,6 +20,7 @@ public:
     static std::size_t pairCount(int count) {
         return count < 2 ? 0 : static_cast<std::size_t>(count) * (count - 1) / 2;
     }
+    static std::uint64_t bytesFor(int count) { return pairCount(count) * sizeof(double); }
     static std::size_t indexOf(int i, int j, int count) {
         if (i > j) std::swap(i, j);
         const std::size_t si = static_cast<std::size_t>(i);

@@ -1,8 +1,6 @@
 #include "sequences/SequenceFileReader.h"
 
-#include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <optional>
 #include <streambuf>
 
@@ -34,6 +32,7 @@ public:
         if (c == std::char_traits<char>::eof()) return std::nullopt;
         Token token;
         token.line = line_;
+        lastLine_ = line_;
         while (c != std::char_traits<char>::eof() && !isBlank(c)) {
             token.text.push_back(static_cast<char>(c));
             c = buf_->snextc();
@@ -41,11 +40,13 @@ public:
         return token;
     }
 
-    long line() const { return line_; }
+    // Line of the last word read (1 before any).
+    long lastLine() const { return lastLine_; }
 
 private:
     std::streambuf* buf_;
     long line_ = 1;
+    long lastLine_ = 1;
 };
 
 // A word as it may be quoted in a one-line message: cut short, with bytes
@@ -99,9 +100,8 @@ struct Record {
 
 }  // namespace
 
-SequenceFile readSequenceFile(std::istream& in) {
+void readSequenceFile(std::istream& in, SequenceFile& file) {
     Tokenizer tokens(in);
-    SequenceFile file;
 
     std::optional<Token> token = tokens.next();
     if (!token) throw SequenceFileError("the file is empty, expected the number of sequences");
@@ -126,7 +126,7 @@ SequenceFile readSequenceFile(std::istream& in) {
     if (n == 0) {
         // No record follows, so the length matters to nobody: take it if it is there.
         if (token && parseInteger(token->text, L) == Number::ok) file.length = static_cast<int>(L);
-        return file;
+        return;
     }
     if (!token)
         throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
@@ -155,7 +155,7 @@ SequenceFile readSequenceFile(std::istream& in) {
         token = tokens.next();
         if (!token)
             throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " +
-                                    std::to_string(n) + " records (line " + std::to_string(tokens.line()) +
+                                    std::to_string(n) + " records (line " + std::to_string(tokens.lastLine()) +
                                     ")");
         long long index = 0;
         if (parseInteger(token->text, index) != Number::ok)
@@ -189,5 +189,4 @@ SequenceFile readSequenceFile(std::istream& in) {
     file.sequences.resize(static_cast<std::size_t>(n));
     for (std::size_t r = 0; r < records.size(); ++r)
         file.sequences[static_cast<std::size_t>(records[r].index)] = std::move(texts[r]);
-    return file;
 }

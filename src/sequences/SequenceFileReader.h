@@ -29,4 +29,6 @@ struct SequenceFile {
 // an index (0 to n-1, each once, any order) and a sequence word of exactly L
 // characters. Line structure carries no meaning, and nothing after the n-th
 // record is read. Throws SequenceFileError for anything outside the format.
-SequenceFile readSequenceFile(std::istream& in);
+// `file` is filled as the reading goes: its count is known as soon as it has
+// been read, also when a later step fails.
+void readSequenceFile(std::istream& in, SequenceFile& file);

@@ -1,5 +1,6 @@
 #include "sequences/SequenceSet.h"
 
+#include <new>
 #include <utility>
 
 #include "sequences/SequenceFileReader.h"
@@ -11,7 +12,13 @@ void SequenceSet::clear() {
 
 void SequenceSet::readSequences(std::istream& in) {
     clear();
-    SequenceFile file = readSequenceFile(in);
+    SequenceFile file;
+    try {
+        readSequenceFile(in, file);
+    } catch (const std::bad_alloc&) {
+        count = file.count;  // for the report of what did not fit
+        throw;
+    }
     count = file.count;
     length = file.length;
     sequences = std::move(file.sequences);
