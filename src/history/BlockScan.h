@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "history/VectorClones.h"
+
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
 // s + 2j <= k, pair positions s+c with s+j+c. A criterion scores a candidate
 // by the mean of one value per pair, the values of a size-j block lying on
@@ -22,19 +24,20 @@
 // with the best mean is kept; the result is the candidate that a scan by size
 // ascending, then start ascending, keeping the first best, would return.
 template <typename Value, typename RowValues, typename MeanOf, typename IsBetter>
-void scanBlocks(int k, double initialBest, RowValues rowValues, MeanOf meanOf, IsBetter isBetter, int& start,
+TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, double initialBest, RowValues rowValues, MeanOf meanOf, IsBetter isBetter, int& start,
                 int& size) {
     const int half = k / 2;
-    std::vector<Value> sums(static_cast<std::size_t>(half) + 1, Value(0));
-    std::vector<double> bestMean(static_cast<std::size_t>(half) + 1, initialBest);
-    std::vector<int> bestStart(static_cast<std::size_t>(half) + 1, -1);
-    Value* sum = sums.data();
-    double* held = bestMean.data();
-    int* heldStart = bestStart.data();
+    const std::size_t slots = static_cast<std::size_t>(half) + 1;
+    std::vector<Value> sums(slots, Value(0));
+    std::vector<double> bestMean(slots, initialBest);
+    std::vector<int> bestStart(slots, -1);
+    Value* __restrict sum = sums.data();
+    double* __restrict held = bestMean.data();
+    int* __restrict heldStart = bestStart.data();
     for (int r = 0; r < k; ++r) {
         const int lo = std::max(0, r - half);
         const int hi = std::min(k, r + half + 1);
-        const Value* v = rowValues(r, lo, hi);
+        const Value* __restrict v = rowValues(r, lo, hi);
         // Sizes j > r: row r gives the pair c = r of the first start's sum;
         // at r = j - 1 that sum is complete.
         for (int j = r + 1; j <= half; ++j) sum[j] += v[r + j];
@@ -53,10 +56,9 @@ void scanBlocks(int k, double initialBest, RowValues rowValues, MeanOf meanOf, I
             s += v[r + j];
             sum[j] = s;
             const double mean = meanOf(s, j);
-            if (isBetter(mean, held[j])) {
-                held[j] = mean;
-                heldStart[j] = r - j + 1;
-            }
+            const bool better = isBetter(mean, held[j]);
+            held[j] = better ? mean : held[j];
+            heldStart[j] = better ? r - j + 1 : heldStart[j];
         }
     }
     double best = initialBest;

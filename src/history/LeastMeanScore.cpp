@@ -6,8 +6,9 @@
 #include "history/BlockScan.h"
 #include "history/DuplicationTree.h"
 #include "history/PairScores.h"
+#include "history/VectorClones.h"
 
-void DuplicationTree::chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
+TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
                                                   int& start, int& size) {
     const int k = static_cast<int>(order.size());
     start = 0;

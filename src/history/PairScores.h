@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "history/VectorClones.h"
 #include "history/WorkingDistanceTable.h"
 
 // Pair scores of the current segments: Q(p, q) = d(p, q) - (r_p + r_q) / (k - 2),
@@ -17,7 +18,7 @@ public:
     }
 
     // out[q] = Q(p, q) for from <= q < to (out[p] gets a value of no meaning).
-    void fillRow(int p, int from, int to, double* out) const {
+    TANDEMTREE_INLINE_INTO_CLONES void fillRow(int p, int from, int to, double* __restrict out) const {
         const double* row = table_.row(p);
         const double* sums = rowSums_.data();
         const double rp = sums[p];
