@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "driver/myException.h"
@@ -104,6 +105,43 @@ TEST(Distances, StopsAtTheFirstUndefinedPairInFillOrder) {
     EXPECT_EQ(v[0], set.pairDistance(0, 1));
     EXPECT_EQ(v[1], set.pairDistance(0, 2));
     EXPECT_EQ(v[2], kUndefinedDistance);
+}
+
+}  // namespace
+
+namespace {
+
+// The counts behind the distances, for lengths around the 64-byte blocks and
+// past the point where the byte-wide tallies must be emptied.
+TEST(Distances, MatchAPlainCountForEveryLength) {
+    std::mt19937 random(11);
+    for (int L : {1, 5, 63, 64, 65, 130, 1000, 16320, 16384, 20000}) {
+        SequenceSet set;
+        set.isProtein = true;
+        set.count = 4;
+        set.length = L;
+        for (int i = 0; i < 4; ++i) {
+            // Sequence 1 differs from 0 at 9 of 10 places, to load the
+            // tallies; 2 and 3 are random but for every third place.
+            std::string s(static_cast<std::size_t>(L), 'A');
+            for (int k = 0; k < L; ++k) {
+                if (i == 1 && k % 10 != 0) s[k] = 'B';
+                if (i >= 2 && k % 3 != 0) s[k] = "ABCD"[random() % 4];
+            }
+            set.sequences.push_back(s);
+        }
+        if (L > 1) set.sequences[3][0] = '\0';  // a NUL byte is a character like any other
+        set.computeDistances();
+        for (int i = 0; i < 4; ++i)
+            for (int j = i + 1; j < 4; ++j) {
+                long m = 0;
+                for (int k = 0; k < L; ++k) m += set.sequences[i][k] != set.sequences[j][k];
+                const double expected = std::log(1.0 - m / (L * 0.95)) * -0.95;
+                if (static_cast<double>(m) / L >= 0.95) continue;
+                EXPECT_EQ(set.distances->at(i, j), expected) << "L " << L << " pair " << i << "," << j;
+                EXPECT_EQ(set.pairDistance(i, j), expected);
+            }
+    }
 }
 
 }  // namespace

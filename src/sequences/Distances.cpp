@@ -1,33 +1,56 @@
 // Jukes-Cantor corrected distances between every pair of sequences.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "driver/myException.h"
+#include "history/VectorClones.h"
 #include "sequences/SequenceSet.h"
 
 namespace {
 
-// Number of positions at which two texts of `length` bytes differ, bytes
-// compared as they stand.
-std::int64_t countMismatches(const unsigned char* a, const unsigned char* b, std::size_t length) {
+constexpr std::size_t kLanes = 64;
+
+// Number of positions at which two texts differ, bytes compared as they
+// stand; `length` is a multiple of 64. Differences are tallied in byte-wide
+// counters, one per lane of a 64-byte block, which are emptied into the total
+// before they can overflow; the compiler turns the block loop into vector
+// compares.
+TANDEMTREE_VECTOR_CLONES std::int64_t countBlockMismatches(const unsigned char* __restrict a,
+                                                           const unsigned char* __restrict b, std::size_t length) {
+    constexpr std::size_t kBlocksPerTally = 255;
     std::int64_t mismatches = 0;
-    for (std::size_t k = 0; k < length; ++k) mismatches += a[k] != b[k];
+    std::size_t k = 0;
+    while (k < length) {
+        unsigned char tally[kLanes] = {};
+        const std::size_t blocks = std::min((length - k) / kLanes, kBlocksPerTally);
+        for (std::size_t block = 0; block < blocks; ++block, k += kLanes)
+            for (std::size_t lane = 0; lane < kLanes; ++lane)
+                tally[lane] = static_cast<unsigned char>(tally[lane] + (a[k + lane] != b[k + lane]));
+        for (std::size_t lane = 0; lane < kLanes; ++lane) mismatches += tally[lane];
+    }
     return mismatches;
 }
 
-}  // namespace
+std::int64_t countMismatches(const unsigned char* a, const unsigned char* b, std::size_t length) {
+    const std::size_t whole = length - length % kLanes;
+    std::int64_t mismatches = countBlockMismatches(a, b, whole);
+    for (std::size_t k = whole; k < length; ++k) mismatches += a[k] != b[k];
+    return mismatches;
+}
 
-double SequenceSet::pairDistance(int i, int j) const {
-    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
-    const std::int64_t m =
-        countMismatches(reinterpret_cast<const unsigned char*>(sequences[static_cast<std::size_t>(i)].data()),
-                        reinterpret_cast<const unsigned char*>(sequences[static_cast<std::size_t>(j)].data()), L);
+const unsigned char* textOf(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
+// The corrected distance of two sequences of length L that differ at m
+// positions, or kUndefinedDistance.
+double correctedDistance(std::int64_t m, int length, bool isProtein) {
     // Each step below is one double operation, in the order that fixes the
     // rounding of the published formulas.
     const double p = static_cast<double>(m) / static_cast<double>(length);
     if (!isProtein) {
         if (p >= 0.75) return kUndefinedDistance;
-        const double ratio = (4.0 * static_cast<double>(m)) / static_cast<double>(3 * static_cast<std::int64_t>(length));
+        const double ratio =
+            (4.0 * static_cast<double>(m)) / static_cast<double>(3 * static_cast<std::int64_t>(length));
         return std::log(1.0 - ratio) * -0.75;
     }
     if (p >= 0.95) return kUndefinedDistance;
@@ -35,13 +58,45 @@ double SequenceSet::pairDistance(int i, int j) const {
     return std::log(1.0 - static_cast<double>(m) / scaled) * -0.95;
 }
 
+}  // namespace
+
+double SequenceSet::pairDistance(int i, int j) const {
+    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
+    return correctedDistance(countMismatches(textOf(sequences[static_cast<std::size_t>(i)]),
+                                             textOf(sequences[static_cast<std::size_t>(j)]), L),
+                             length, isProtein);
+}
+
 void SequenceSet::computeDistances() {
     distances = std::make_unique<DistanceMatrix>(count);
     std::vector<double>& values = distances->values();
+    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
+    // All texts side by side, each padded with zeros to whole 64-byte blocks:
+    // padding matches padding, so the counts are those of the texts.
+    const std::size_t stride = (L + kLanes - 1) / kLanes * kLanes;
+    std::vector<unsigned char> packed(stride * static_cast<std::size_t>(count), 0);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
+        std::copy(sequences[i].begin(), sequences[i].begin() + static_cast<std::ptrdiff_t>(L),
+                  packed.begin() + static_cast<std::ptrdiff_t>(i * stride));
+    // Every pair with the same number of mismatches has the same distance:
+    // each one is worked out once, when first needed.
+    std::vector<double> byMismatches;
+    std::vector<char> known;
     std::size_t k = 0;
     for (int i = 0; i < count; ++i) {
+        const unsigned char* a = &packed[static_cast<std::size_t>(i) * stride];
         for (int j = i + 1; j < count; ++j) {
-            values[k] = pairDistance(i, j);
+            const std::int64_t m = countBlockMismatches(a, &packed[static_cast<std::size_t>(j) * stride], stride);
+            const std::size_t slot = static_cast<std::size_t>(m);
+            if (slot >= known.size()) {
+                known.resize(slot + 1, 0);
+                byMismatches.resize(slot + 1);
+            }
+            if (!known[slot]) {
+                byMismatches[slot] = correctedDistance(m, length, isProtein);
+                known[slot] = 1;
+            }
+            values[k] = byMismatches[slot];
             if (values[k] == kUndefinedDistance || std::isnan(values[k]))
                 throw myException(kUndefinedDistanceMessage);
             ++k;
