@@ -1,39 +1,53 @@
 #pragma once
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "history/VectorClones.h"
 
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
 // s + 2j <= k, pair positions s+c with s+j+c. A criterion scores a candidate
-// by the mean of one value per pair, the values of a size-j block lying on
-// diagonal j (pairs (p, p+j)).
+// from the sum of one value per pair, the values of a size-j block lying on
+// diagonal j (pairs (p, p+j)), and chooses the candidate with the least key;
+// between equal keys the one first in the order size ascending, then start
+// ascending, wins, as in a scan of the candidates in that order that keeps the
+// first best.
 //
-// A candidate's sum is slid from start to start as a plain scan would do it:
-// the first start of a size adds its j pair values in order from zero; each
-// later start first takes away the pair that leaves (s-1, s+j-1) and then adds
-// the one that enters (s+j-1, s+2j-1). The work is ordered by rows instead of
-// by candidates: the entering pair (r, r+j) and the leaving pair (r-j, r),
-// by symmetry (r, r-j), both lie in row r, so every row of values is read
-// once, contiguously, and the sums of all sizes advance together.
+// A candidate's sum is slid from start to start as that scan does it: the
+// first start of a size adds its j pair values in order from zero; each later
+// start first takes away the pair that leaves (s-1, s+j-1) and then adds the
+// one that enters (s+j-1, s+2j-1). The work is ordered by rows instead of by
+// candidates: the entering pair (r, r+j) and the leaving pair (r-j, r), by
+// symmetry (r, r-j), both lie in row r, so every row of values is read once,
+// contiguously, and the sums of all sizes advance together.
 //
 // `rowValues(r, lo, hi)` returns a pointer v with v[q] the value of pair
-// (r, q) for lo <= q < hi (v[r] is never read). `isBetter(mean, held)` says
-// whether a candidate replaces the one held. For each size the first start
-// with the best mean is kept; the result is the candidate that a scan by size
-// ascending, then start ascending, keeping the first best, would return.
-template <typename Value, typename RowValues, typename MeanOf, typename IsBetter>
-TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, double initialBest, RowValues rowValues, MeanOf meanOf, IsBetter isBetter, int& start,
-                int& size) {
+// (r, q) for lo <= q < hi (v[r] is never read); `keyOf(sum, j)` gives a
+// candidate's key from its sum and its size as a double.
+template <typename Value, typename RowValues, typename KeyOf>
+TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf keyOf, int& start, int& size) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
     std::vector<Value> sums(slots, Value(0));
-    std::vector<double> bestMean(slots, initialBest);
-    std::vector<int> bestStart(slots, -1);
+    std::vector<double> sizes(slots);
+    std::vector<double> keys(slots);
+    for (std::size_t j = 0; j < slots; ++j) sizes[j] = static_cast<double>(j);
     Value* __restrict sum = sums.data();
-    double* __restrict held = bestMean.data();
-    int* __restrict heldStart = bestStart.data();
+    const double* __restrict jd = sizes.data();
+    double* __restrict key = keys.data();
+
+    double bestKey = std::numeric_limits<double>::infinity();
+    int bestSize = 0;
+    int bestStart = 0;
+    // Whether (j, s) with key x comes before the candidate held.
+    auto offer = [&](double x, int j, int s) {
+        if (x < bestKey || (x == bestKey && (j < bestSize || (j == bestSize && s < bestStart)))) {
+            bestKey = x;
+            bestSize = j;
+            bestStart = s;
+        }
+    };
     for (int r = 0; r < k; ++r) {
         const int lo = std::max(0, r - half);
         const int hi = std::min(k, r + half + 1);
@@ -41,34 +55,33 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, double initialBest, RowValu
         // Sizes j > r: row r gives the pair c = r of the first start's sum;
         // at r = j - 1 that sum is complete.
         for (int j = r + 1; j <= half; ++j) sum[j] += v[r + j];
-        if (r + 1 <= half) {
-            const double mean = meanOf(sum[r + 1], r + 1);
-            if (isBetter(mean, held[r + 1])) {
-                held[r + 1] = mean;
-                heldStart[r + 1] = 0;
-            }
-        }
+        if (r + 1 <= half) offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
         // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
         const int last = std::min({r, k - 1 - r, half});
+        if (last < 1) continue;
         for (int j = 1; j <= last; ++j) {
             Value s = sum[j];
             s -= v[r - j];
             s += v[r + j];
             sum[j] = s;
-            const double mean = meanOf(s, j);
-            const bool better = isBetter(mean, held[j]);
-            held[j] = better ? mean : held[j];
-            heldStart[j] = better ? r - j + 1 : heldStart[j];
+            key[j] = keyOf(s, jd[j]);
         }
-    }
-    double best = initialBest;
-    start = 0;
-    size = 1;
-    for (int j = 1; j <= half; ++j) {
-        if (heldStart[j] >= 0 && isBetter(held[j], best)) {
-            best = held[j];
-            start = heldStart[j];
-            size = j;
+        // Only the least key of the row can improve on the candidate held,
+        // and of its sizes only the smallest.
+        constexpr int kLanes = 8;
+        double lane[kLanes];
+        for (double& l : lane) l = std::numeric_limits<double>::infinity();
+        int j = 1;
+        for (; j + kLanes <= last + 1; j += kLanes)
+            for (int i = 0; i < kLanes; ++i) lane[i] = key[j + i] < lane[i] ? key[j + i] : lane[i];
+        double least = std::numeric_limits<double>::infinity();
+        for (; j <= last; ++j) least = key[j] < least ? key[j] : least;
+        for (double l : lane) least = l < least ? l : least;
+        if (least > bestKey) continue;
+        for (j = 1; key[j] != least; ++j) {
         }
+        offer(least, j, r - j + 1);
     }
+    start = bestStart;
+    size = bestSize;
 }

@@ -1,6 +1,5 @@
 // Block-selection criterion 3: the candidate block whose corresponding pairs
 // have the least mean pair score.
-#include <limits>
 #include <vector>
 
 #include "history/BlockScan.h"
@@ -19,11 +18,10 @@ TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByLeastMeanScore(const
     // Each window sum is carried from start to start in two separate
     // operations, leaving pair first: the order decides near-ties.
     scanBlocks<double>(
-        k, std::numeric_limits<double>::max(),
+        k,
         [&](int r, int lo, int hi) {
             score.fillRow(r, lo, hi, row.data());
             return row.data();
         },
-        [](double sum, int j) { return sum / j; }, [](double mean, double held) { return mean < held; }, start,
-        size);
+        [](double sum, double j) { return sum / j; }, start, size);
 }
