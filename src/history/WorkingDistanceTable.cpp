@@ -1,17 +1,19 @@
 #include "history/WorkingDistanceTable.h"
 
-#include "history/SquareCompaction.h"
+#include <algorithm>
 
 WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
-    : stride_(static_cast<std::size_t>(distances.count())),
-      size_(distances.count()),
-      cells_(stride_ * stride_, 0.0) {
+    : cells_(static_cast<std::size_t>(distances.count()) * static_cast<std::size_t>(distances.count()), 0.0),
+      rowStart_(static_cast<std::size_t>(distances.count())),
+      size_(distances.count()) {
+    const std::size_t n = static_cast<std::size_t>(size_);
+    for (std::size_t i = 0; i < n; ++i) rowStart_[i] = i * n;
     const std::vector<double>& values = distances.values();
     std::size_t k = 0;
     for (int i = 0; i < size_; ++i) {
         for (int j = i + 1; j < size_; ++j) {
-            cell(i, j) = values[k];
-            cell(j, i) = values[k];
+            row(i)[j] = values[k];
+            row(j)[i] = values[k];
             ++k;
         }
     }
@@ -26,20 +28,34 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     for (int c = 0; c < size; ++c) {
         const int a = start + c;
         const int b = start + size + c;
+        double* left = row(a);
+        const double* right = row(b);
         for (int x = 0; x < k; ++x) {
             if (x >= start && x < blockEnd) continue;
-            const double d = (at(b, x) + at(a, x)) * 0.5;
-            cell(a, x) = d;
-            cell(x, a) = d;
+            const double d = (right[x] + left[x]) * 0.5;
+            left[x] = d;
+            row(x)[a] = d;
         }
-        cell(a, a) = 0.0;
+        left[a] = 0.0;
         for (int e = c + 1; e < size; ++e) {
-            const double d = (at(b, start + size + e) + at(a, start + e)) * 0.5;
-            cell(start + e, a) = d;
-            cell(a, start + e) = d;
+            const double d = (right[start + size + e] + left[start + e]) * 0.5;
+            row(start + e)[a] = d;
+            left[start + e] = d;
         }
     }
-    // Remove the right copies' rows and columns; later ones move down by size.
-    removeRowsAndColumns(cells_.data(), stride_, k, start + size, size);
-    size_ = k - size;
+    // Remove the right copies' rows, then their columns.
+    const int removedFrom = start + size;
+    rowStart_.erase(rowStart_.begin() + removedFrom, rowStart_.begin() + blockEnd);
+    const int remaining = k - size;
+    const int before = removedFrom;
+    const int after = k - blockEnd;
+    for (int p = 0; p < remaining; ++p) {
+        double* cells = row(p);
+        if (before <= after)
+            std::copy_backward(cells, cells + before, cells + blockEnd);
+        else
+            std::copy(cells + blockEnd, cells + k, cells + removedFrom);
+    }
+    if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
+    size_ = remaining;
 }

@@ -22,8 +22,9 @@ public:
     static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(double); }
 
     int size() const { return size_; }
-    double at(int p, int q) const { return cells_[index(p, q)]; }
-    const double* row(int p) const { return &cells_[index(p, 0)]; }
+    double at(int p, int q) const { return row(p)[q]; }
+    // Row p as k contiguous values.
+    const double* row(int p) const { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
 
     // Replaces the block of `size` pairs starting at `start` by its ancestral
     // segments. The distance from a new segment u (copies a, b) to a segment x
@@ -32,12 +33,13 @@ public:
     void mergeBlock(int start, int size);
 
 private:
-    std::size_t index(int p, int q) const {
-        return static_cast<std::size_t>(p) * stride_ + static_cast<std::size_t>(q);
-    }
-    double& cell(int p, int q) { return cells_[index(p, q)]; }
+    double* row(int p) { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
 
-    std::size_t stride_;
-    int size_;
+    // Rows live in a fixed n x n store: removing a row only drops its start
+    // from the list. Columns are removed by shifting, in every row, the
+    // shorter side of the removed run, so that all rows share one offset.
     std::vector<double> cells_;
+    std::vector<std::size_t> rowStart_;
+    std::size_t columnOffset_ = 0;
+    int size_;
 };
