@@ -49,15 +49,18 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf 
         }
     };
     for (int r = 0; r < k; ++r) {
-        const int lo = std::max(0, r - half);
-        const int hi = std::min(k, r + half + 1);
+        // Row r enters pair (r, r+j) for the sizes still adding their first
+        // start (j > r) and, together with leaving pair (r, r-j), slides
+        // the sizes j <= last; nothing else of the row is read.
+        const int last = std::min({r, k - 1 - r, half});
+        const int lo = r - last;
+        const int hi = r + std::max(last, r < half ? half : 0) + 1;
         const Value* __restrict v = rowValues(r, lo, hi);
         // Sizes j > r: row r gives the pair c = r of the first start's sum;
         // at r = j - 1 that sum is complete.
         for (int j = r + 1; j <= half; ++j) sum[j] += v[r + j];
         if (r + 1 <= half) offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
         // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
-        const int last = std::min({r, k - 1 - r, half});
         if (last < 1) continue;
         for (int j = 1; j <= last; ++j) {
             Value s = sum[j];
