@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "ReferenceHistory.h"
 #include "driver/Report.h"
@@ -53,6 +54,30 @@ TEST(WorkingTable, BlockAtTheEndOnlyShortensTheRow) {
     EXPECT_EQ(table.at(0, 1), (d[3][0] + d[1][0]) * 0.5);
     EXPECT_EQ(table.at(0, 2), (d[4][0] + d[2][0]) * 0.5);
     EXPECT_EQ(table.at(2, 1), (d[3][4] + d[1][2]) * 0.5);
+}
+
+// After any sequence of merges the row sums are exactly the sums of the
+// current rows added in ascending order from zero, however much of them was
+// carried over from before the merge.
+TEST(WorkingTable, RowSumsStayExactThroughMerges) {
+    std::mt19937 random(5);
+    const int n = 300;
+    Table d(n, std::vector<double>(n, 0.0));
+    std::uniform_real_distribution<double> value(0.01, 3.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) d[i][j] = d[j][i] = value(random);
+    WorkingDistanceTable table(matrixFromTable(d));
+    while (table.size() >= 2) {
+        const int k = table.size();
+        for (int p = 0; p < k; ++p) {
+            double sum = 0.0;
+            for (int q = 0; q < k; ++q) sum += table.at(p, q);
+            ASSERT_EQ(table.rowSums()[p], sum) << "k " << k << " p " << p;
+        }
+        const int size = 1 + static_cast<int>(random() % static_cast<unsigned>(std::min(3, k / 2)));
+        const int start = static_cast<int>(random() % static_cast<unsigned>(k - 2 * size + 1));
+        table.mergeBlock(start, size);
+    }
 }
 
 TEST(Reconstruction, OneSegmentIsASingleLeaf) {

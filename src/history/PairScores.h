@@ -1,7 +1,5 @@
 #pragma once
 
-#include <vector>
-
 #include "history/VectorClones.h"
 #include "history/WorkingDistanceTable.h"
 
@@ -10,17 +8,17 @@
 // ascending order from 0.0. Needs k >= 3.
 class PairScores {
 public:
-    explicit PairScores(const WorkingDistanceTable& table);
+    explicit PairScores(const WorkingDistanceTable& table)
+        : table_(table), rowSums_(table.rowSums()), divisor_(static_cast<double>(table.size() - 2)) {}
 
     double operator()(int p, int q) const {
-        return table_.at(p, q) - (rowSums_[static_cast<std::size_t>(p)] + rowSums_[static_cast<std::size_t>(q)]) /
-                                     divisor_;
+        return table_.at(p, q) - (rowSums_[p] + rowSums_[q]) / divisor_;
     }
 
     // out[q] = Q(p, q) for from <= q < to (out[p] gets a value of no meaning).
     TANDEMTREE_INLINE_INTO_CLONES void fillRow(int p, int from, int to, double* __restrict out) const {
         const double* row = table_.row(p);
-        const double* sums = rowSums_.data();
+        const double* sums = rowSums_;
         const double rp = sums[p];
         const double divisor = divisor_;
         for (int q = from; q < to; ++q) out[q] = row[q] - (rp + sums[q]) / divisor;
@@ -28,6 +26,6 @@ public:
 
 private:
     const WorkingDistanceTable& table_;
-    std::vector<double> rowSums_;
+    const double* rowSums_;
     double divisor_;
 };

@@ -2,11 +2,23 @@
 
 #include <algorithm>
 
+#include "history/VectorClones.h"
+
+namespace {
+
+// sums[p] += row[p] for every p: one more term of every row sum at once.
+TANDEMTREE_VECTOR_CLONES void addRow(const double* __restrict row, double* __restrict sums, int k) {
+    for (int p = 0; p < k; ++p) sums[p] += row[p];
+}
+
+}  // namespace
+
 WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
     : cells_(static_cast<std::size_t>(distances.count()) * static_cast<std::size_t>(distances.count()), 0.0),
       rowStart_(static_cast<std::size_t>(distances.count())),
+      n_(static_cast<std::size_t>(distances.count())),
       size_(distances.count()) {
-    const std::size_t n = static_cast<std::size_t>(size_);
+    const std::size_t n = n_;
     for (std::size_t i = 0; i < n; ++i) rowStart_[i] = i * n;
     const std::vector<double>& values = distances.values();
     std::size_t k = 0;
@@ -15,6 +27,28 @@ WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
             row(i)[j] = values[k];
             row(j)[i] = values[k];
             ++k;
+        }
+    }
+    rowSums_.resize(n);
+    checkpoints_.resize(n / kRowsPerCheckpoint * n);
+    updateRowSums();
+}
+
+void WorkingDistanceTable::updateRowSums() {
+    const int k = size_;
+    const std::size_t n = n_;
+    double* sums = rowSums_.data();
+    int q = validCheckpoints_ * kRowsPerCheckpoint;
+    if (validCheckpoints_ == 0)
+        std::fill(sums, sums + k, 0.0);
+    else
+        std::copy_n(&checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n], k, sums);
+    for (; q < k; ++q) {
+        addRow(row(q), sums, k);
+        if ((q + 1) % kRowsPerCheckpoint == 0) {
+            const int c = (q + 1) / kRowsPerCheckpoint;
+            std::copy_n(sums, k, &checkpoints_[static_cast<std::size_t>(c - 1) * n]);
+            validCheckpoints_ = c;
         }
     }
 }
@@ -58,4 +92,24 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     }
     if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
     size_ = remaining;
+
+    // Partial row sums over rows that all lie before the block stay valid,
+    // once they follow the compaction and the new segments' own sums over
+    // those rows are put in.
+    validCheckpoints_ = std::min(validCheckpoints_, start / kRowsPerCheckpoint);
+    const std::size_t n = n_;
+    for (int c = 1; c <= validCheckpoints_; ++c) {
+        double* partial = &checkpoints_[static_cast<std::size_t>(c - 1) * n];
+        std::copy(partial + blockEnd, partial + k, partial + removedFrom);
+    }
+    for (int a = start; a < removedFrom; ++a) {
+        const double* values = row(a);
+        double sum = 0.0;
+        for (int q = 0; q < validCheckpoints_ * kRowsPerCheckpoint; ++q) {
+            sum += values[q];
+            if ((q + 1) % kRowsPerCheckpoint == 0)
+                checkpoints_[static_cast<std::size_t>((q + 1) / kRowsPerCheckpoint - 1) * n + static_cast<std::size_t>(a)] = sum;
+        }
+    }
+    updateRowSums();
 }

@@ -23,6 +23,9 @@ public:
 
     int size() const { return size_; }
     double at(int p, int q) const { return row(p)[q]; }
+    // r_p, the sum of the distances from p to every current segment, added
+    // in ascending order of position from 0.0, for every p.
+    const double* rowSums() const { return rowSums_.data(); }
     // Row p as k contiguous values.
     const double* row(int p) const { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
 
@@ -33,6 +36,8 @@ public:
     void mergeBlock(int start, int size);
 
 private:
+    void updateRowSums();
+
     double* row(int p) { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
 
     // Rows live in a fixed n x n store: removing a row only drops its start
@@ -40,6 +45,17 @@ private:
     // shorter side of the removed run, so that all rows share one offset.
     std::vector<double> cells_;
     std::vector<std::size_t> rowStart_;
+    std::size_t n_;
     std::size_t columnOffset_ = 0;
     int size_;
+
+    // Row sums are added row by row over the table (row q is column q), and
+    // the partial sums after every 64 rows are kept: rows before a merged
+    // block do not change, so the next sums start from the last partial sum
+    // taken before the block instead of from zero, which adds the same terms
+    // in the same order.
+    static constexpr int kRowsPerCheckpoint = 64;
+    std::vector<double> rowSums_;
+    std::vector<double> checkpoints_;  // checkpoint c at (c - 1) * n, c >= 1
+    int validCheckpoints_ = 0;
 };
