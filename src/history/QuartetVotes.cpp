@@ -1,76 +1,104 @@
 // Block-selection criterion 1: votes from four-point comparisons of quartets,
 // counted once over the input and then kept in step with every merge.
+#include <algorithm>
 #include <vector>
 
 #include "history/DuplicationTree.h"
 #include "history/SquareCompaction.h"
+#include "history/VectorClones.h"
 
 void QuartetVoteMatrix::removeRowsAndColumns(int k, int from, int count) {
     ::removeRowsAndColumns(cells_.data(), n_, k, from, count);
 }
 
+void QuartetVoteMatrix::clearRowsAndColumns(int k, int from, int count) {
+    for (int p = 0; p < k; ++p) {
+        std::int32_t* cells = row(p);
+        if (p >= from && p < from + count)
+            std::fill(cells, cells + k, 0);
+        else
+            std::fill(cells + from, cells + from + count, 0);
+    }
+}
+
 namespace {
 
-// Which of the three splits of a quartet has the strictly least sum:
-// 1 = {a,b}{c,d}, 2 = {a,c}{b,d}, 3 = {a,d}{b,c}; 0 when the least is shared.
-inline int winningPairing(double ab, double cd, double ac, double bd, double ad, double bc) {
-    const double s1 = ab + cd;
-    const double s2 = ac + bd;
-    const double s3 = ad + bc;
-    if (s1 < s2 && s1 < s3) return 1;
-    if (s2 < s1 && s2 < s3) return 2;
-    if (s3 < s1 && s3 < s2) return 3;
-    return 0;
-}
-
-inline void vote(QuartetVoteMatrix& votes, int x, int y, int delta) {
-    votes.at(x, y) += delta;
-    votes.at(y, x) += delta;
-}
-
-inline void castVotes(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int a, int b, int c, int d,
-                      int delta) {
-    switch (winningPairing(table.at(a, b), table.at(c, d), table.at(a, c), table.at(b, d), table.at(a, d),
-                           table.at(b, c))) {
-    case 1:
-        vote(votes, a, b, delta);
-        vote(votes, c, d, delta);
-        break;
-    case 2:
-        vote(votes, a, c, delta);
-        vote(votes, b, d, delta);
-        break;
-    case 3:
-        vote(votes, a, d, delta);
-        vote(votes, b, c, delta);
-        break;
-    default:
-        break;
+// Classifies the quartets (a, b, c, d) for every d in [from, to), a, b and c
+// fixed. The split whose two within-pair distances have the strictly least
+// sum wins, and each of its pairs gets `delta` votes; a tie for the least sum
+// casts none:
+//   split 1: {a,b}{c,d}, S1 = d(a,b) + d(c,d)
+//   split 2: {a,c}{b,d}, S2 = d(a,c) + d(b,d)
+//   split 3: {a,d}{b,c}, S3 = d(a,d) + d(b,c)
+// The votes for the pairs with d go along rows c, b and a; those for the
+// pairs without d are counted and added once.
+TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int a, int b,
+                                          int c, int from, int to, std::int32_t delta) {
+    if (from >= to) return;
+    const double* __restrict rowA = table.row(a);
+    const double* __restrict rowB = table.row(b);
+    const double* __restrict rowC = table.row(c);
+    std::int32_t* __restrict votesA = votes.row(a);
+    std::int32_t* __restrict votesB = votes.row(b);
+    std::int32_t* __restrict votesC = votes.row(c);
+    const double ab = rowA[b];
+    const double ac = rowA[c];
+    const double bc = rowB[c];
+    std::int32_t wins1 = 0;
+    std::int32_t wins2 = 0;
+    std::int32_t wins3 = 0;
+    for (int d = from; d < to; ++d) {
+        const double s1 = ab + rowC[d];
+        const double s2 = ac + rowB[d];
+        const double s3 = rowA[d] + bc;
+        const std::int32_t w1 = (s1 < s2) & (s1 < s3);
+        const std::int32_t w2 = (s2 < s1) & (s2 < s3);
+        const std::int32_t w3 = (s3 < s1) & (s3 < s2);
+        votesC[d] += w1 * delta;
+        votesB[d] += w2 * delta;
+        votesA[d] += w3 * delta;
+        wins1 += w1;
+        wins2 += w2;
+        wins3 += w3;
     }
+    votes.add(a, b, wins1 * delta);
+    votes.add(a, c, wins2 * delta);
+    votes.add(b, c, wins3 * delta);
 }
 
 // Classifies, exactly once, every quartet of the positions 0 .. k-1 that has
 // at least one position in lo .. hi-1. Positions are lined up with those in
-// the range first, then those outside it, both ascending; a quartet is then an
-// ascending choice of four from that line whose first lies in the range. It is
-// passed as its positions in the range, ascending, then the others, ascending.
+// the range first, then those outside it, both ascending; a quartet is an
+// ascending choice of four from that line whose first lies in the range, and
+// it is passed as its positions in the range, ascending, then the others,
+// ascending. Beyond any position of the line, the rest of the line is at
+// most three runs of adjacent positions, which the innermost loop takes whole.
 void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int k, int lo, int hi,
-                              int delta) {
+                              std::int32_t delta) {
     std::vector<int> line;
     line.reserve(static_cast<std::size_t>(k));
     for (int p = lo; p < hi; ++p) line.push_back(p);
     for (int p = 0; p < k; ++p)
         if (p < lo || p >= hi) line.push_back(p);
+    // The runs of the line after position x.
+    auto classifyAfter = [&](int a, int b, int c) {
+        if (c >= lo && c < hi) {
+            classifyRun(votes, table, a, b, c, c + 1, hi, delta);
+            classifyRun(votes, table, a, b, c, 0, lo, delta);
+            classifyRun(votes, table, a, b, c, hi, k, delta);
+        } else if (c < lo) {
+            classifyRun(votes, table, a, b, c, c + 1, lo, delta);
+            classifyRun(votes, table, a, b, c, hi, k, delta);
+        } else {
+            classifyRun(votes, table, a, b, c, c + 1, k, delta);
+        }
+    };
     const int inRange = hi - lo;
     for (int i = 0; i < inRange; ++i) {
         const int a = line[static_cast<std::size_t>(i)];
         for (int j = i + 1; j < k; ++j) {
             const int b = line[static_cast<std::size_t>(j)];
-            for (int l = j + 1; l < k; ++l) {
-                const int c = line[static_cast<std::size_t>(l)];
-                for (int m = l + 1; m < k; ++m)
-                    castVotes(votes, table, a, b, c, line[static_cast<std::size_t>(m)], delta);
-            }
+            for (int l = j + 1; l < k - 1; ++l) classifyAfter(a, b, line[static_cast<std::size_t>(l)]);
         }
     }
 }
@@ -78,16 +106,14 @@ void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTab
 }  // namespace
 
 void DuplicationTree::classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, int delta) {
-    castVotes(*quartetVotes, table, a, b, c, d, delta);
+    classifyRun(*quartetVotes, table, a, b, c, d, d + 1, delta);
 }
 
 void DuplicationTree::countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table) {
     const int n = static_cast<int>(order.size());
-    QuartetVoteMatrix& votes = *quartetVotes;
     for (int a = 0; a < n; ++a)
         for (int b = a + 1; b < n; ++b)
-            for (int c = b + 1; c < n; ++c)
-                for (int d = c + 1; d < n; ++d) castVotes(votes, table, a, b, c, d, +1);
+            for (int c = b + 1; c < n - 1; ++c) classifyRun(*quartetVotes, table, a, b, c, c + 1, n, +1);
 }
 
 void DuplicationTree::chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,
@@ -118,8 +144,10 @@ void DuplicationTree::updateQuartetVotesAfterMerge(const SegmentOrder& order, co
                                                    int start, int size) {
     const int k = static_cast<int>(order.size());  // after the merge
     QuartetVoteMatrix& votes = *quartetVotes;
-    // The withdrawal left the block's rows and columns at zero, so the new
-    // segments' rows start empty once the right copies' are removed.
+    // The withdrawal left the block's counts at zero (though a vote added in
+    // one cell of a pair may have been taken back from the other): the right
+    // copies' rows and columns go, the new segments' start empty.
     votes.removeRowsAndColumns(k + size, start + size, size);
+    votes.clearRowsAndColumns(k, start, size);
     classifyQuartetsTouching(votes, table, k, start, start + size, +1);
 }
