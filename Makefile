@@ -18,7 +18,7 @@ run: build
 	./$(BUILD)/tandemtree $(EXAMPLE) N 3
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure
+	cd $(BUILD) && ctest -j 2 --output-on-failure
 
 clean:
 	rm -rf $(BUILD)
@@ -38,7 +38,7 @@ sanitize-build: $(SAN_BUILD)/CMakeCache.txt
 	cmake --build $(SAN_BUILD) -j 2
 
 test-sanitize: sanitize-build
-	cd $(SAN_BUILD) && ctest --output-on-failure
+	cd $(SAN_BUILD) && ctest -j 2 --output-on-failure
 
 fuzz: sanitize-build
 	corpus=$$(mktemp -d) && ./$(SAN_BUILD)/tests/fuzz_sequence_file -max_total_time=$(FUZZ_SECONDS) \
