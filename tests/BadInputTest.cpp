@@ -20,7 +20,10 @@ std::vector<Case> malformedFiles() {
     return {
         {"empty", "", "the file is empty, expected the number of sequences"},
         {"blank", " \n\t\n", "the file is empty, expected the number of sequences"},
-        {"fasta", ">seq1\nACGT\n", "line 1: found '>seq1', expected the number of sequences"},
+        {"words", "\nsequences: 4\n", "line 2: found 'sequences:', expected the number of sequences"},
+        {"fasta-lengths", ">a one\nACGT\nAC\n>b\nACGTA\n",
+         "record 2 'b' (line 4): the sequence has 5 characters, expected 6"},
+        {"fasta-empty", ">a\n>b\nACGT\n", "record 1 'a' (line 1): the sequence is empty"},
         {"negative", "-3 10\n", "line 1: the number of sequences is -3, expected 0 or more"},
         {"no-length", "3\n", "the file ends after the number of sequences, expected the sequence length"},
         {"length-word", "3 ten\n", "line 1: found 'ten', expected the sequence length"},

@@ -140,3 +140,38 @@ TEST(SequenceReader, LongWordsAreQuotedShortAndPrintable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FastaReader, RecordsInFileOrderWithNamesAndWrappedLines) {
+    SequenceSet set = readText("\n\n>chrX:1200-1350(+) first copy\nACGT\nAC\r\n"
+                               ">copy'7\nAC GTTA\n\n>third\tdescribed here\nAAAA\nAA");
+    EXPECT_EQ(set.count, 3);
+    EXPECT_EQ(set.length, 6);
+    EXPECT_EQ(set.sequences, (std::vector<std::string>{"ACGTAC", "ACGTTA", "AAAAAA"}));
+    EXPECT_EQ(set.names, (std::vector<std::string>{"chrX:1200-1350(+)", "copy'7", "third"}));
+}
+
+TEST(FastaReader, OnlyALineStartingWithTheMarkStartsARecord) {
+    SequenceSet set = readText(">a\nAC>G\n>b\nACGT\n");
+    EXPECT_EQ(set.sequences, (std::vector<std::string>{"AC>G", "ACGT"}));
+    EXPECT_EQ(set.names, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(FastaReader, NativeFilesKeepNoNames) {
+    SequenceSet set = readText(">a\nACGT\n");
+    std::istringstream native("1 4 0 ACGT");
+    set.readSequences(native);
+    EXPECT_TRUE(set.names.empty());
+}
+
+TEST(FastaReader, SameDistancesAsTheNativeFileOfTheSameAlignment) {
+    SequenceSet fasta = readText(">s0\nACGTACGTAA\n>s1\nACGTACGTTA\n>s2\nTCGTACGAAA\n");
+    SequenceSet native = readText("3 10 0 ACGTACGTAA 1 ACGTACGTTA 2 TCGTACGAAA");
+    fasta.isProtein = native.isProtein = false;
+    fasta.computeDistances();
+    native.computeDistances();
+    EXPECT_EQ(fasta.distances->values(), native.distances->values());
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "history/TreeNode.h"
 
@@ -24,6 +25,51 @@ public:
     std::string toText(bool hideInternalLabels) const;
     static std::string nodeText(const TreeNode* node, bool hideInternalLabels);
 
+    // Walks the subtree whose top is `node` in text order, without
+    // recursion (a history can be a chain as deep as it has segments): a
+    // leaf gives leaf(node); an internal node gives open(node), its left
+    // subtree, between(node), its right subtree, close(node).
+    template <typename Leaf, typename Open, typename Between, typename Close>
+    static void walk(const TreeNode* node, Leaf leaf, Open open, Between between, Close close);
+
     std::unique_ptr<TreeNode> root;
     int leafCount = 0;
 };
+
+template <typename Leaf, typename Open, typename Between, typename Close>
+void BinaryTree::walk(const TreeNode* node, Leaf leaf, Open open, Between between, Close close) {
+    if (node == nullptr) return;
+    // Each internal node is visited three times: before its left subtree,
+    // between its subtrees and after its right subtree.
+    struct Visit {
+        const TreeNode* node;
+        int stage;
+    };
+    std::vector<Visit> stack;
+    stack.push_back({node, 0});
+    while (!stack.empty()) {
+        Visit& visit = stack.back();
+        const TreeNode* current = visit.node;
+        if (current->label >= 0) {
+            leaf(*current);
+            stack.pop_back();
+            continue;
+        }
+        switch (visit.stage) {
+        case 0:
+            open(*current);
+            visit.stage = 1;
+            if (current->left) stack.push_back({current->left.get(), 0});
+            break;
+        case 1:
+            between(*current);
+            visit.stage = 2;
+            if (current->right) stack.push_back({current->right.get(), 0});
+            break;
+        default:
+            close(*current);
+            stack.pop_back();
+            break;
+        }
+    }
+}

@@ -2,55 +2,10 @@
 
 #include <climits>
 #include <optional>
-#include <streambuf>
 
-namespace {
+#include "sequences/FastaReader.h"
+#include "sequences/TextSource.h"
 
-bool isBlank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-struct Token {
-    std::string text;
-    long line = 0;
-};
-
-// Splits a stream into whitespace-delimited words and keeps the line number
-// of each, for messages.
-class Tokenizer {
-public:
-    explicit Tokenizer(std::istream& in) : buf_(in.rdbuf()) {}
-
-    // The next word, or nothing at the end of the input.
-    std::optional<Token> next() {
-        if (buf_ == nullptr) return std::nullopt;
-        int c = buf_->sgetc();
-        while (c != std::char_traits<char>::eof() && isBlank(c)) {
-            if (c == '\n') ++line_;
-            c = buf_->snextc();
-        }
-        if (c == std::char_traits<char>::eof()) return std::nullopt;
-        Token token;
-        token.line = line_;
-        lastLine_ = line_;
-        while (c != std::char_traits<char>::eof() && !isBlank(c)) {
-            token.text.push_back(static_cast<char>(c));
-            c = buf_->snextc();
-        }
-        return token;
-    }
-
-    // Line of the last word read (1 before any).
-    long lastLine() const { return lastLine_; }
-
-private:
-    std::streambuf* buf_;
-    long line_ = 1;
-    long lastLine_ = 1;
-};
-
-// A word as it may be quoted in a one-line message: cut short, with bytes
-// that are not printable shown as '?'.
 std::string quoted(const std::string& text) {
     constexpr std::size_t kShown = 24;
     std::string shown;
@@ -61,6 +16,9 @@ std::string quoted(const std::string& text) {
     if (text.size() > kShown) shown += "...";
     return "'" + shown + "'";
 }
+
+
+namespace {
 
 // Decimal integer: optional sign, then digits only.
 enum class Number { ok, notNumber, tooLarge };
@@ -98,12 +56,10 @@ struct Record {
     long line;
 };
 
-}  // namespace
+// The native format: n, L, then n records of an index and a sequence.
+void readNative(TextSource& tokens, SequenceFile& file) {
 
-void readSequenceFile(std::istream& in, SequenceFile& file) {
-    Tokenizer tokens(in);
-
-    std::optional<Token> token = tokens.next();
+    std::optional<Token> token = tokens.nextWord();
     if (!token) throw SequenceFileError("the file is empty, expected the number of sequences");
     long long n = 0;
     switch (parseInteger(token->text, n)) {
@@ -121,7 +77,7 @@ void readSequenceFile(std::istream& in, SequenceFile& file) {
                                 ", expected 0 or more");
     file.count = static_cast<int>(n);
 
-    token = tokens.next();
+    token = tokens.nextWord();
     long long L = -1;
     if (n == 0) {
         // No record follows, so the length matters to nobody: take it if it is there.
@@ -152,7 +108,7 @@ void readSequenceFile(std::istream& in, SequenceFile& file) {
     std::vector<Record> records;
     std::vector<std::string> texts;
     for (long long r = 1; r <= n; ++r) {
-        token = tokens.next();
+        token = tokens.nextWord();
         if (!token)
             throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " +
                                     std::to_string(n) + " records (line " + std::to_string(tokens.lastLine()) +
@@ -165,7 +121,7 @@ void readSequenceFile(std::istream& in, SequenceFile& file) {
             throw SequenceFileError(recordAt(r, token->line) + ": the index is " + std::to_string(index) +
                                     ", expected " + range);
         const long indexLine = token->line;
-        token = tokens.next();
+        token = tokens.nextWord();
         if (!token)
             throw SequenceFileError("the file ends after the index of " + recordAt(r, indexLine) +
                                     ", expected its sequence");
@@ -189,4 +145,15 @@ void readSequenceFile(std::istream& in, SequenceFile& file) {
     file.sequences.resize(static_cast<std::size_t>(n));
     for (std::size_t r = 0; r < records.size(); ++r)
         file.sequences[static_cast<std::size_t>(records[r].index)] = std::move(texts[r]);
+}
+
+}  // namespace
+
+void readSequenceFile(std::istream& in, SequenceFile& file) {
+    TextSource source(in);
+    if (source.skipBlanks() == '>') {
+        readFasta(source, file);
+        return;
+    }
+    readNative(source, file);
 }

@@ -8,6 +8,7 @@
 void SequenceSet::clear() {
     distances.reset();
     sequences.clear();
+    names.clear();
 }
 
 void SequenceSet::readSequences(std::istream& in) {
@@ -22,4 +23,5 @@ void SequenceSet::readSequences(std::istream& in) {
     count = file.count;
     length = file.length;
     sequences = std::move(file.sequences);
+    names = std::move(file.names);
 }

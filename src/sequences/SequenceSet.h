@@ -38,4 +38,7 @@ public:
     int count = 0;
     int length = -1;
     std::vector<std::string> sequences;
+    // Segment names from a FASTA file, entry k naming segment k; empty for
+    // the native format, whose segments are known by number.
+    std::vector<std::string> names;
 };

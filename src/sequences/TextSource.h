@@ -1,0 +1,81 @@
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <streambuf>
+#include <string>
+
+// White space of the sequence formats: blank, tab, line feed, carriage
+// return, vertical tab, form feed.
+inline bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+struct Token {
+    std::string text;
+    long line = 0;
+};
+
+// Characters of a stream, read one at a time, with the number of the line
+// they stand on, for messages.
+class TextSource {
+public:
+    static constexpr int kEnd = std::char_traits<char>::eof();
+
+    explicit TextSource(std::istream& in) : buf_(in.rdbuf()) {}
+
+    // The next character, not taken (kEnd at the end of the input).
+    int peek() { return buf_ == nullptr ? kEnd : buf_->sgetc(); }
+    // Takes the next character.
+    void take() {
+        if (buf_->sbumpc() == '\n') ++line_;
+    }
+    // Skips white space; returns the character after it, not taken.
+    int skipBlanks() {
+        int c = peek();
+        while (c != kEnd && isBlank(c)) {
+            take();
+            c = peek();
+        }
+        return c;
+    }
+    // The next whitespace-delimited word, or nothing at the end of the input.
+    std::optional<Token> nextWord() {
+        int c = skipBlanks();
+        if (c == kEnd) return std::nullopt;
+        Token token;
+        token.line = line_;
+        lastLine_ = line_;
+        while (c != kEnd && !isBlank(c)) {
+            token.text.push_back(static_cast<char>(c));
+            take();
+            c = peek();
+        }
+        return token;
+    }
+    // The rest of the current line, without its line end, which is taken.
+    std::string restOfLine() {
+        std::string text;
+        int c = peek();
+        while (c != kEnd && c != '\n') {
+            text.push_back(static_cast<char>(c));
+            take();
+            c = peek();
+        }
+        if (c == '\n') take();
+        return text;
+    }
+
+    long line() const { return line_; }
+    // Line of the last word read (1 before any).
+    long lastLine() const { return lastLine_; }
+
+private:
+    std::streambuf* buf_;
+    long line_ = 1;
+    long lastLine_ = 1;
+};
+
+// A word as it may be quoted in a one-line message: cut short, with bytes
+// that are not printable shown as '?'.
+std::string quoted(const std::string& text);
