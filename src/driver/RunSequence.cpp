@@ -6,7 +6,10 @@
 #include <fstream>
 #include <new>
 
+#include "Version.h"
+#include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
+#include "driver/NewickWriter.h"
 #include "driver/Report.h"
 #include "history/DuplicationTree.h"
 #include "sequences/SequenceFileReader.h"
@@ -62,21 +65,45 @@ bool isProteinAnswer(const std::string& answer) {
     return answer.empty() || (answer[0] != 'N' && answer[0] != 'n');
 }
 
-int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& out) {
+int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
+    const CommandLine line = parseCommandLine(words);
+    if (!line.unknownOption.empty()) {
+        writeLine(out, "Unknown option " + line.unknownOption + ": see tandemtree --help");
+        return 1;
+    }
+    if (line.help) {
+        out << helpText() << std::flush;
+        return 0;
+    }
+    if (line.version) {
+        writeLine(out, std::string("tandemtree ") + TANDEMTREE_VERSION);
+        return 0;
+    }
+    const std::vector<std::string>& args = line.positional;
+
     std::ifstream file;
     SequenceSet sequences;
     try {
         const std::string fileName = args.size() >= 1 ? args[0] : ask(out, in, kFileNamePrompt);
-        if (!canOpen(fileName, file)) {
+        // "-" is standard input, which then holds the sequences and cannot
+        // answer a prompt as well.
+        const bool fromInput = fileName == "-";
+        if (fromInput && args.size() < 3) {
+            writeLine(out, std::string("Sequences read from standard input: give ") +
+                               (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
+                               "the criterion (third argument, 1 to 4) on the command line");
+            return 1;
+        }
+        if (!fromInput && !canOpen(fileName, file)) {
             writeLine(out, "Cannot open file " + fileName);
             return 1;
         }
         sequences.isProtein = args.size() >= 2 ? isProteinArgument(args[1])
                                                 : isProteinAnswer(ask(out, in, kMoleculePrompt));
-        sequences.readSequences(file);
+        sequences.readSequences(fromInput ? in : file);
         reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
         sequences.computeDistances();
-        file.close();
+        if (!fromInput) file.close();
 
         DuplicationTree tree;
         const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
@@ -88,14 +115,14 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
         if (criterion == 1 || criterion >= 4)
             reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) +
                           QuartetVoteMatrix::bytesFor(sequences.count));
-        if (criterion <= 3) {
-            tree.reconstruct(*sequences.distances, criterion);
-            printReport(criterion, tree, false, out);
-        } else {
-            for (int each = 1; each <= 3; ++each) {
-                tree.reconstruct(*sequences.distances, each);
-                printReport(each, tree, true, out);
-            }
+        const int first = criterion <= 3 ? criterion : 1;
+        const int last = criterion <= 3 ? criterion : 3;
+        for (int each = first; each <= last; ++each) {
+            tree.reconstruct(*sequences.distances, each);
+            if (line.newick)
+                writeLine(out, newickText(tree, sequences.names));
+            else
+                printReport(each, tree, criterion > 3, out);
         }
     } catch (const SequenceFileError& error) {
         writeLine(out, error.what());

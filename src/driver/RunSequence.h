@@ -19,7 +19,8 @@ int parseCriterion(const std::string& text);
 bool isProteinArgument(const std::string& argument);
 bool isProteinAnswer(const std::string& answer);
 
-// The whole run: settings from `args` (the words after the command's name) or
-// from prompts answered on `in`, then reading, distances, reconstruction and
-// report on `out`. Returns the exit code.
-int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& out);
+// The whole run: options and settings from `words` (the words after the
+// command's name), missing settings from prompts answered on `in`, then
+// reading, distances, reconstruction and report on `out`. Returns the exit
+// code.
+int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out);

@@ -1,0 +1,86 @@
+#include "driver/CommandLine.h"
+
+#include <cctype>
+
+namespace {
+
+bool isOption(const std::string& word) {
+    if (word.size() < 2 || word[0] != '-') return false;
+    const unsigned char next = static_cast<unsigned char>(word[1]);
+    return !std::isdigit(next) && !std::isspace(next);
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    bool optionsEnded = false;
+    for (const std::string& word : args) {
+        if (optionsEnded || !isOption(word)) {
+            line.positional.push_back(word);
+        } else if (word == "--") {
+            optionsEnded = true;
+        } else if (word == "-h" || word == "--help") {
+            line.help = true;
+        } else if (word == "-V" || word == "--version") {
+            line.version = true;
+        } else if (word == "--newick") {
+            line.newick = true;
+        } else if (line.unknownOption.empty()) {
+            line.unknownOption = word;
+        }
+    }
+    return line;
+}
+
+std::string helpText() {
+    return R"(Usage: tandemtree [OPTIONS] [FILE [KIND [CRITERION]]]
+
+Rebuilds the history of tandem duplications from an alignment of tandemly
+repeated copies: a rooted duplication tree and the duplication blocks (events
+that copied two or more adjacent copies at once).
+
+Arguments (each one that is missing is asked for on the console):
+  FILE       the alignment; "-" reads it from standard input, and then KIND
+             and CRITERION must be given as arguments
+             (asks "Input the file name:")
+  KIND       N for DNA; anything else means protein
+             (asks "Input 'Y' if the file contains protein sequences, 'N' if DNA
+             sequence: ", where an answer starting with N or n means DNA)
+  CRITERION  how duplication blocks are chosen: 1 quartet votes, 2 mutual
+             nearest neighbours, 3 least mean pair score, 4 all three in turn
+             (asks "Choose the algorithm (1,2,3 to choose one of the three
+             algorithms, or 4 to choose all): ")
+
+Options (anywhere on the line; "--" ends them):
+  -h, --help     print this help and exit
+  -V, --version  print the version and exit
+  --newick       write each tree as one Newick line instead of the report
+
+Input formats:
+  native: the number of copies, the alignment length, then one index (0 to n-1,
+  the copy's place along the chromosome) and one sequence per copy:
+      3 8
+      0 ACGTACGT
+      1 ACGTACGA
+      2 ACCTACGA
+  FASTA (the first non-blank character is '>'): records in file order are the
+  copies 0, 1, 2, ...; sequences may span lines and must all have one length:
+      >copy1
+      ACGTACGT
+      >copy2
+      ACGTACGA
+
+Output: for each criterion run, "History tree constructed by algorithm C", the
+tree with ancestral segments named v1, v2, ... before their two copies, and
+"Duplication Blocks:" with each block as (v1, v2). With criterion 4 every report
+also gives the tree without names and an empty line. With --newick: one tree
+per line, ancestral names after the closing parenthesis, FASTA record names for
+the leaves.
+
+Exit codes: 0 after a report (or when two copies are too far apart for a
+distance: "Sequences dissimilarity exceeds threshold: distance undefined!");
+1 when the file cannot be opened or read, the arguments are wrong, or memory
+runs out.
+)";
+}
