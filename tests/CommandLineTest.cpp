@@ -1,0 +1,100 @@
+// Options, standard input and FASTA input, run on the built binary.
+#include <gtest/gtest.h>
+
+#include "ToolRunner.h"
+#include "Version.h"
+
+namespace {
+
+const std::string kFourDna = "4 10\n0 AAAAAAAAAA\n1 AAAAGGGAAA\n2 AAAAAAAAAC\n3 AAAAGGGAAT\n";
+const std::string kFourReport =
+    "History tree constructed by algorithm 3\nv3(v1(0,2),v2(1,3))\nDuplication Blocks:   (v1, v2)   \n";
+
+// The same four copies as FASTA, with names that Newick must quote.
+const std::string kFourFasta =
+    ">chrX:1200-1350(+) first\nAAAAA\nAAAAA\n>copy'7\nAAAAGGGAAA\n>plain\nAAAAAAAAAC\n>a,b\nAAAAGGGAAT\n";
+
+TEST(CommandLine, HelpAndVersion) {
+    for (const char* flag : {"-h", "--help"}) {
+        const ToolResult result = runTool({flag});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out.rfind("Usage: tandemtree", 0), 0u) << result.out;
+        for (const char* topic : {"Input the file name:", "--newick", "FASTA", "Exit codes"})
+            EXPECT_NE(result.out.find(topic), std::string::npos) << topic;
+        EXPECT_EQ(result.out.back(), '\n');
+    }
+    for (const char* flag : {"-V", "--version"}) {
+        const ToolResult result = runTool({"some.txt", flag});
+        EXPECT_EQ(result.out, std::string("tandemtree ") + TANDEMTREE_VERSION + "\n");
+        EXPECT_EQ(result.exitCode, 0);
+    }
+}
+
+TEST(CommandLine, UnknownOptionIsNamed) {
+    const ToolResult result = runTool({writeTempFile("four.txt", kFourDna), "--colour", "N", "3"});
+    EXPECT_EQ(result.out, "Unknown option --colour: see tandemtree --help\n");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+TEST(CommandLine, OptionsStandAnywhereAndDoubleDashEndsThem) {
+    const std::string path = writeTempFile("four.txt", kFourDna);
+    EXPECT_EQ(runTool({"--newick", path, "N", "3"}).out, "((0,2)v1,(1,3)v2)v3;\n");
+    EXPECT_EQ(runTool({path, "N", "--newick", "3"}).out, "((0,2)v1,(1,3)v2)v3;\n");
+    const std::string dashed = writeTempFile("-dashed.txt", kFourDna);
+    const std::string folder = dashed.substr(0, dashed.rfind('/'));
+    const ToolResult result = runTool({"--", "-dashed.txt", "N", "3"}, "", "cd '" + folder + "' && ");
+    EXPECT_EQ(result.out, kFourReport);
+    EXPECT_EQ(runTool({"-dashed.txt", "N", "3"}, "", "cd '" + folder + "' && ").out,
+              "Unknown option -dashed.txt: see tandemtree --help\n");
+}
+
+TEST(CommandLine, NewickForEveryCriterion) {
+    const ToolResult result = runTool({writeTempFile("four.txt", kFourDna), "N", "4", "--newick"});
+    EXPECT_EQ(result.out, "((0,2)v1,(1,3)v2)v3;\n((0,2)v1,(1,3)v2)v3;\n((0,2)v1,(1,3)v2)v3;\n");
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+TEST(CommandLine, StandardInputAsTheFile) {
+    ToolResult result = runTool({"-", "N", "3"}, kFourDna);
+    EXPECT_EQ(result.out, kFourReport);
+    EXPECT_EQ(result.exitCode, 0);
+    result = runTool({"-", "N", "3", "--newick"}, kFourFasta);
+    EXPECT_EQ(result.out, "(('chrX:1200-1350(+)',plain)v1,('copy''7','a,b')v2)v3;\n");
+
+    result = runTool({"-", "N"}, kFourDna);
+    EXPECT_EQ(result.out,
+              "Sequences read from standard input: give the criterion (third argument, 1 to 4) on the command line\n");
+    EXPECT_EQ(result.exitCode, 1);
+    result = runTool({"-"}, kFourDna);
+    EXPECT_EQ(result.out, "Sequences read from standard input: give the molecule kind (second argument, N or Y) "
+                          "and the criterion (third argument, 1 to 4) on the command line\n");
+    EXPECT_EQ(result.exitCode, 1);
+    // Named at the prompt, standard input cannot answer the other prompts.
+    result = runTool({}, "-\n" + kFourDna);
+    EXPECT_EQ(result.out, "Input the file name:Sequences read from standard input: give the molecule kind "
+                          "(second argument, N or Y) and the criterion (third argument, 1 to 4) on the command line\n");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+TEST(CommandLine, FastaGivesTheSameHistoryAsTheNativeFile) {
+    const ToolResult result = runTool({writeTempFile("four.fa", kFourFasta), "N", "3"});
+    EXPECT_EQ(result.out, kFourReport);
+    const ToolResult oneLine = runTool(
+        {writeTempFile("four-one-line.fa", ">a\nAAAAAAAAAA\n>b\nAAAAGGGAAA\n>c\nAAAAAAAAAC\n>d\nAAAAGGGAAT"), "N", "3"});
+    EXPECT_EQ(oneLine.out, kFourReport);
+}
+
+TEST(CommandLine, FastaOfUnequalLengthsIsRefused) {
+    const ToolResult result =
+        runTool({writeTempFile("unequal.fa", ">a\nAAAA\nAAAA\n>b b's description\nAAAAAAA\n"), "N", "3"});
+    EXPECT_EQ(result.out, "Invalid sequence file: record 2 'b' (line 4): the sequence has 7 characters, expected 8\n");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+TEST(CommandLine, NegativeCriterionIsStillACriterion) {
+    const ToolResult result = runTool({writeTempFile("four.txt", kFourDna), "N", "-2"});
+    EXPECT_EQ(result.out, "Unknown algorithm -2: choose 1, 2, 3, or 4 for all three\n");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+}  // namespace
