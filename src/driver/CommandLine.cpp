@@ -26,6 +26,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.version = true;
         } else if (word == "--newick") {
             line.newick = true;
+        } else if (word == "--svg") {
+            line.svg = true;
         } else if (line.unknownOption.empty()) {
             line.unknownOption = word;
         }
@@ -56,6 +58,8 @@ Options (anywhere on the line; "--" ends them):
   -h, --help     print this help and exit
   -V, --version  print the version and exit
   --newick       write each tree as one Newick line instead of the report
+  --svg          draw the history as one SVG picture instead of the report
+                 (with criterion 4, the three histories side by side)
 
 Input formats:
   native: the number of copies, the alignment length, then one index (0 to n-1,
@@ -76,7 +80,8 @@ tree with ancestral segments named v1, v2, ... before their two copies, and
 "Duplication Blocks:" with each block as (v1, v2). With criterion 4 every report
 also gives the tree without names and an empty line. With --newick: one tree
 per line, ancestral names after the closing parenthesis, FASTA record names for
-the leaves.
+the leaves. With --svg: an SVG document (redirect it to a file), the copies in
+chromosome order along the bottom and every duplication block as one band.
 
 Exit codes: 0 after a report (or when two copies are too far apart for a
 distance: "Sequences dissimilarity exceeds threshold: distance undefined!");

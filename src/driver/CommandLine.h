@@ -13,6 +13,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool newick = false;
+    bool svg = false;
     std::string unknownOption;  // the first word that is no known option
 };
 

@@ -1,5 +1,7 @@
 #include "driver/RunSequence.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "driver/MemoryBudget.h"
 #include "driver/NewickWriter.h"
 #include "driver/Report.h"
+#include "driver/SvgWriter.h"
 #include "history/DuplicationTree.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
@@ -79,6 +82,10 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         writeLine(out, std::string("tandemtree ") + TANDEMTREE_VERSION);
         return 0;
     }
+    if (line.newick && line.svg) {
+        writeLine(out, "Choose one of --newick and --svg");
+        return 1;
+    }
     const std::vector<std::string>& args = line.positional;
 
     std::ifstream file;
@@ -117,13 +124,20 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                           QuartetVoteMatrix::bytesFor(sequences.count));
         const int first = criterion <= 3 ? criterion : 1;
         const int last = criterion <= 3 ? criterion : 3;
+        std::vector<SvgPanel> panels;
+        // Progress goes to standard error, and only when that is a terminal.
+        ProgressLine progress(isatty(STDERR_FILENO) ? &std::cerr : nullptr);
         for (int each = first; each <= last; ++each) {
-            tree.reconstruct(*sequences.distances, each);
-            if (line.newick)
+            tree.reconstruct(*sequences.distances, each, &progress);
+            if (line.svg)
+                panels.push_back(drawHistory(each, tree, sequences.names));
+            else if (line.newick)
                 writeLine(out, newickText(tree, sequences.names));
             else
                 printReport(each, tree, criterion > 3, out);
         }
+        if (line.svg)
+            for (const std::string& text : svgDocument(panels)) writeLine(out, text);
     } catch (const SequenceFileError& error) {
         writeLine(out, error.what());
         return 1;

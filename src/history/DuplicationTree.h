@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "history/BinaryTree.h"
+#include "history/ProgressLine.h"
 #include "history/WorkingDistanceTable.h"
 #include "sequences/DistanceMatrix.h"
 
@@ -60,7 +61,8 @@ public:
     // Rebuilds the history of the segments whose distances are given, with
     // block-selection criterion 1 (quartet votes), 2 (mutual neighbours) or
     // 3 (least mean score). Throws std::invalid_argument for another number.
-    void reconstruct(const DistanceMatrix& distances, int criterion);
+    // `progress`, when given, is told how far the reconstruction has come.
+    void reconstruct(const DistanceMatrix& distances, int criterion, ProgressLine* progress = nullptr);
 
     // Block choices: each yields start >= 0 and size >= 1 with
     // start + 2*size <= k, for k = order.size() >= 2.
@@ -77,7 +79,8 @@ public:
     // gets `delta` votes. A tie for the least sum casts no vote.
     void classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, int delta);
     // Votes of every quartet of the initial positions.
-    void countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table);
+    void countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,
+                              ProgressLine* progress = nullptr);
     // After a merge: moves the votes along with the compacted order, then adds
     // the votes of every quartet that touches the new segments.
     void updateQuartetVotesAfterMerge(const SegmentOrder& order, const WorkingDistanceTable& table, int start,

@@ -109,11 +109,17 @@ void DuplicationTree::classifyQuartet(const WorkingDistanceTable& table, int a, 
     classifyRun(*quartetVotes, table, a, b, c, d, d + 1, delta);
 }
 
-void DuplicationTree::countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table) {
+void DuplicationTree::countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,
+                                           ProgressLine* progress) {
     const int n = static_cast<int>(order.size());
-    for (int a = 0; a < n; ++a)
+    // For the progress display: 24 times the number of quartets whose first
+    // position is a or later.
+    auto fromOnward = [n](double a) { return (n - a) * (n - a - 1) * (n - a - 2) * (n - a - 3); };
+    for (int a = 0; a < n; ++a) {
+        if (progress != nullptr) progress->counting(1.0 - fromOnward(a) / fromOnward(0));
         for (int b = a + 1; b < n; ++b)
             for (int c = b + 1; c < n - 1; ++c) classifyRun(*quartetVotes, table, a, b, c, c + 1, n, +1);
+    }
 }
 
 void DuplicationTree::chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,

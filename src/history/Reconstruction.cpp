@@ -6,7 +6,7 @@
 
 #include "history/DuplicationTree.h"
 
-void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion) {
+void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion, ProgressLine* progress) {
     if (criterion < 1 || criterion > 3)
         throw std::invalid_argument("no block-selection criterion " + std::to_string(criterion));
     clearHistory();
@@ -23,9 +23,10 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
     }
     WorkingDistanceTable table(distances);
     leafCount = n;
+    if (progress != nullptr) progress->start(criterion, n - 1);
     if (criterion == 1) {
         quartetVotes = std::make_unique<QuartetVoteMatrix>(n);
-        countAllQuartetVotes(order, table);
+        countAllQuartetVotes(order, table, progress);
     }
 
     int nextNodeNumber = n;
@@ -68,6 +69,8 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
         segmentNodes.erase(segmentNodes.begin() + removedFrom, segmentNodes.begin() + removedTo);
         if (size >= 2) blocks.push_back(std::move(block));
         if (criterion == 1) updateQuartetVotesAfterMerge(order, table, start, size);
+        if (progress != nullptr) progress->merged(nextNodeNumber - n);
     }
     root = std::move(segmentNodes[0]);
+    if (progress != nullptr) progress->finish();
 }

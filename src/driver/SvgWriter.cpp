@@ -1,0 +1,218 @@
+#include "driver/SvgWriter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+constexpr double kMargin = 20.0;
+constexpr double kTitleHeight = 34.0;
+constexpr double kBoxHeight = 10.0;
+constexpr std::size_t kLabelChars = 24;
+constexpr int kMostLabelledLeaves = 300;
+const char* const kBandColours[] = {"#e6550d", "#3182bd", "#31a354", "#756bb1", "#d6616b", "#8c6d31"};
+
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// Text as XML character data: markup characters escaped, and anything that
+// is not printable ASCII or well-formed UTF-8 shown as '?'.
+std::string xmlText(const std::string& raw) {
+    std::string text;
+    for (std::size_t i = 0; i < raw.size();) {
+        const unsigned char c = static_cast<unsigned char>(raw[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '&': text += "&amp;"; break;
+            case '<': text += "&lt;"; break;
+            case '>': text += "&gt;"; break;
+            case '"': text += "&quot;"; break;
+            case '\'': text += "&apos;"; break;
+            default: text += c >= 0x20 && c != 0x7f ? static_cast<char>(c) : '?'; break;
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
+        bool valid = length > 0 && i + length <= raw.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(raw[i + k]) & 0xc0) == 0x80;
+        if (valid && length == 3) {
+            const unsigned char next = static_cast<unsigned char>(raw[i + 1]);
+            valid = !(c == 0xe0 && next < 0xa0) && !(c == 0xed && next >= 0xa0);
+        }
+        if (valid && length == 4) {
+            const unsigned char next = static_cast<unsigned char>(raw[i + 1]);
+            valid = !(c == 0xf0 && next < 0x90) && !(c == 0xf4 && next >= 0x90);
+        }
+        if (valid) {
+            text.append(raw, i, length);
+            i += length;
+        } else {
+            text += '?';
+            ++i;
+        }
+    }
+    return text;
+}
+
+std::string leafName(int segment, const std::vector<std::string>& names) {
+    const auto k = static_cast<std::size_t>(segment);
+    std::string name = k < names.size() && !names[k].empty() ? names[k] : std::to_string(segment);
+    if (name.size() > kLabelChars) name = name.substr(0, kLabelChars - 1) + "~";
+    return name;
+}
+
+std::string blockNames(const DuplicationBlock& block) {
+    std::string text = "(";
+    for (std::size_t i = 0; i < block.size(); ++i)
+        text += (i == 0 ? "v" : ", v") + std::to_string(-static_cast<long long>(block[i]));
+    return text + ")";
+}
+
+}  // namespace
+
+SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names) {
+    SvgPanel panel;
+    const int n = tree.leafCount;
+    const std::string title = "History tree constructed by algorithm " + std::to_string(criterion);
+
+    // Every node by label: leaves 0 .. n-1, ancestral segment k at n - 1 + k.
+    std::vector<const TreeNode*> nodes(n > 0 ? static_cast<std::size_t>(2 * n - 1) : 0, nullptr);
+    auto slot = [n](int label) { return static_cast<std::size_t>(label >= 0 ? label : n - 1 - label); };
+    BinaryTree::walk(
+        tree.root.get(), [&](const TreeNode& leaf) { nodes[slot(leaf.label)] = &leaf; },
+        [&](const TreeNode& inner) { nodes[slot(inner.label)] = &inner; }, [](const TreeNode&) {},
+        [](const TreeNode&) {});
+
+    // Merge steps: the ancestral segments of one block were made in one step,
+    // in a run of labels; every other one in a step of its own.
+    std::vector<int> stepOf(static_cast<std::size_t>(std::max(n, 1)), 0);
+    std::vector<int> blockOf(static_cast<std::size_t>(std::max(n, 1)), -1);
+    for (std::size_t b = 0; b < tree.blocks.size(); ++b)
+        for (const int label : tree.blocks[b]) blockOf[static_cast<std::size_t>(-label)] = static_cast<int>(b);
+    int steps = 0;
+    for (int k = 1; k < n; ++k) {
+        const int block = blockOf[static_cast<std::size_t>(k)];
+        if (block < 0 || tree.blocks[static_cast<std::size_t>(block)].front() == -k) ++steps;
+        stepOf[static_cast<std::size_t>(k)] = steps;
+    }
+
+    const bool labelled = n <= kMostLabelledLeaves;
+    const double spacing = labelled ? 16.0 : std::max(3.0, 4000.0 / std::max(n, 1));
+    std::size_t longest = 1;
+    if (labelled)
+        for (int i = 0; i < n; ++i) longest = std::max(longest, leafName(i, names).size());
+    const double labelHeight = labelled ? 7.0 * static_cast<double>(longest) + 8.0 : 6.0;
+    const double level = steps > 0 ? std::clamp(900.0 / steps, 1.5, 28.0) : 0.0;
+    const std::string stroke = number(std::min(1.0, spacing / 5.0));
+    const double top = kTitleHeight + 16.0;
+    const double leafTop = top + level * steps + 8.0;
+    panel.width = std::max(2 * kMargin + spacing * n, 40.0 + 7.5 * static_cast<double>(title.size()));
+    panel.height = leafTop + kBoxHeight + labelHeight + kMargin;
+
+    std::vector<double> x(nodes.size());
+    std::vector<double> y(nodes.size());
+    for (int i = 0; i < n; ++i) {
+        x[static_cast<std::size_t>(i)] = kMargin + spacing * (i + 0.5);
+        y[static_cast<std::size_t>(i)] = leafTop;
+    }
+    for (int k = 1; k < n; ++k) {
+        const std::size_t s = slot(-k);
+        if (nodes[s] == nullptr) continue;
+        x[s] = (x[slot(nodes[s]->left->label)] + x[slot(nodes[s]->right->label)]) / 2;
+        y[s] = top + level * (steps - stepOf[static_cast<std::size_t>(k)]);
+    }
+
+    auto& out = panel.lines;
+    out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 8) +
+                  "\" font-size=\"16\" font-weight=\"bold\">" + xmlText(title) + "</text>");
+    if (n == 0) {
+        out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(top + 10) +
+                      "\" font-size=\"12\">no segments</text>");
+        return panel;
+    }
+
+    // Bands first, under the edges: one per duplication block.
+    const bool blockLabels = level >= 10.0 || tree.blocks.size() <= 40;
+    for (std::size_t b = 0; b < tree.blocks.size(); ++b) {
+        const DuplicationBlock& block = tree.blocks[b];
+        double left = x[slot(block.front())];
+        double right = left;
+        for (const int label : block) {
+            left = std::min(left, x[slot(label)]);
+            right = std::max(right, x[slot(label)]);
+        }
+        const double middle = y[slot(block.front())];
+        const double half = std::clamp(level * 0.35, 1.5, 5.0);
+        const std::string text = blockNames(block);
+        out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
+                      "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) +
+                      "\" rx=\"" + number(half) + "\" fill=\"" + kBandColours[b % 6] +
+                      "\" fill-opacity=\"0.45\"><title>block " + text + "</title></rect>");
+        if (blockLabels)
+            out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
+                          "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
+    }
+
+    // Edges: from each ancestral segment down to its two copies.
+    for (int k = 1; k < n; ++k) {
+        const TreeNode* node = nodes[slot(-k)];
+        if (node == nullptr) continue;
+        const std::size_t u = slot(-k);
+        const std::size_t a = slot(node->left->label);
+        const std::size_t c = slot(node->right->label);
+        out.push_back("<path d=\"M" + number(x[a]) + " " + number(y[a]) + "V" + number(y[u]) + "H" + number(x[c]) +
+                      "V" + number(y[c]) + "\" fill=\"none\" stroke=\"#444\" stroke-width=\"" + stroke + "\"/>");
+        const bool inBlock = blockOf[static_cast<std::size_t>(k)] >= 0;
+        out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" +
+                      (inBlock ? "3" : "2") + "\" fill=\"" +
+                      (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
+                      "\"><title>v" + std::to_string(k) + "</title></circle>");
+    }
+
+    // The present-day segments in chromosome order.
+    const double boxWidth = std::max(1.0, spacing * 0.7);
+    for (int i = 0; i < n; ++i) {
+        const double cx = x[static_cast<std::size_t>(i)];
+        const std::string name = xmlText(leafName(i, names));
+        out.push_back("<rect class=\"segment\" x=\"" + number(cx - boxWidth / 2) + "\" y=\"" + number(leafTop) +
+                      "\" width=\"" + number(boxWidth) + "\" height=\"" + number(kBoxHeight) +
+                      "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name +
+                      "</title></rect>");
+        if (labelled)
+            out.push_back("<text x=\"" + number(cx + 3.5) + "\" y=\"" + number(leafTop + kBoxHeight + 4) +
+                          "\" font-size=\"11\" transform=\"rotate(90 " + number(cx + 3.5) + " " +
+                          number(leafTop + kBoxHeight + 4) + ")\">" + name + "</text>");
+    }
+    return panel;
+}
+
+std::vector<std::string> svgDocument(const std::vector<SvgPanel>& panels) {
+    constexpr double kGap = 40.0;
+    double width = 0;
+    double height = 0;
+    for (const SvgPanel& panel : panels) {
+        width += panel.width + (width > 0 ? kGap : 0);
+        height = std::max(height, panel.height);
+    }
+    std::vector<std::string> lines = {
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + number(width) + "\" height=\"" +
+            number(height) + "\" viewBox=\"0 0 " + number(width) + " " + number(height) +
+            "\" font-family=\"sans-serif\">",
+        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>"};
+    double left = 0;
+    for (const SvgPanel& panel : panels) {
+        lines.push_back("<g transform=\"translate(" + number(left) + " 0)\">");
+        lines.insert(lines.end(), panel.lines.begin(), panel.lines.end());
+        lines.push_back("</g>");
+        left += panel.width + kGap;
+    }
+    lines.push_back("</svg>");
+    return lines;
+}

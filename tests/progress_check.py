@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""The progress line of a long run, under a pseudo-terminal: it appears on
+standard error, is erased at the end, and standard output is byte for byte the
+same as without a terminal (when nothing at all goes to standard error).
+
+    progress_check.py TANDEMTREE
+"""
+import os
+import pty
+import random
+import subprocess
+import sys
+import tempfile
+
+
+def family(n, length, seed):
+    """n copies of one random sequence, each with a tenth of its sites changed."""
+    rng = random.Random(seed)
+    base = [rng.choice("ACGT") for _ in range(length)]
+    lines = [f"{n} {length}"]
+    for i in range(n):
+        copy = list(base)
+        for site in rng.sample(range(length), length // 10):
+            copy[site] = rng.choice("ACGT")
+        lines.append(f"{i} {''.join(copy)}")
+    return "\n".join(lines) + "\n"
+
+
+def run_with_terminal(command):
+    """Standard error on a pseudo-terminal; returns (stdout, what the terminal got)."""
+    controller, terminal = pty.openpty()
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(controller, 4096)
+        except OSError:  # the terminal closes with the process
+            break
+        if not chunk:
+            break
+        shown += chunk
+    out = process.stdout.read()
+    process.wait()
+    os.close(controller)
+    return out, shown, process.returncode
+
+
+def main():
+    tool = sys.argv[1]
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as data:
+        data.write(family(2500, 60, 3))
+    failures = 0
+    try:
+        command = [tool, data.name, "N", "3"]
+        plain = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True)
+        if plain.stderr:
+            print("standard error is not a terminal, yet something was written to it")
+            failures += 1
+        out, shown, code = run_with_terminal(command)
+        if code != 0 or out != plain.stdout:
+            print("standard output differs with a terminal on standard error")
+            failures += 1
+        text = shown.decode("utf-8", "replace")
+        if "criterion 3: " not in text or "ancestral segments" not in text:
+            print(f"no progress line was shown: {text!r}")
+            failures += 1
+        if not shown.endswith(b"\x1b8\x1b[K"):
+            print(f"the progress line was not erased at the end: {text[-40:]!r}")
+            failures += 1
+    finally:
+        os.unlink(data.name)
+    print(f"{4 - failures} passed, {failures} failed")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
