@@ -1,13 +1,16 @@
 // Feeds arbitrary bytes through the whole pipeline: the reader, the
 // distances and, for small counts, all three reconstructions and the report.
-// The first byte chooses the molecule kind.
+// The first byte chooses the molecule kind. Both formats, native and FASTA,
+// are reached, and every output form is made.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <sstream>
 #include <string>
 
+#include "driver/NewickWriter.h"
 #include "driver/Report.h"
+#include "driver/SvgWriter.h"
 #include "driver/myException.h"
 #include "history/DuplicationTree.h"
 #include "sequences/SequenceFileReader.h"
@@ -33,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int criterion = 1; criterion <= 3; ++criterion) {
         tree.reconstruct(*sequences.distances, criterion);
         printReport(criterion, tree, true, out);
+        out << newickText(tree, sequences.names);
+        for (const std::string& line : svgDocument({drawHistory(criterion, tree, sequences.names)})) out << line;
     }
     return 0;
 }
