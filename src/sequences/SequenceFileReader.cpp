@@ -51,6 +51,21 @@ std::string recordAt(long record, long line) {
     return "record " + std::to_string(record) + " (line " + std::to_string(line) + ")";
 }
 
+// A number of the file's header (count or length), or the message that says
+// why the word is none.
+long long headerNumber(const Token& token, const std::string& what) {
+    long long value = 0;
+    switch (parseInteger(token.text, value)) {
+    case Number::notNumber:
+        throw SequenceFileError(at(token.line) + ": found " + quoted(token.text) + ", expected " + what);
+    case Number::tooLarge:
+        throw SequenceFileError(at(token.line) + ": " + what + " " + quoted(token.text) + " is too large");
+    case Number::ok:
+        break;
+    }
+    return value;
+}
+
 struct Record {
     int index;
     long line;
@@ -58,20 +73,9 @@ struct Record {
 
 // The native format: n, L, then n records of an index and a sequence.
 void readNative(TextSource& tokens, SequenceFile& file) {
-
     std::optional<Token> token = tokens.nextWord();
     if (!token) throw SequenceFileError("the file is empty, expected the number of sequences");
-    long long n = 0;
-    switch (parseInteger(token->text, n)) {
-    case Number::notNumber:
-        throw SequenceFileError(at(token->line) + ": found " + quoted(token->text) +
-                                ", expected the number of sequences");
-    case Number::tooLarge:
-        throw SequenceFileError(at(token->line) + ": the number of sequences " + quoted(token->text) +
-                                " is too large");
-    case Number::ok:
-        break;
-    }
+    const long long n = headerNumber(*token, "the number of sequences");
     if (n < 0)
         throw SequenceFileError(at(token->line) + ": the number of sequences is " + std::to_string(n) +
                                 ", expected 0 or more");
@@ -86,16 +90,7 @@ void readNative(TextSource& tokens, SequenceFile& file) {
     }
     if (!token)
         throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
-    switch (parseInteger(token->text, L)) {
-    case Number::notNumber:
-        throw SequenceFileError(at(token->line) + ": found " + quoted(token->text) +
-                                ", expected the sequence length");
-    case Number::tooLarge:
-        throw SequenceFileError(at(token->line) + ": the sequence length " + quoted(token->text) +
-                                " is too large");
-    case Number::ok:
-        break;
-    }
+    L = headerNumber(*token, "the sequence length");
     if (L < 1)
         throw SequenceFileError(at(token->line) + ": the sequence length is " + std::to_string(L) +
                                 ", expected 1 or more");
