@@ -11,10 +11,6 @@ public:
     explicit PairScores(const WorkingDistanceTable& table)
         : table_(table), rowSums_(table.rowSums()), divisor_(static_cast<double>(table.size() - 2)) {}
 
-    double operator()(int p, int q) const {
-        return table_.at(p, q) - (rowSums_[p] + rowSums_[q]) / divisor_;
-    }
-
     // out[q] = Q(p, q) for from <= q < to (out[p] gets a value of no meaning).
     TANDEMTREE_INLINE_INTO_CLONES void fillRow(int p, int from, int to, double* __restrict out) const {
         const double* row = table_.row(p);

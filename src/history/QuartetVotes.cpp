@@ -4,11 +4,20 @@
 #include <vector>
 
 #include "history/DuplicationTree.h"
-#include "history/SquareCompaction.h"
 #include "history/VectorClones.h"
 
 void QuartetVoteMatrix::removeRowsAndColumns(int k, int from, int count) {
-    ::removeRowsAndColumns(cells_.data(), n_, k, from, count);
+    // Rows and columns behind the removed ones move down by `count`, keeping
+    // their order; every row moves to a lower one, so nothing is overwritten
+    // before it is read.
+    const int until = from + count;
+    for (int p = 0; p < k - count; ++p) {
+        const int source = p < from ? p : p + count;
+        std::int32_t* target = row(p);
+        const std::int32_t* cells = row(source);
+        if (source != p) std::copy(cells, cells + from, target);
+        std::copy(cells + until, cells + k, target + from);
+    }
 }
 
 void QuartetVoteMatrix::clearRowsAndColumns(int k, int from, int count) {
