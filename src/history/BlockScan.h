@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "history/LeastOf.h"
 #include "history/VectorClones.h"
 
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
@@ -25,15 +26,15 @@
 // `rowValues(r, lo, hi)` returns a pointer v with v[q] the value of pair
 // (r, q) for lo <= q < hi (v[r] is never read); `keyOf(sum, j)` gives a
 // candidate's key from its sum and its size as a double.
-template <typename Value, typename RowValues, typename KeyOf>
+template <typename RowValues, typename KeyOf>
 TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf keyOf, int& start, int& size) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
-    std::vector<Value> sums(slots, Value(0));
+    std::vector<double> sums(slots, 0.0);
     std::vector<double> sizes(slots);
     std::vector<double> keys(slots);
     for (std::size_t j = 0; j < slots; ++j) sizes[j] = static_cast<double>(j);
-    Value* __restrict sum = sums.data();
+    double* __restrict sum = sums.data();
     const double* __restrict jd = sizes.data();
     double* __restrict key = keys.data();
 
@@ -55,7 +56,7 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf 
         const int last = std::min({r, k - 1 - r, half});
         const int lo = r - last;
         const int hi = r + std::max(last, r < half ? half : 0) + 1;
-        const Value* __restrict v = rowValues(r, lo, hi);
+        const double* __restrict v = rowValues(r, lo, hi);
         // Sizes j > r: row r gives the pair c = r of the first start's sum;
         // at r = j - 1 that sum is complete.
         for (int j = r + 1; j <= half; ++j) sum[j] += v[r + j];
@@ -63,7 +64,7 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf 
         // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
         if (last < 1) continue;
         for (int j = 1; j <= last; ++j) {
-            Value s = sum[j];
+            double s = sum[j];
             s -= v[r - j];
             s += v[r + j];
             sum[j] = s;
@@ -71,18 +72,10 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf 
         }
         // Only the least key of the row can improve on the candidate held,
         // and of its sizes only the smallest.
-        constexpr int kLanes = 8;
-        double lane[kLanes];
-        for (double& l : lane) l = std::numeric_limits<double>::infinity();
-        int j = 1;
-        for (; j + kLanes <= last + 1; j += kLanes)
-            for (int i = 0; i < kLanes; ++i) lane[i] = key[j + i] < lane[i] ? key[j + i] : lane[i];
-        double least = std::numeric_limits<double>::infinity();
-        for (; j <= last; ++j) least = key[j] < least ? key[j] : least;
-        for (double l : lane) least = l < least ? l : least;
+        const double least = leastOf(key, 1, last + 1);
         if (least > bestKey) continue;
-        for (j = 1; key[j] != least; ++j) {
-        }
+        int j = 1;
+        while (key[j] != least) ++j;
         offer(least, j, r - j + 1);
     }
     start = bestStart;

@@ -7,8 +7,9 @@
 #include "history/PairScores.h"
 #include "history/VectorClones.h"
 
-TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                                  int& start, int& size) {
+TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByLeastMeanScore(const SegmentOrder& order,
+                                                                           const WorkingDistanceTable& table,
+                                                                           int& start, int& size) {
     const int k = static_cast<int>(order.size());
     start = 0;
     size = 1;
@@ -17,7 +18,7 @@ TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByLeastMeanScore(const
     std::vector<double> row(static_cast<std::size_t>(k));
     // Each window sum is carried from start to start in two separate
     // operations, leaving pair first: the order decides near-ties.
-    scanBlocks<double>(
+    scanBlocks(
         k,
         [&](int r, int lo, int hi) {
             score.fillRow(r, lo, hi, row.data());

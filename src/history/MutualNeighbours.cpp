@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "history/DuplicationTree.h"
+#include "history/LeastOf.h"
 #include "history/PairScores.h"
 #include "history/VectorClones.h"
 
@@ -17,29 +18,16 @@ struct ScoredPair {
     double score;
 };
 
-// The least of values[from .. to), found lane by lane; the least value is the
-// same whatever the order of comparison.
-TANDEMTREE_INLINE_INTO_CLONES double leastOf(const double* __restrict values, int from, int to) {
-    constexpr int kLanes = 8;
-    double lane[kLanes];
-    for (double& l : lane) l = std::numeric_limits<double>::max();
-    int q = from;
-    for (; q + kLanes <= to; q += kLanes)
-        for (int i = 0; i < kLanes; ++i) lane[i] = values[q + i] < lane[i] ? values[q + i] : lane[i];
-    double least = std::numeric_limits<double>::max();
-    for (; q < to; ++q) least = values[q] < least ? values[q] : least;
-    for (double l : lane) least = l < least ? l : least;
-    return least;
-}
-
-TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict values, double* __restrict minimum, int from, int to) {
+TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict values, double* __restrict minimum,
+                                                     int from, int to) {
     for (int q = from; q < to; ++q) minimum[q] = values[q] < minimum[q] ? values[q] : minimum[q];
 }
 
 }  // namespace
 
-TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByMutualNeighbours(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                                    int& start, int& size) {
+TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByMutualNeighbours(const SegmentOrder& order,
+                                                                             const WorkingDistanceTable& table,
+                                                                             int& start, int& size) {
     const int k = static_cast<int>(order.size());
     start = 0;
     size = 1;
