@@ -29,9 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 long peakKilobytes() {
     rusage usage{};
@@ -77,8 +75,8 @@ void runCase(const Case& c) {
         tree.reconstruct(*set.distances, c.criterion);
         reconstruction = secondsSince(t);
     }
-    std::printf("n=%d L=%d criterion=%d: read %.3f s, distances %.3f s, reconstruction %.3f s, peak %ld MiB",
-                c.n, c.length, c.criterion, read, distances, reconstruction, peakKilobytes() / 1024);
+    std::printf("n=%d L=%d criterion=%d: read %.3f s, distances %.3f s, reconstruction %.3f s, peak %ld MiB", c.n,
+                c.length, c.criterion, read, distances, reconstruction, peakKilobytes() / 1024);
     if (c.reference) {
         t = Clock::now();
         const DistanceMatrix plain = plainDistances(set);
@@ -123,8 +121,9 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--length") == 0 && i + 1 < argc)
             length = std::atoi(argv[++i]);
         else {
-            std::printf("usage: tandemtree_bench [--quick] [--reference] [--sizes N,...] [--criteria C,...] "
-                        "[--length L]\n");
+            std::printf(
+                "usage: tandemtree_bench [--quick] [--reference] [--sizes N,...] [--criteria C,...] "
+                "[--length L]\n");
             return 1;
         }
     }
@@ -137,8 +136,10 @@ int main(int argc, char** argv) {
     } else {
         // Distances alone, then criteria 3 and 2 for growing n, then criterion 1.
         cases.push_back({2000, 1000, 0, reference});
-        const std::vector<int> large = quick ? std::vector<int>{250, 500, 1000} : std::vector<int>{250, 500, 1000, 2000, 4000};
-        const std::vector<int> small = quick ? std::vector<int>{50, 100, 150} : std::vector<int>{50, 100, 150, 200, 250, 300};
+        const std::vector<int> large =
+            quick ? std::vector<int>{250, 500, 1000} : std::vector<int>{250, 500, 1000, 2000, 4000};
+        const std::vector<int> small =
+            quick ? std::vector<int>{50, 100, 150} : std::vector<int>{50, 100, 150, 200, 250, 300};
         for (int criterion : {3, 2})
             for (int n : large) cases.push_back({n, length, criterion, reference && n <= 1000});
         for (int n : small) cases.push_back({n, length, 1, reference && n <= 150});
@@ -151,7 +152,8 @@ int main(int argc, char** argv) {
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("n=%d criterion=%d: failed\n", c.n, c.criterion);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            std::printf("n=%d criterion=%d: failed\n", c.n, c.criterion);
     }
     return 0;
 }

@@ -31,8 +31,10 @@ std::vector<Case> malformedFiles() {
         {"short", "3 4\n0 ACGT\n1 ACGT\n", "the file ends after 2 of 3 records (line 3)"},
         {"huge-count", "2000000000 4\n0 ACGT\n1 ACGT\n2 ACGT\n",
          "the file ends after 3 of 2000000000 records (line 4)"},
-        {"no-sequence", "2 4\n0 ACGT\n1\n", "the file ends after the index of record 2 (line 3), expected its sequence"},
-        {"index-word", "2 4\n0 ACGT\nseq ACGT\n", "record 2 (line 3): found 'seq', expected the index, a number from 0 to 1"},
+        {"no-sequence", "2 4\n0 ACGT\n1\n",
+         "the file ends after the index of record 2 (line 3), expected its sequence"},
+        {"index-word", "2 4\n0 ACGT\nseq ACGT\n",
+         "record 2 (line 3): found 'seq', expected the index, a number from 0 to 1"},
         {"index-range", "2 4\n0 ACGT\n5 ACGT\n", "record 2 (line 3): the index is 5, expected a number from 0 to 1"},
         {"index-twice", "3 4\n0 ACGT\n1 ACGT\n0 ACGA\n",
          "record 3 (line 4): the index 0 was already given by record 1 (line 2)"},
@@ -74,8 +76,9 @@ TEST(BadInput, AnyByteIsAnOrdinaryCharacter) {
     odd += std::string("a\0b\x01\xfe.", 6);
     const ToolResult result = runTool({writeTempFile("bytes.txt", odd), "Y", "4"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out.substr(0, 77), "History tree constructed by algorithm 1\nv2(v1(0,1),2)\n"
-                                        "Duplication Blocks:   \n")
+    EXPECT_EQ(result.out.substr(0, 77),
+              "History tree constructed by algorithm 1\nv2(v1(0,1),2)\n"
+              "Duplication Blocks:   \n")
         << result.out;
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 15);
 }

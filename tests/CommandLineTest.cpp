@@ -66,21 +66,24 @@ TEST(CommandLine, StandardInputAsTheFile) {
               "Sequences read from standard input: give the criterion (third argument, 1 to 4) on the command line\n");
     EXPECT_EQ(result.exitCode, 1);
     result = runTool({"-"}, kFourDna);
-    EXPECT_EQ(result.out, "Sequences read from standard input: give the molecule kind (second argument, N or Y) "
-                          "and the criterion (third argument, 1 to 4) on the command line\n");
+    EXPECT_EQ(result.out,
+              "Sequences read from standard input: give the molecule kind (second argument, N or Y) "
+              "and the criterion (third argument, 1 to 4) on the command line\n");
     EXPECT_EQ(result.exitCode, 1);
     // Named at the prompt, standard input cannot answer the other prompts.
     result = runTool({}, "-\n" + kFourDna);
-    EXPECT_EQ(result.out, "Input the file name:Sequences read from standard input: give the molecule kind "
-                          "(second argument, N or Y) and the criterion (third argument, 1 to 4) on the command line\n");
+    EXPECT_EQ(result.out,
+              "Input the file name:Sequences read from standard input: give the molecule kind "
+              "(second argument, N or Y) and the criterion (third argument, 1 to 4) on the command line\n");
     EXPECT_EQ(result.exitCode, 1);
 }
 
 TEST(CommandLine, FastaGivesTheSameHistoryAsTheNativeFile) {
     const ToolResult result = runTool({writeTempFile("four.fa", kFourFasta), "N", "3"});
     EXPECT_EQ(result.out, kFourReport);
-    const ToolResult oneLine = runTool(
-        {writeTempFile("four-one-line.fa", ">a\nAAAAAAAAAA\n>b\nAAAAGGGAAA\n>c\nAAAAAAAAAC\n>d\nAAAAGGGAAT"), "N", "3"});
+    const ToolResult oneLine =
+        runTool({writeTempFile("four-one-line.fa", ">a\nAAAAAAAAAA\n>b\nAAAAGGGAAA\n>c\nAAAAAAAAAC\n>d\nAAAAGGGAAT"),
+                 "N", "3"});
     EXPECT_EQ(oneLine.out, kFourReport);
 }
 

@@ -41,9 +41,9 @@ TEST(Distances, OperationsRoundInTheirOrder) {
 }
 
 TEST(Distances, ThresholdItselfIsUndefined) {
-    EXPECT_EQ(mismatched(4, 3, false).pairDistance(0, 1), kUndefinedDistance);   // p = 0.75
-    EXPECT_EQ(mismatched(20, 19, true).pairDistance(0, 1), kUndefinedDistance);  // p = 0.95
-    EXPECT_EQ(mismatched(20, 18, false).pairDistance(0, 1), kUndefinedDistance); // p = 0.9 as DNA
+    EXPECT_EQ(mismatched(4, 3, false).pairDistance(0, 1), kUndefinedDistance);    // p = 0.75
+    EXPECT_EQ(mismatched(20, 19, true).pairDistance(0, 1), kUndefinedDistance);   // p = 0.95
+    EXPECT_EQ(mismatched(20, 18, false).pairDistance(0, 1), kUndefinedDistance);  // p = 0.9 as DNA
     EXPECT_LT(mismatched(100, 74, false).pairDistance(0, 1), kUndefinedDistance);
 }
 

@@ -49,8 +49,9 @@ TEST(Report, OneCriterionThreeLinesAllCriteriaFive) {
               "History tree constructed by algorithm 2\nv3(v1(0,2),v2(1,3))\nDuplication Blocks:   (v1, v2)   \n");
     std::ostringstream all;
     printReport(1, tree, true, all);
-    EXPECT_EQ(all.str(), "History tree constructed by algorithm 1\nv3(v1(0,2),v2(1,3))\n"
-                         "Duplication Blocks:   (v1, v2)   \n((0,2),(1,3))\n\n");
+    EXPECT_EQ(all.str(),
+              "History tree constructed by algorithm 1\nv3(v1(0,2),v2(1,3))\n"
+              "Duplication Blocks:   (v1, v2)   \n((0,2),(1,3))\n\n");
 }
 
 TEST(Report, EmptyTreeGivesAnEmptyLine) {

@@ -32,8 +32,7 @@ std::string allCriteriaReport() {
 // Two segments differing at 8 of 10 positions: too far apart for DNA
 // (p = 0.8 >= 0.75), still defined for protein (p < 0.95).
 std::string farApart() { return writeTempFile("far.txt", "2 10\n0 AAAAAAAAAA\n1 CCCCCCCCAA\n"); }
-const std::string kFarApartReport =
-    "History tree constructed by algorithm 3\nv1(0,1)\nDuplication Blocks:   \n";
+const std::string kFarApartReport = "History tree constructed by algorithm 3\nv1(0,1)\nDuplication Blocks:   \n";
 
 TEST(RunSequence, ArgumentsGiveTheReportAlone) {
     const ToolResult result = runTool({fourSegments(), "N", "2"});
@@ -73,8 +72,8 @@ TEST(RunSequence, MoleculeKindFromTheSecondArgument) {
         const char* argument;
         bool dna;
     };
-    for (const Row& row : {Row{"N", true}, Row{"NO", true}, Row{"n", false}, Row{"Y", false},
-                           Row{"", false}, Row{"protein", false}}) {
+    for (const Row& row :
+         {Row{"N", true}, Row{"NO", true}, Row{"n", false}, Row{"Y", false}, Row{"", false}, Row{"protein", false}}) {
         const ToolResult result = runTool({farApart(), row.argument, "3"});
         EXPECT_EQ(result.out, row.dna ? kUndefined : kFarApartReport) << "argument '" << row.argument << "'";
         EXPECT_EQ(result.exitCode, 0);
@@ -86,11 +85,12 @@ TEST(RunSequence, MoleculeKindFromThePromptAnswer) {
         const char* answer;
         bool dna;
     };
-    for (const Row& row : {Row{"N", true}, Row{"n", true}, Row{"no", true}, Row{"Nucleotide", true},
-                           Row{"Y", false}, Row{"y", false}, Row{"DNA", false}, Row{"x", false}}) {
+    for (const Row& row : {Row{"N", true}, Row{"n", true}, Row{"no", true}, Row{"Nucleotide", true}, Row{"Y", false},
+                           Row{"y", false}, Row{"DNA", false}, Row{"x", false}}) {
         const ToolResult result = runTool({farApart()}, std::string(row.answer) + "\n3\n");
         // An undefined distance ends the run before the criterion is asked.
-        const std::string expected = row.dna ? kKindPrompt + kUndefined : kKindPrompt + kCriterionPrompt + kFarApartReport;
+        const std::string expected =
+            row.dna ? kKindPrompt + kUndefined : kKindPrompt + kCriterionPrompt + kFarApartReport;
         EXPECT_EQ(result.out, expected) << "answer '" << row.answer << "'";
         EXPECT_EQ(result.exitCode, 0);
     }
@@ -108,8 +108,8 @@ TEST(RunSequence, CriterionTextConversion) {
         const char* text;
         int runs;  // criterion run, 4 for all three
     };
-    for (const Row& row : {Row{"1", 1}, Row{"2abc", 2}, Row{" 3", 3}, Row{"+3", 3}, Row{"03", 3}, Row{"4", 4},
-                           Row{"2147483648", 4}}) {
+    for (const Row& row :
+         {Row{"1", 1}, Row{"2abc", 2}, Row{" 3", 3}, Row{"+3", 3}, Row{"03", 3}, Row{"4", 4}, Row{"2147483648", 4}}) {
         const ToolResult result = runTool({fourSegments(), "N", row.text});
         EXPECT_EQ(result.out, row.runs == 4 ? allCriteriaReport() : reportOf(row.runs)) << "'" << row.text << "'";
         EXPECT_EQ(result.exitCode, 0);
@@ -182,8 +182,8 @@ TEST(RunSequence, EmptySetGivesAnEmptyTree) {
 }
 
 TEST(RunSequence, BundledExamplesRunWithEveryCriterion) {
-    for (const char* example : {"examples/yeast_chr1_FLO1_204225-206500_p135.txt",
-                                "examples/mouse_PRDM9_W0TX95_znf_array_p28.txt"}) {
+    for (const char* example :
+         {"examples/yeast_chr1_FLO1_204225-206500_p135.txt", "examples/mouse_PRDM9_W0TX95_znf_array_p28.txt"}) {
         const bool protein = std::string(example).find("PRDM9") != std::string::npos;
         const ToolResult result = runTool({sourcePath(example), protein ? "Y" : "N", "4"});
         EXPECT_EQ(result.exitCode, 0) << example;

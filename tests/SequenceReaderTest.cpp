@@ -135,7 +135,8 @@ TEST(SequenceReader, LongWordsAreQuotedShortAndPrintable) {
         ADD_FAILURE();
     } catch (const SequenceFileError& error) {
         EXPECT_EQ(std::string(error.what()), "Invalid sequence file: record 2 (line 3): found '" +
-                                                 std::string(24, 'Q') + "...', expected the index, a number from 0 to 1");
+                                                 std::string(24, 'Q') +
+                                                 "...', expected the index, a number from 0 to 1");
     }
 }
 
@@ -144,8 +145,9 @@ TEST(SequenceReader, LongWordsAreQuotedShortAndPrintable) {
 namespace {
 
 TEST(FastaReader, RecordsInFileOrderWithNamesAndWrappedLines) {
-    SequenceSet set = readText("\n\n>chrX:1200-1350(+) first copy\nACGT\nAC\r\n"
-                               ">copy'7\nAC GTTA\n\n>third\tdescribed here\nAAAA\nAA");
+    SequenceSet set = readText(
+        "\n\n>chrX:1200-1350(+) first copy\nACGT\nAC\r\n"
+        ">copy'7\nAC GTTA\n\n>third\tdescribed here\nAAAA\nAA");
     EXPECT_EQ(set.count, 3);
     EXPECT_EQ(set.length, 6);
     EXPECT_EQ(set.sequences, (std::vector<std::string>{"ACGTAC", "ACGTTA", "AAAAAA"}));

@@ -48,7 +48,7 @@ TEST(TreeModel, ChainOfTwoHundredThousandLeavesIsWrittenAndReleased) {
     tree.root = std::move(top);
     tree.leafCount = leaves;
     const std::string hidden = tree.toText(true);
-    EXPECT_EQ(hidden.compare(0, 6, "((((((")  , 0);
+    EXPECT_EQ(hidden.compare(0, 6, "(((((("), 0);
     EXPECT_EQ(hidden.substr(hidden.size() - 8), ",199999)");
     const std::string named = tree.toText(false);
     EXPECT_EQ(named.compare(0, 8, "v199999("), 0);

@@ -64,9 +64,7 @@ int parseCriterion(const std::string& text) {
 
 bool isProteinArgument(const std::string& argument) { return argument.empty() || argument[0] != 'N'; }
 
-bool isProteinAnswer(const std::string& answer) {
-    return answer.empty() || (answer[0] != 'N' && answer[0] != 'n');
-}
+bool isProteinAnswer(const std::string& answer) { return answer.empty() || (answer[0] != 'N' && answer[0] != 'n'); }
 
 int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
     const CommandLine line = parseCommandLine(words);
@@ -105,8 +103,8 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             writeLine(out, "Cannot open file " + fileName);
             return 1;
         }
-        sequences.isProtein = args.size() >= 2 ? isProteinArgument(args[1])
-                                                : isProteinAnswer(ask(out, in, kMoleculePrompt));
+        sequences.isProtein =
+            args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
         sequences.readSequences(fromInput ? in : file);
         reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
         sequences.computeDistances();
@@ -115,8 +113,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         DuplicationTree tree;
         const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
         if (criterion <= 0) {
-            writeLine(out, "Unknown algorithm " + std::to_string(criterion) +
-                               ": choose 1, 2, 3, or 4 for all three");
+            writeLine(out, "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
             return 1;
         }
         if (criterion == 1 || criterion >= 4)

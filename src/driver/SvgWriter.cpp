@@ -151,9 +151,9 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         const double half = std::clamp(level * 0.35, 1.5, 5.0);
         const std::string text = blockNames(block);
         out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
-                      "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) +
-                      "\" rx=\"" + number(half) + "\" fill=\"" + kBandColours[b % 6] +
-                      "\" fill-opacity=\"0.45\"><title>block " + text + "</title></rect>");
+                      "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
+                      number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
+                      text + "</title></rect>");
         if (blockLabels)
             out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
                           "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
@@ -169,9 +169,8 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         out.push_back("<path d=\"M" + number(x[a]) + " " + number(y[a]) + "V" + number(y[u]) + "H" + number(x[c]) +
                       "V" + number(y[c]) + "\" fill=\"none\" stroke=\"#444\" stroke-width=\"" + stroke + "\"/>");
         const bool inBlock = blockOf[static_cast<std::size_t>(k)] >= 0;
-        out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" +
-                      (inBlock ? "3" : "2") + "\" fill=\"" +
-                      (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
+        out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" + (inBlock ? "3" : "2") +
+                      "\" fill=\"" + (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
                       "\"><title>v" + std::to_string(k) + "</title></circle>");
     }
 
@@ -182,8 +181,7 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         const std::string name = xmlText(leafName(i, names));
         out.push_back("<rect class=\"segment\" x=\"" + number(cx - boxWidth / 2) + "\" y=\"" + number(leafTop) +
                       "\" width=\"" + number(boxWidth) + "\" height=\"" + number(kBoxHeight) +
-                      "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name +
-                      "</title></rect>");
+                      "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name + "</title></rect>");
         if (labelled)
             out.push_back("<text x=\"" + number(cx + 3.5) + "\" y=\"" + number(leafTop + kBoxHeight + 4) +
                           "\" font-size=\"11\" transform=\"rotate(90 " + number(cx + 3.5) + " " +
@@ -200,12 +198,11 @@ std::vector<std::string> svgDocument(const std::vector<SvgPanel>& panels) {
         width += panel.width + (width > 0 ? kGap : 0);
         height = std::max(height, panel.height);
     }
-    std::vector<std::string> lines = {
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + number(width) + "\" height=\"" +
-            number(height) + "\" viewBox=\"0 0 " + number(width) + " " + number(height) +
-            "\" font-family=\"sans-serif\">",
-        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>"};
+    std::vector<std::string> lines = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                                      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
+                                          number(width) + "\" height=\"" + number(height) + "\" viewBox=\"0 0 " +
+                                          number(width) + " " + number(height) + "\" font-family=\"sans-serif\">",
+                                      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>"};
     double left = 0;
     for (const SvgPanel& panel : panels) {
         lines.push_back("<g transform=\"translate(" + number(left) + " 0)\">");

@@ -2,8 +2,7 @@
 
 #include <utility>
 
-const char* const kUndefinedDistanceMessage =
-    "Sequences dissimilarity exceeds threshold: distance undefined!";
+const char* const kUndefinedDistanceMessage = "Sequences dissimilarity exceeds threshold: distance undefined!";
 
 myException::myException(std::string text) : message(std::move(text)) {}
 

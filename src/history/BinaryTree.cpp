@@ -9,9 +9,7 @@ void BinaryTree::reset() {
     root.reset();
 }
 
-std::string BinaryTree::toText(bool hideInternalLabels) const {
-    return nodeText(root.get(), hideInternalLabels);
-}
+std::string BinaryTree::toText(bool hideInternalLabels) const { return nodeText(root.get(), hideInternalLabels); }
 
 std::string BinaryTree::nodeText(const TreeNode* node, bool hideInternalLabels) {
     std::string text;

@@ -24,8 +24,7 @@ using SegmentOrder = std::vector<int>;
 // counting reaches contiguously; a count is the sum of both cells.
 class QuartetVoteMatrix {
 public:
-    explicit QuartetVoteMatrix(int n)
-        : n_(static_cast<std::size_t>(n)), cells_(n_ * n_, 0) {}
+    explicit QuartetVoteMatrix(int n) : n_(static_cast<std::size_t>(n)), cells_(n_ * n_, 0) {}
     static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(std::int32_t); }
     int dimension() const { return static_cast<int>(n_); }
     // V(p, q).
@@ -41,9 +40,7 @@ public:
     void clearRowsAndColumns(int k, int from, int count);
 
 private:
-    std::size_t index(int p, int q) const {
-        return static_cast<std::size_t>(p) * n_ + static_cast<std::size_t>(q);
-    }
+    std::size_t index(int p, int q) const { return static_cast<std::size_t>(p) * n_ + static_cast<std::size_t>(q); }
     std::size_t n_;
     std::vector<std::int32_t> cells_;
 };
@@ -66,13 +63,12 @@ public:
 
     // Block choices: each yields start >= 0 and size >= 1 with
     // start + 2*size <= k, for k = order.size() >= 2.
-    static void chooseBlockByMutualNeighbours(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                              int& start, int& size);
-    static void chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                            int& start, int& size);
+    static void chooseBlockByMutualNeighbours(const SegmentOrder& order, const WorkingDistanceTable& table, int& start,
+                                              int& size);
+    static void chooseBlockByLeastMeanScore(const SegmentOrder& order, const WorkingDistanceTable& table, int& start,
+                                            int& size);
     // Also withdraws the votes of every quartet that touches the chosen block.
-    void chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table, int& start,
-                                   int& size);
+    void chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table, int& start, int& size);
 
     // Quartet votes. A quartet of positions a, b, c, d is split into the two
     // pairs whose distances have the strictly least sum; each of those pairs

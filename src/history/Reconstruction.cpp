@@ -35,15 +35,9 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
         int start = 0;
         int size = 1;
         switch (criterion) {
-        case 1:
-            chooseBlockByQuartetVotes(order, table, start, size);
-            break;
-        case 2:
-            chooseBlockByMutualNeighbours(order, table, start, size);
-            break;
-        default:
-            chooseBlockByLeastMeanScore(order, table, start, size);
-            break;
+        case 1: chooseBlockByQuartetVotes(order, table, start, size); break;
+        case 2: chooseBlockByMutualNeighbours(order, table, start, size); break;
+        default: chooseBlockByLeastMeanScore(order, table, start, size); break;
         }
 
         table.mergeBlock(start, size);

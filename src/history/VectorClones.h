@@ -5,8 +5,8 @@
 // and every other machine gets the portable one. Every version performs the
 // same IEEE double operations in the same order (no fused multiply-add is
 // ever formed), so results are bit-identical across them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) \
-    && !defined(TANDEMTREE_NO_CLONES)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(TANDEMTREE_NO_CLONES)
 #define TANDEMTREE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define TANDEMTREE_VECTOR_CLONES

@@ -108,7 +108,8 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
         for (int q = 0; q < validCheckpoints_ * kRowsPerCheckpoint; ++q) {
             sum += values[q];
             if ((q + 1) % kRowsPerCheckpoint == 0)
-                checkpoints_[static_cast<std::size_t>((q + 1) / kRowsPerCheckpoint - 1) * n + static_cast<std::size_t>(a)] = sum;
+                checkpoints_[static_cast<std::size_t>((q + 1) / kRowsPerCheckpoint - 1) * n +
+                             static_cast<std::size_t>(a)] = sum;
         }
     }
     updateRowSums();

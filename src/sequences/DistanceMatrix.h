@@ -15,8 +15,7 @@ constexpr double kUndefinedDistance = std::numeric_limits<double>::max();
 class DistanceMatrix {
 public:
     DistanceMatrix() = default;
-    explicit DistanceMatrix(int count)
-        : count_(count), values_(pairCount(count), 0.0) {}
+    explicit DistanceMatrix(int count) : count_(count), values_(pairCount(count), 0.0) {}
 
     static std::size_t pairCount(int count) {
         return count < 2 ? 0 : static_cast<std::size_t>(count) * (count - 1) / 2;

@@ -97,8 +97,7 @@ void SequenceSet::computeDistances() {
                 known[slot] = 1;
             }
             values[k] = byMismatches[slot];
-            if (values[k] == kUndefinedDistance || std::isnan(values[k]))
-                throw myException(kUndefinedDistanceMessage);
+            if (values[k] == kUndefinedDistance || std::isnan(values[k])) throw myException(kUndefinedDistanceMessage);
             ++k;
         }
     }

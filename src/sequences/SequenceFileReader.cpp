@@ -17,7 +17,6 @@ std::string quoted(const std::string& text) {
     return "'" + shown + "'";
 }
 
-
 namespace {
 
 // Decimal integer: optional sign, then digits only.
@@ -60,8 +59,7 @@ long long headerNumber(const Token& token, const std::string& what) {
         throw SequenceFileError(at(token.line) + ": found " + quoted(token.text) + ", expected " + what);
     case Number::tooLarge:
         throw SequenceFileError(at(token.line) + ": " + what + " " + quoted(token.text) + " is too large");
-    case Number::ok:
-        break;
+    case Number::ok: break;
     }
     return value;
 }
@@ -88,8 +86,7 @@ void readNative(TextSource& tokens, SequenceFile& file) {
         if (token && parseInteger(token->text, L) == Number::ok) file.length = static_cast<int>(L);
         return;
     }
-    if (!token)
-        throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
+    if (!token) throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
     L = headerNumber(*token, "the sequence length");
     if (L < 1)
         throw SequenceFileError(at(token->line) + ": the sequence length is " + std::to_string(L) +
@@ -105,9 +102,8 @@ void readNative(TextSource& tokens, SequenceFile& file) {
     for (long long r = 1; r <= n; ++r) {
         token = tokens.nextWord();
         if (!token)
-            throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " +
-                                    std::to_string(n) + " records (line " + std::to_string(tokens.lastLine()) +
-                                    ")");
+            throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " + std::to_string(n) +
+                                    " records (line " + std::to_string(tokens.lastLine()) + ")");
         long long index = 0;
         if (parseInteger(token->text, index) != Number::ok)
             throw SequenceFileError(recordAt(r, token->line) + ": found " + quoted(token->text) +
@@ -122,8 +118,7 @@ void readNative(TextSource& tokens, SequenceFile& file) {
                                     ", expected its sequence");
         if (token->text.size() != static_cast<std::size_t>(L))
             throw SequenceFileError(recordAt(r, token->line) + ": the sequence has " +
-                                    std::to_string(token->text.size()) + " characters, expected " +
-                                    std::to_string(L));
+                                    std::to_string(token->text.size()) + " characters, expected " + std::to_string(L));
         records.push_back({static_cast<int>(index), indexLine});
         texts.push_back(std::move(token->text));
     }

@@ -9,8 +9,7 @@
 // starts with "Invalid sequence file: " and says what is wrong and where.
 class SequenceFileError : public std::exception {
 public:
-    explicit SequenceFileError(const std::string& detail)
-        : message("Invalid sequence file: " + detail) {}
+    explicit SequenceFileError(const std::string& detail) : message("Invalid sequence file: " + detail) {}
     const char* what() const noexcept override { return message.c_str(); }
 
 private:

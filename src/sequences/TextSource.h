@@ -7,9 +7,7 @@
 
 // White space of the sequence formats: blank, tab, line feed, carriage
 // return, vertical tab, form feed.
-inline bool isBlank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+inline bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 struct Token {
     std::string text;
