@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "../tests/ReferenceHistory.h"
 #include "FamilyGenerator.h"
 #include "history/DuplicationTree.h"
+#include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"
 
 namespace {

@@ -2,38 +2,35 @@
 
 #include <random>
 
-#include "ReferenceHistory.h"
 #include "driver/Report.h"
 #include "history/DuplicationTree.h"
+#include "history/LeastMeanScoreCriterion.h"
+#include "history/MutualNeighbourCriterion.h"
+#include "history/QuartetVoteCriterion.h"
+#include "reference/ReferenceHistory.h"
 
 namespace {
 
 using Table = std::vector<std::vector<double>>;
 
-SegmentOrder orderOf(int k) {
-    SegmentOrder order;
-    for (int p = 0; p < k; ++p) order.push_back(p);
-    return order;
-}
-
 const Table kFour = {{0, 4, 1, 4}, {4, 0, 4, 1}, {1, 4, 0, 4}, {4, 1, 4, 0}};
 const Table kFive = {{0, 4, 2, 1, 5}, {4, 0, 3, 3, 2}, {2, 3, 0, 2, 2}, {1, 3, 2, 0, 6}, {5, 2, 2, 6, 0}};
 
-using Chooser = void (*)(const SegmentOrder&, const WorkingDistanceTable&, int&, int&);
-
-std::pair<int, int> choose(Chooser chooser, const Table& d) {
+// The first block that a criterion chooses on the table d.
+template <typename Criterion>
+std::pair<int, int> choose(const Table& d) {
     WorkingDistanceTable table(matrixFromTable(d));
-    int start = -7, size = -7;
-    chooser(orderOf(static_cast<int>(d.size())), table, start, size);
-    return {start, size};
+    Criterion criterion;
+    criterion.begin(table, nullptr);
+    const CandidateBlock block = criterion.chooseBlock(table);
+    return {block.start, block.size};
 }
 
 TEST(LeastMeanScore, WorkedExamples) {
-    const Chooser least = &DuplicationTree::chooseBlockByLeastMeanScore;
-    EXPECT_EQ(choose(least, {{0, 9}, {9, 0}}), std::make_pair(0, 1));
-    EXPECT_EQ(choose(least, kFour), std::make_pair(0, 2));
+    EXPECT_EQ(choose<LeastMeanScoreCriterion>({{0, 9}, {9, 0}}), std::make_pair(0, 1));
+    EXPECT_EQ(choose<LeastMeanScoreCriterion>(kFour), std::make_pair(0, 2));
     // (0, 2) ties the held -5 and stays behind; (1, 2) at -5.5 wins.
-    EXPECT_EQ(choose(least, kFive), std::make_pair(1, 2));
+    EXPECT_EQ(choose<LeastMeanScoreCriterion>(kFive), std::make_pair(1, 2));
 }
 
 // With three segments every pair scores -(d01 + d02 + d12) in exact
@@ -43,52 +40,45 @@ const Table kThreeExact = {{0, 3, 3}, {3, 0, 1}, {3, 1, 0}};
 const Table kThreeRounded = {{0, 0.1, 0.1}, {0.1, 0, 0.2}, {0.1, 0.2, 0}};
 
 TEST(LeastMeanScore, ThreeSegments) {
-    const Chooser least = &DuplicationTree::chooseBlockByLeastMeanScore;
-    EXPECT_EQ(choose(least, kThreeExact), std::make_pair(0, 1));  // tie keeps the first
-    EXPECT_EQ(choose(least, kThreeRounded), std::make_pair(1, 1));
+    EXPECT_EQ(choose<LeastMeanScoreCriterion>(kThreeExact), std::make_pair(0, 1));  // tie keeps the first
+    EXPECT_EQ(choose<LeastMeanScoreCriterion>(kThreeRounded), std::make_pair(1, 1));
 }
 
 TEST(MutualNeighbours, WorkedExamples) {
-    const Chooser mutual = &DuplicationTree::chooseBlockByMutualNeighbours;
-    EXPECT_EQ(choose(mutual, {{0, 9}, {9, 0}}), std::make_pair(0, 1));
-    EXPECT_EQ(choose(mutual, kFour), std::make_pair(0, 2));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>({{0, 9}, {9, 0}}), std::make_pair(0, 1));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>(kFour), std::make_pair(0, 2));
     // The marked pairs (0,3) and (1,4) are too far apart for any candidate.
-    EXPECT_EQ(choose(mutual, kFive), std::make_pair(0, 1));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>(kFive), std::make_pair(0, 1));
 }
 
 TEST(MutualNeighbours, ExactEqualityDecidesTheMarks) {
-    const Chooser mutual = &DuplicationTree::chooseBlockByMutualNeighbours;
     // Every pair ties, so every pair is marked and the first wins.
-    EXPECT_EQ(choose(mutual, kThreeExact), std::make_pair(0, 1));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>(kThreeExact), std::make_pair(0, 1));
     // Q(0,1) misses row 1's minimum in the last bit: not marked.
-    EXPECT_EQ(choose(mutual, kThreeRounded), std::make_pair(1, 1));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>(kThreeRounded), std::make_pair(1, 1));
     // Position 2 is the lowest-scoring partner of both 1 and 3 (and 1 of 3):
     // marks (0,4), (1,2), (1,3), (2,3); the first adjacent marked pair wins.
     const Table twoMinima = {{0, 1, 3, 2, 1}, {1, 0, 3, 3, 4}, {3, 3, 0, 4, 4}, {2, 3, 4, 0, 5}, {1, 4, 4, 5, 0}};
-    EXPECT_EQ(choose(mutual, twoMinima), std::make_pair(1, 1));
+    EXPECT_EQ(choose<MutualNeighbourCriterion>(twoMinima), std::make_pair(1, 1));
 }
 
 // Drives the engine's criterion-1 operations one step at a time, as the
 // reconstruction does, and returns the vote matrix as k x k after each call.
 struct QuartetStepper {
-    explicit QuartetStepper(const Table& d) : table(matrixFromTable(d)), order(orderOf(static_cast<int>(d.size()))) {
-        tree.quartetVotes = std::make_unique<QuartetVoteMatrix>(static_cast<int>(d.size()));
-        tree.countAllQuartetVotes(order, table);
-    }
+    explicit QuartetStepper(const Table& d) : table(matrixFromTable(d)) { criterion.begin(table, nullptr); }
     std::pair<int, int> choose() {
-        tree.chooseBlockByQuartetVotes(order, table, start, size);
-        return {start, size};
+        block = criterion.chooseBlock(table);
+        return {block.start, block.size};
     }
     void merge() {
-        table.mergeBlock(start, size);
-        order.erase(order.begin() + start + size, order.begin() + start + 2 * size);
-        tree.updateQuartetVotesAfterMerge(order, table, start, size);
+        table.mergeBlock(block.start, block.size);
+        criterion.merged(table, block);
     }
     std::vector<std::vector<int>> votes() const {
-        const int k = static_cast<int>(order.size());
+        const int k = table.size();
         std::vector<std::vector<int>> v(k, std::vector<int>(k));
         for (int p = 0; p < k; ++p)
-            for (int q = 0; q < k; ++q) v[p][q] = tree.quartetVotes->at(p, q);
+            for (int q = 0; q < k; ++q) v[p][q] = criterion.votes().at(p, q);
         return v;
     }
     Table currentTable() const {
@@ -98,10 +88,9 @@ struct QuartetStepper {
             for (int q = 0; q < k; ++q) t[p][q] = table.at(p, q);
         return t;
     }
-    DuplicationTree tree;
     WorkingDistanceTable table;
-    SegmentOrder order;
-    int start = -1, size = -1;
+    QuartetVoteCriterion criterion;
+    CandidateBlock block;
 };
 
 bool allZero(const std::vector<std::vector<int>>& v) {
@@ -156,12 +145,12 @@ TEST(QuartetVotes, SameVotesWhateverTheOrderOfTheQuartet) {
     int positions[4] = {0, 1, 2, 4};
     std::vector<std::vector<int>> first;
     do {
-        DuplicationTree tree;
-        tree.quartetVotes = std::make_unique<QuartetVoteMatrix>(5);
-        tree.classifyQuartet(table, positions[0], positions[1], positions[2], positions[3], +1);
+        QuartetVoteCriterion criterion;
+        criterion.resetVotes(5);
+        criterion.classifyQuartet(table, positions[0], positions[1], positions[2], positions[3], +1);
         std::vector<std::vector<int>> v(5, std::vector<int>(5));
         for (int p = 0; p < 5; ++p)
-            for (int q = 0; q < 5; ++q) v[p][q] = tree.quartetVotes->at(p, q);
+            for (int q = 0; q < 5; ++q) v[p][q] = criterion.votes().at(p, q);
         if (first.empty()) first = v;
         EXPECT_EQ(v, first);
     } while (std::next_permutation(positions, positions + 4));
@@ -170,17 +159,17 @@ TEST(QuartetVotes, SameVotesWhateverTheOrderOfTheQuartet) {
 }
 
 TEST(QuartetVotes, TiedLeastSumCastsNoVote) {
-    DuplicationTree tree;
-    tree.quartetVotes = std::make_unique<QuartetVoteMatrix>(4);
+    QuartetVoteCriterion tree;
+    tree.resetVotes(4);
     WorkingDistanceTable table(matrixFromTable({{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 3}, {2, 1, 3, 0}}));
     tree.classifyQuartet(table, 0, 1, 2, 3, +1);  // S1 = 4, S2 = 2, S3 = 4: pairing 2
-    EXPECT_EQ(tree.quartetVotes->at(0, 2), 1);
+    EXPECT_EQ(tree.votes().at(0, 2), 1);
     WorkingDistanceTable tied(matrixFromTable({{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}}));
-    DuplicationTree other;
-    other.quartetVotes = std::make_unique<QuartetVoteMatrix>(4);
+    QuartetVoteCriterion other;
+    other.resetVotes(4);
     other.classifyQuartet(tied, 0, 1, 2, 3, +1);  // S1 = 2, S2 = 2, S3 = 4
     for (int p = 0; p < 4; ++p)
-        for (int q = 0; q < 4; ++q) EXPECT_EQ(other.quartetVotes->at(p, q), 0);
+        for (int q = 0; q < 4; ++q) EXPECT_EQ(other.votes().at(p, q), 0);
 }
 
 // Random inputs built to produce exact ties and near-ties: few distinct
@@ -244,6 +233,22 @@ TEST(ReferenceComparison, LargerTablesMatchThePlainReconstruction) {
     }
 }
 
+// Criterion 1 past the sizes of the random rounds above, where blocks of
+// several pairs and long runs of fourth positions occur.
+TEST(ReferenceComparison, QuartetVotesOnLargerTablesMatchThePlainReconstruction) {
+    std::mt19937 random(41);
+    for (int n : {30, 64}) {
+        for (bool fromSequences : {false, true}) {
+            const DistanceMatrix matrix = matrixFromTable(randomTable(random, n, fromSequences));
+            const ReferenceResult expected = referenceReconstruct(matrix, 1);
+            DuplicationTree tree;
+            tree.reconstruct(matrix, 1);
+            ASSERT_EQ(tree.toText(false), expected.namedTree) << "n " << n;
+            ASSERT_EQ(blockLine(tree), expected.blockLine);
+        }
+    }
+}
+
 TEST(ReferenceComparison, VotesFollowEveryMergeAsAFreshCountWould) {
     std::mt19937 random(7);
     for (int round = 0; round < 120; ++round) {
@@ -252,7 +257,7 @@ TEST(ReferenceComparison, VotesFollowEveryMergeAsAFreshCountWould) {
         const ReferenceResult expected = referenceReconstruct(matrixFromTable(d), 1);
         QuartetStepper step(d);
         EXPECT_EQ(step.votes(), freshQuartetVotes(d));
-        for (std::size_t s = 0; step.order.size() >= 2; ++s) {
+        for (std::size_t s = 0; step.table.size() >= 2; ++s) {
             ASSERT_EQ(step.choose(), expected.steps[s]) << "round " << round << " step " << s;
             step.merge();
             ASSERT_EQ(step.votes(), freshQuartetVotes(step.currentTable())) << "round " << round << " step " << s;
@@ -268,8 +273,6 @@ TEST(QuartetVotes, MiddleBlockMovesTheVotesBehindIt) {
                {1, 5, 5, 0, 6, 6}, {6, 5, 5, 6, 0, 1}, {6, 5, 5, 6, 1, 0}};
     QuartetStepper step(d);
     const auto before = step.votes();
-    step.start = 1;
-    step.size = 1;
     // Withdraw as the block choice would, by choosing and checking it is (1, 1).
     ASSERT_EQ(step.choose(), std::make_pair(1, 1));
     step.merge();

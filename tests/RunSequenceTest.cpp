@@ -2,7 +2,15 @@
 // answers on standard input.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+
 #include "ToolRunner.h"
+#include "driver/RunSequence.h"
+#include "driver/myException.h"
+#include "sequences/SequenceFile.h"
 
 namespace {
 
@@ -181,16 +189,44 @@ TEST(RunSequence, EmptySetGivesAnEmptyTree) {
     EXPECT_EQ(result.exitCode, 0);
 }
 
-TEST(RunSequence, BundledExamplesRunWithEveryCriterion) {
-    for (const char* example :
-         {"examples/yeast_chr1_FLO1_204225-206500_p135.txt", "examples/mouse_PRDM9_W0TX95_znf_array_p28.txt"}) {
-        const bool protein = std::string(example).find("PRDM9") != std::string::npos;
-        const ToolResult result = runTool({sourcePath(example), protein ? "Y" : "N", "4"});
-        EXPECT_EQ(result.exitCode, 0) << example;
-        int lines = 0;
-        for (char c : result.out) lines += c == '\n';
-        EXPECT_EQ(lines, 15) << example;
-        EXPECT_NE(result.out.find("History tree constructed by algorithm 3\n"), std::string::npos);
+// The reports of the bundled alignments, byte for byte, from the native file
+// and from the FASTA file of the same alignment.
+TEST(RunSequence, BundledExamplesGiveTheirKnownReports) {
+    for (const char* example : {"yeast_chr1_FLO1_204225-206500_p135", "mouse_PRDM9_W0TX95_znf_array_p28",
+                                "human_MUC17_E7EPM4_tandem_repeat_p59", "human_chrX_58506832-58535063_p171_alphasat"}) {
+        const std::string name(example);
+        const bool protein = name.find("PRDM9") != std::string::npos || name.find("MUC17") != std::string::npos;
+        const std::string expected = readFile(sourcePath("tests/data/golden/" + name + ".report"));
+        ASSERT_FALSE(expected.empty()) << name;
+        for (const char* suffix : {".txt", ".fa"}) {
+            const ToolResult result = runTool({sourcePath("examples/" + name + suffix), protein ? "Y" : "N", "4"});
+            EXPECT_EQ(result.exitCode, 0) << name << suffix;
+            EXPECT_EQ(result.out, expected) << name << suffix;
+        }
+    }
+}
+
+// Whatever the run throws ends as one line and an exit code: only the
+// undefined distance ends normally.
+TEST(RunSequence, FailuresBecomeOneLineAndTheirExitCode) {
+    struct Row {
+        std::function<int()> run;
+        std::string line;
+        int exitCode;
+    };
+    const std::vector<Row> rows = {
+        {[]() -> int { throw myException(kUndefinedDistanceMessage); }, kUndefined, 0},
+        {[]() -> int { throw SequenceFileError("line 2: bad"); }, "Invalid sequence file: line 2: bad\n", 1},
+        {[]() -> int { throw std::bad_alloc(); }, "Not enough memory for 7 sequences\n", 1},
+        {[]() -> int { throw std::runtime_error("no such criterion"); }, "Internal error: no such criterion\n", 1},
+        {[]() -> int { throw 3; }, "Internal error: unknown exception\n", 1},
+        {[] { return 0; }, "", 0},
+    };
+    const int count = 7;
+    for (const Row& row : rows) {
+        std::ostringstream out;
+        EXPECT_EQ(withFailuresReported(row.run, count, out), row.exitCode) << row.line;
+        EXPECT_EQ(out.str(), row.line);
     }
 }
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""The progress line of a long run, under a pseudo-terminal: it appears on
-standard error, is erased at the end, and standard output is byte for byte the
-same as without a terminal (when nothing at all goes to standard error).
+"""The progress line of a run that lasts just over half a second, under a
+pseudo-terminal: it appears on standard error, is erased at the end, and
+standard output is byte for byte the same as without a terminal (when nothing
+at all goes to standard error). What the line says, and when, is checked in
+the unit tests with a clock of their own.
 
     progress_check.py TANDEMTREE
 """
@@ -49,10 +51,10 @@ def run_with_terminal(command):
 def main():
     tool = sys.argv[1]
     with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as data:
-        data.write(family(2500, 60, 3))
+        data.write(family(270, 40, 3))  # criterion 1: about 0.7 s in Release
     failures = 0
     try:
-        command = [tool, data.name, "N", "3"]
+        command = [tool, data.name, "N", "1"]
         plain = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True)
         if plain.stderr:
             print("standard error is not a terminal, yet something was written to it")
@@ -62,7 +64,7 @@ def main():
             print("standard output differs with a terminal on standard error")
             failures += 1
         text = shown.decode("utf-8", "replace")
-        if "criterion 3: " not in text or "ancestral segments" not in text:
+        if "criterion 1: " not in text:
             print(f"no progress line was shown: {text!r}")
             failures += 1
         if not shown.endswith(b"\x1b8\x1b[K"):

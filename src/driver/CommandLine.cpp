@@ -2,12 +2,24 @@
 
 #include <cctype>
 
+#include "history/BlockCriterion.h"
+
 namespace {
 
 bool isOption(const std::string& word) {
     if (word.size() < 2 || word[0] != '-') return false;
     const unsigned char next = static_cast<unsigned char>(word[1]);
     return !std::isdigit(next) && !std::isspace(next);
+}
+
+// One line per criterion of the table, then the choice of all of them.
+std::string criterionLines() {
+    std::string lines;
+    const std::vector<CriterionEntry>& criteria = blockCriteria();
+    for (const CriterionEntry& entry : criteria)
+        lines += "               " + std::to_string(entry.number) + "  " + entry.name + "\n";
+    return lines + "               " + std::to_string(criteria.back().number + 1) +
+           "  all of them in turn (so does any larger number)\n";
 }
 
 }  // namespace
@@ -49,9 +61,9 @@ Arguments (each one that is missing is asked for on the console):
   KIND       N for DNA; anything else means protein
              (asks "Input 'Y' if the file contains protein sequences, 'N' if DNA
              sequence: ", where an answer starting with N or n means DNA)
-  CRITERION  how duplication blocks are chosen: 1 quartet votes, 2 mutual
-             nearest neighbours, 3 least mean pair score, 4 all three in turn
-             (asks "Choose the algorithm (1,2,3 to choose one of the three
+  CRITERION  how duplication blocks are chosen:
+)" + criterionLines() +
+           R"(             (asks "Choose the algorithm (1,2,3 to choose one of the three
              algorithms, or 4 to choose all): ")
 
 Options (anywhere on the line; "--" ends them):

@@ -9,10 +9,7 @@ void writeLine(std::ostream& out, const std::string& text) { out << text << '\n'
 std::string blockLine(const DuplicationTree& tree) {
     std::string line = "Duplication Blocks:   ";
     for (const DuplicationBlock& block : tree.blocks) {
-        for (std::size_t i = 0; i < block.size(); ++i) {
-            line += i == 0 ? "(v" : ", v";
-            line += std::to_string(-static_cast<long long>(block[i]));
-        }
+        for (std::size_t i = 0; i < block.size(); ++i) line += (i == 0 ? "(" : ", ") + ancestralName(block[i]);
         line += ")   ";
     }
     return line;

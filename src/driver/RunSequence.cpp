@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <filesystem>
@@ -9,12 +10,15 @@
 #include <new>
 
 #include "Version.h"
+#include "common/DecimalNumber.h"
 #include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
-#include "driver/NewickWriter.h"
+#include "driver/ProgressLine.h"
 #include "driver/Report.h"
-#include "driver/SvgWriter.h"
+#include "driver/myException.h"
 #include "history/DuplicationTree.h"
+#include "output/NewickWriter.h"
+#include "output/SvgWriter.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
 
@@ -48,18 +52,9 @@ bool canOpen(const std::string& name, std::ifstream& file) {
 int parseCriterion(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) return value > INT_MAX ? INT_MIN : static_cast<int>(-value);
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+    const DecimalNumber number = DecimalNumber::read(text, i);
+    if (!number.fitsInt()) return number.negative ? INT_MIN : INT_MAX;
+    return static_cast<int>(number.value());
 }
 
 bool isProteinArgument(const std::string& argument) { return argument.empty() || argument[0] != 'N'; }
@@ -88,61 +83,86 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
 
     std::ifstream file;
     SequenceSet sequences;
-    try {
-        const std::string fileName = args.size() >= 1 ? args[0] : ask(out, in, kFileNamePrompt);
-        // "-" is standard input, which then holds the sequences and cannot
-        // answer a prompt as well.
-        const bool fromInput = fileName == "-";
-        if (fromInput && args.size() < 3) {
-            writeLine(out, std::string("Sequences read from standard input: give ") +
-                               (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
-                               "the criterion (third argument, 1 to 4) on the command line");
-            return 1;
-        }
-        if (!fromInput && !canOpen(fileName, file)) {
-            writeLine(out, "Cannot open file " + fileName);
-            return 1;
-        }
-        sequences.isProtein =
-            args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
-        sequences.readSequences(fromInput ? in : file);
-        reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
-        sequences.computeDistances();
-        if (!fromInput) file.close();
+    return withFailuresReported(
+        [&] {
+            const std::string fileName = args.size() >= 1 ? args[0] : ask(out, in, kFileNamePrompt);
+            // "-" is standard input, which then holds the sequences and cannot
+            // answer a prompt as well.
+            const bool fromInput = fileName == "-";
+            if (fromInput && args.size() < 3) {
+                writeLine(out, std::string("Sequences read from standard input: give ") +
+                                   (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
+                                   "the criterion (third argument, 1 to 4) on the command line");
+                return 1;
+            }
+            if (!fromInput && !canOpen(fileName, file)) {
+                writeLine(out, "Cannot open file " + fileName);
+                return 1;
+            }
+            sequences.isProtein =
+                args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
+            sequences.readSequences(fromInput ? in : file);
+            reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
+            sequences.computeDistances();
+            if (!fromInput) file.close();
 
-        DuplicationTree tree;
-        const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
-        if (criterion <= 0) {
-            writeLine(out, "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
-            return 1;
-        }
-        if (criterion == 1 || criterion >= 4)
-            reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) +
-                          QuartetVoteMatrix::bytesFor(sequences.count));
-        const int first = criterion <= 3 ? criterion : 1;
-        const int last = criterion <= 3 ? criterion : 3;
-        std::vector<SvgPanel> panels;
-        // Progress goes to standard error, and only when that is a terminal.
-        ProgressLine progress(isatty(STDERR_FILENO) ? &std::cerr : nullptr);
-        for (int each = first; each <= last; ++each) {
-            tree.reconstruct(*sequences.distances, each, &progress);
+            const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
+            if (criterion <= 0) {
+                writeLine(out,
+                          "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
+                return 1;
+            }
+            // A number past the last criterion runs them all in turn.
+            const std::vector<CriterionEntry>& criteria = blockCriteria();
+            const bool all = criterion > criteria.back().number;
+            std::vector<const CriterionEntry*> runs;
+            for (const CriterionEntry& entry : criteria)
+                if (all || entry.number == criterion) runs.push_back(&entry);
+            std::uint64_t extra = 0;
+            for (const CriterionEntry* entry : runs) extra = std::max(extra, entry->bytesFor(sequences.count));
+            if (extra > 0) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) + extra);
+
+            DuplicationTree tree;
+            std::vector<SvgPanel> panels;
+            // Progress goes to standard error, and only when that is a terminal.
+            ProgressLine progress(isatty(STDERR_FILENO) ? &std::cerr : nullptr);
+            for (const CriterionEntry* entry : runs) {
+                const std::unique_ptr<BlockCriterion> chosen = entry->make();
+                progress.start(entry->number, std::max(sequences.count - 1, 0));
+                tree.reconstruct(*sequences.distances, *chosen, &progress);
+                progress.finish();
+                if (line.svg)
+                    panels.push_back(drawHistory(entry->number, tree, sequences.names));
+                else if (line.newick)
+                    writeLine(out, newickText(tree, sequences.names));
+                else
+                    printReport(entry->number, tree, all, out);
+            }
             if (line.svg)
-                panels.push_back(drawHistory(each, tree, sequences.names));
-            else if (line.newick)
-                writeLine(out, newickText(tree, sequences.names));
-            else
-                printReport(each, tree, criterion > 3, out);
-        }
-        if (line.svg)
-            for (const std::string& text : svgDocument(panels)) writeLine(out, text);
+                for (const std::string& text : svgDocument(panels)) writeLine(out, text);
+            return 0;
+        },
+        sequences.count, out);
+}
+
+int withFailuresReported(const std::function<int()>& run, const int& sequenceCount, std::ostream& out) {
+    try {
+        return run();
     } catch (const SequenceFileError& error) {
         writeLine(out, error.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        writeLine(out, "Not enough memory for " + std::to_string(sequences.count) + " sequences");
+        writeLine(out, "Not enough memory for " + std::to_string(sequenceCount) + " sequences");
         return 1;
-    } catch (const std::exception& error) {
+    } catch (const myException& error) {
+        // Two copies too far apart for a distance: the run ends normally.
         writeLine(out, error.what());
+        return 0;
+    } catch (const std::exception& error) {
+        writeLine(out, std::string("Internal error: ") + error.what());
+        return 1;
+    } catch (...) {
+        writeLine(out, "Internal error: unknown exception");
+        return 1;
     }
-    return 0;
 }

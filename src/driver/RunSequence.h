@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,3 +25,10 @@ bool isProteinAnswer(const std::string& answer);
 // reading, distances, reconstruction and report on `out`. Returns the exit
 // code.
 int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out);
+
+// Runs `run`, which returns the exit code, and turns what it throws into one
+// line on `out` and an exit code: a file outside the format or memory that
+// runs out (for `sequenceCount` sequences) give 1; an undefined distance
+// gives its message and 0, as a run that ends normally; anything else is an
+// internal error, reported as such with 1.
+int withFailuresReported(const std::function<int()>& run, const int& sequenceCount, std::ostream& out);

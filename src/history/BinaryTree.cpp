@@ -16,10 +16,7 @@ std::string BinaryTree::nodeText(const TreeNode* node, bool hideInternalLabels) 
     walk(
         node, [&](const TreeNode& leaf) { text += std::to_string(leaf.label); },
         [&](const TreeNode& inner) {
-            if (!hideInternalLabels) {
-                text += 'v';
-                text += std::to_string(-static_cast<long long>(inner.label));
-            }
+            if (!hideInternalLabels) text += ancestralName(inner.label);
             text += '(';
         },
         [&](const TreeNode&) { text += ','; }, [&](const TreeNode&) { text += ')'; });

@@ -4,8 +4,9 @@
 #include <limits>
 #include <vector>
 
+#include "common/VectorClones.h"
+#include "history/BlockCriterion.h"
 #include "history/LeastOf.h"
-#include "history/VectorClones.h"
 
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
 // s + 2j <= k, pair positions s+c with s+j+c. A criterion scores a candidate
@@ -23,20 +24,33 @@
 // symmetry (r, r-j), both lie in row r, so every row of values is read once,
 // contiguously, and the sums of all sizes advance together.
 //
+// `scratch` holds the running sums between calls, so that a criterion makes
+// them once per reconstruction rather than once per step.
+//
 // `rowValues(r, lo, hi)` returns a pointer v with v[q] the value of pair
 // (r, q) for lo <= q < hi (v[r] is never read); `keyOf(sum, j)` gives a
 // candidate's key from its sum and its size as a double.
+struct BlockScanScratch {
+    std::vector<double> sums;
+    std::vector<double> sizes;
+    std::vector<double> keys;
+};
+
 template <typename RowValues, typename KeyOf>
-TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf keyOf, int& start, int& size) {
+TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValues, KeyOf keyOf,
+                                                        BlockScanScratch& scratch) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
-    std::vector<double> sums(slots, 0.0);
-    std::vector<double> sizes(slots);
-    std::vector<double> keys(slots);
-    for (std::size_t j = 0; j < slots; ++j) sizes[j] = static_cast<double>(j);
-    double* __restrict sum = sums.data();
-    const double* __restrict jd = sizes.data();
-    double* __restrict key = keys.data();
+    scratch.sums.assign(slots, 0.0);
+    scratch.keys.resize(slots);
+    if (scratch.sizes.size() < slots) {
+        const std::size_t known = scratch.sizes.size();
+        scratch.sizes.resize(slots);
+        for (std::size_t j = known; j < slots; ++j) scratch.sizes[j] = static_cast<double>(j);
+    }
+    double* __restrict sum = scratch.sums.data();
+    const double* __restrict jd = scratch.sizes.data();
+    double* __restrict key = scratch.keys.data();
 
     double bestKey = std::numeric_limits<double>::infinity();
     int bestSize = 0;
@@ -78,6 +92,5 @@ TANDEMTREE_INLINE_INTO_CLONES void scanBlocks(int k, RowValues rowValues, KeyOf 
         while (key[j] != least) ++j;
         offer(least, j, r - j + 1);
     }
-    start = bestStart;
-    size = bestSize;
+    return {bestStart, bestSize};
 }

@@ -1,7 +1,6 @@
 #include "history/DuplicationTree.h"
 
 void DuplicationTree::clearHistory() {
-    quartetVotes.reset();
     reset();
     blocks.clear();
 }

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "history/VectorClones.h"
+#include "common/VectorClones.h"
 
 // The least of values[from .. to) (the largest finite double for an empty
 // range), found lane by lane so that it vectorises; the least value is the

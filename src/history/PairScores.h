@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/VectorClones.h"
+#include "common/VectorClones.h"
 #include "history/WorkingDistanceTable.h"
 
 // Pair scores of the current segments: Q(p, q) = d(p, q) - (r_p + r_q) / (k - 2),

@@ -5,41 +5,34 @@
 #include <utility>
 
 #include "history/DuplicationTree.h"
+#include "history/WorkingDistanceTable.h"
 
-void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion, ProgressLine* progress) {
-    if (criterion < 1 || criterion > 3)
-        throw std::invalid_argument("no block-selection criterion " + std::to_string(criterion));
+void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion, ReconstructionProgress* progress) {
+    const std::unique_ptr<BlockCriterion> chosen = makeBlockCriterion(criterion);
+    if (!chosen) throw std::invalid_argument("no block-selection criterion " + std::to_string(criterion));
+    reconstruct(distances, *chosen, progress);
+}
+
+void DuplicationTree::reconstruct(const DistanceMatrix& distances, BlockCriterion& criterion,
+                                  ReconstructionProgress* progress) {
     clearHistory();
     const int n = distances.count();
     if (n < 1) return;
 
-    SegmentOrder order;
+    // The subtrees whose tops are the segments that lie side by side, in
+    // chromosome order; the table is indexed by the same positions.
     std::vector<std::unique_ptr<TreeNode>> segmentNodes;
-    order.reserve(static_cast<std::size_t>(n));
     segmentNodes.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        order.push_back(i);
-        segmentNodes.push_back(std::make_unique<TreeNode>(nullptr, i));
-    }
+    for (int i = 0; i < n; ++i) segmentNodes.push_back(std::make_unique<TreeNode>(nullptr, i));
     WorkingDistanceTable table(distances);
     leafCount = n;
-    if (progress != nullptr) progress->start(criterion, n - 1);
-    if (criterion == 1) {
-        quartetVotes = std::make_unique<QuartetVoteMatrix>(n);
-        countAllQuartetVotes(order, table, progress);
-    }
+    criterion.begin(table, progress);
 
-    int nextNodeNumber = n;
     int nextLabel = -1;
-    while (order.size() >= 2) {
-        int start = 0;
-        int size = 1;
-        switch (criterion) {
-        case 1: chooseBlockByQuartetVotes(order, table, start, size); break;
-        case 2: chooseBlockByMutualNeighbours(order, table, start, size); break;
-        default: chooseBlockByLeastMeanScore(order, table, start, size); break;
-        }
-
+    while (segmentNodes.size() >= 2) {
+        const CandidateBlock chosen = criterion.chooseBlock(table);
+        const int start = chosen.start;
+        const int size = chosen.size;
         table.mergeBlock(start, size);
 
         DuplicationBlock block;
@@ -53,18 +46,14 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
             node->right->parent = node.get();
             if (size >= 2) block.push_back(nextLabel);
             segmentNodes[leftPos] = std::move(node);
-            order[leftPos] = nextNodeNumber;
             --nextLabel;
-            ++nextNodeNumber;
         }
         const auto removedFrom = static_cast<std::ptrdiff_t>(start + size);
         const auto removedTo = static_cast<std::ptrdiff_t>(start + 2 * size);
-        order.erase(order.begin() + removedFrom, order.begin() + removedTo);
         segmentNodes.erase(segmentNodes.begin() + removedFrom, segmentNodes.begin() + removedTo);
         if (size >= 2) blocks.push_back(std::move(block));
-        if (criterion == 1) updateQuartetVotesAfterMerge(order, table, start, size);
-        if (progress != nullptr) progress->merged(nextNodeNumber - n);
+        criterion.merged(table, chosen);
+        if (progress != nullptr) progress->merged(-1 - nextLabel);
     }
     root = std::move(segmentNodes[0]);
-    if (progress != nullptr) progress->finish();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 // One node of a duplication history: a present-day segment (leaf, label 0 or
 // more) or an ancestral segment (label -k for the k-th one made), whose left
@@ -18,3 +19,6 @@ struct TreeNode {
     TreeNode* parent = nullptr;  // link back; owns nothing
     int label = 0;
 };
+
+// The name of the ancestral segment labelled `label` (-k): "v" and k.
+inline std::string ancestralName(int label) { return "v" + std::to_string(-static_cast<long long>(label)); }

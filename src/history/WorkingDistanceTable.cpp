@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "history/VectorClones.h"
+#include "common/VectorClones.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/VectorClones.h"
 #include "driver/myException.h"
-#include "history/VectorClones.h"
 #include "sequences/SequenceSet.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequences/SequenceFileReader.h"
+#include "sequences/SequenceFile.h"
 #include "sequences/TextSource.h"
 
 // Reads a FASTA alignment, the source standing at its first '>'. Records in

@@ -3,19 +3,9 @@
 #include <climits>
 #include <optional>
 
+#include "common/DecimalNumber.h"
 #include "sequences/FastaReader.h"
 #include "sequences/TextSource.h"
-
-std::string quoted(const std::string& text) {
-    constexpr std::size_t kShown = 24;
-    std::string shown;
-    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        shown.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
-    }
-    if (text.size() > kShown) shown += "...";
-    return "'" + shown + "'";
-}
 
 namespace {
 
@@ -23,24 +13,10 @@ namespace {
 enum class Number { ok, notNumber, tooLarge };
 
 Number parseInteger(const std::string& text, long long& value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) return Number::notNumber;
-    long long v = 0;
-    bool tooLarge = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return Number::notNumber;
-        if (!tooLarge) {
-            v = v * 10 + (text[i] - '0');
-            if (v > INT_MAX) tooLarge = true;
-        }
-    }
-    if (tooLarge) return Number::tooLarge;
-    value = negative ? -v : v;
+    const DecimalNumber number = DecimalNumber::read(text, 0);
+    if (number.digits == 0 || number.end != text.size()) return Number::notNumber;
+    if (!number.fitsInt()) return Number::tooLarge;
+    value = number.value();
     return Number::ok;
 }
 

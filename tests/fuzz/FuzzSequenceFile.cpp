@@ -8,11 +8,11 @@
 #include <sstream>
 #include <string>
 
-#include "driver/NewickWriter.h"
 #include "driver/Report.h"
-#include "driver/SvgWriter.h"
 #include "driver/myException.h"
 #include "history/DuplicationTree.h"
+#include "output/NewickWriter.h"
+#include "output/SvgWriter.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
 

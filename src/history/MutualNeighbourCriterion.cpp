@@ -1,53 +1,38 @@
-// Block-selection criterion 2: pairs whose two segments are each other's
-// lowest-scoring partner are marked, and the candidate block with the largest
-// share of marked corresponding pairs is chosen.
+#include "history/MutualNeighbourCriterion.h"
+
 #include <algorithm>
 #include <limits>
-#include <vector>
 
-#include "history/DuplicationTree.h"
+#include "common/VectorClones.h"
+#include "history/LargestShare.h"
 #include "history/LeastOf.h"
-#include "history/PairScores.h"
-#include "history/VectorClones.h"
 
 namespace {
 
-struct ScoredPair {
-    int p;
-    int q;
-    double score;
-};
+using ScoredPair = MutualNeighbourCriterion::ScoredPair;
 
 TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict values, double* __restrict minimum,
                                                      int from, int to) {
     for (int q = from; q < to; ++q) minimum[q] = values[q] < minimum[q] ? values[q] : minimum[q];
 }
 
-}  // namespace
-
-TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByMutualNeighbours(const SegmentOrder& order,
-                                                                             const WorkingDistanceTable& table,
-                                                                             int& start, int& size) {
-    const int k = static_cast<int>(order.size());
-    start = 0;
-    size = 1;
-    if (k <= 2) return;  // the only candidate
-    const PairScores score(table);
-    std::vector<double> row(static_cast<std::size_t>(k));
-    double* values = row.data();
-
+// Lowest score of every row, and the pairs of each row that reach it where
+// that row's minimum is final (see below).
+TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, double* __restrict values,
+                                        std::vector<double>& minima, std::vector<double>& pieceMinima,
+                                        std::vector<ScoredPair>& reaching) {
     // Lowest score of each row over every partner. Scores are symmetric, so
     // each pair (p < q) is scored once, in row p, and counts for both rows.
     // Rows before p have already lowered p's minimum through their columns,
     // so once row p is scored its minimum is final: the pairs of row p that
     // reach it are the only ones of that row that can be marked.
-    std::vector<double> minima(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    minima.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
     double* minimum = minima.data();
-    std::vector<ScoredPair> reaching;
+    reaching.clear();
     // The row is cut into pieces whose own minima say where the least score
     // of the row can be found.
     constexpr int kPiece = 64;
-    std::vector<double> pieceMinima(static_cast<std::size_t>(k / kPiece + 1));
+    pieceMinima.resize(static_cast<std::size_t>(k / kPiece + 1));
     for (int p = 0; p < k; ++p) {
         score.fillRow(p, p + 1, k, values);
         double least = std::numeric_limits<double>::max();
@@ -67,29 +52,36 @@ TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByMutualNeighbours(con
                 if (values[q] == least) reaching.push_back({p, q, least});
         }
     }
+}
+
+}  // namespace
+
+CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores, int k) {
+    scoreRows(scores, k, row_.data(), minima_, pieceMinima_, reaching_);
+
     // Marked: the score is exactly the minimum of both rows. A row with equal
     // minima can mark several partners. A marked pair (p, p+j) counts only
     // in candidates of size j, so the marks are kept by size, each list in
     // ascending p (the order in which rows were scored).
     const int half = k / 2;
-    std::vector<std::vector<int>> marksOfSize(static_cast<std::size_t>(half) + 1);
-    for (const ScoredPair& pair : reaching)
-        if (pair.score == minimum[pair.q] && pair.q - pair.p <= half)
-            marksOfSize[static_cast<std::size_t>(pair.q - pair.p)].push_back(pair.p);
+    if (marksOfSize_.size() < static_cast<std::size_t>(half) + 1)
+        marksOfSize_.resize(static_cast<std::size_t>(half) + 1);
+    for (int j = 1; j <= half; ++j) marksOfSize_[static_cast<std::size_t>(j)].clear();
+    for (const ScoredPair& pair : reaching_)
+        if (pair.score == minima_[static_cast<std::size_t>(pair.q)] && pair.q - pair.p <= half)
+            marksOfSize_[static_cast<std::size_t>(pair.q - pair.p)].push_back(pair.p);
 
     // The scan by size ascending, then start ascending, keeping the first
-    // candidate with the strictly largest share of marked pairs. The first
-    // candidate (0, 1) always replaces the initial -1; a size without marks
-    // has share 0 everywhere and can replace nothing after it. Within a size,
-    // the count of a start s is the number of marks p with s <= p <= s+j-1;
-    // it rises only where a mark enters the window, at s = p - j + 1, so the
-    // first start with the largest count is 0 or one of those.
-    double best = 0.0;
+    // candidate with the strictly largest share of marked pairs. (0, 1) is
+    // held from the start at share 0, which a size without marks cannot
+    // exceed anywhere, so such sizes are skipped.
+    // Within a size, the count of a start s is the number of marks p with
+    // s <= p <= s+j-1; it rises only where a mark enters the window, at
+    // s = p - j + 1, so only 0 and those starts need to be offered.
+    LargestShare choice(0.0);
     for (int j = 1; j <= half; ++j) {
-        const std::vector<int>& marked = marksOfSize[static_cast<std::size_t>(j)];
+        const std::vector<int>& marked = marksOfSize_[static_cast<std::size_t>(j)];
         if (marked.empty()) continue;
-        int bestCount = 0;
-        int bestStartOfSize = 0;
         std::size_t first = 0;  // first mark at or after s
         std::size_t end = 0;    // first mark after s + j - 1
         auto countAt = [&](int s) {
@@ -97,22 +89,9 @@ TANDEMTREE_VECTOR_CLONES void DuplicationTree::chooseBlockByMutualNeighbours(con
             while (end < marked.size() && marked[end] <= s + j - 1) ++end;
             return static_cast<int>(end - first);
         };
-        const int zeroCount = countAt(0);
-        bestCount = zeroCount;
-        for (int p : marked) {
-            const int s = p - j + 1;
-            if (s <= 0) continue;
-            const int count = countAt(s);
-            if (count > bestCount) {
-                bestCount = count;
-                bestStartOfSize = s;
-            }
-        }
-        const double mean = static_cast<double>(bestCount) / j;
-        if (mean > best) {
-            best = mean;
-            start = bestStartOfSize;
-            size = j;
-        }
+        choice.offer(countAt(0), j, 0);
+        for (int p : marked)
+            if (p - j + 1 > 0) choice.offer(countAt(p - j + 1), j, p - j + 1);
     }
+    return choice.block();
 }

@@ -1,34 +1,9 @@
-// Block-selection criterion 1: votes from four-point comparisons of quartets,
-// counted once over the input and then kept in step with every merge.
-#include <algorithm>
+#include "history/QuartetVoteCriterion.h"
+
 #include <vector>
 
-#include "history/DuplicationTree.h"
-#include "history/VectorClones.h"
-
-void QuartetVoteMatrix::removeRowsAndColumns(int k, int from, int count) {
-    // Rows and columns behind the removed ones move down by `count`, keeping
-    // their order; every row moves to a lower one, so nothing is overwritten
-    // before it is read.
-    const int until = from + count;
-    for (int p = 0; p < k - count; ++p) {
-        const int source = p < from ? p : p + count;
-        std::int32_t* target = row(p);
-        const std::int32_t* cells = row(source);
-        if (source != p) std::copy(cells, cells + from, target);
-        std::copy(cells + until, cells + k, target + from);
-    }
-}
-
-void QuartetVoteMatrix::clearRowsAndColumns(int k, int from, int count) {
-    for (int p = 0; p < k; ++p) {
-        std::int32_t* cells = row(p);
-        if (p >= from && p < from + count)
-            std::fill(cells, cells + k, 0);
-        else
-            std::fill(cells + from, cells + from + count, 0);
-    }
-}
+#include "common/VectorClones.h"
+#include "history/LargestShare.h"
 
 namespace {
 
@@ -114,55 +89,51 @@ void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTab
 
 }  // namespace
 
-void DuplicationTree::classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, int delta) {
-    classifyRun(*quartetVotes, table, a, b, c, d, d + 1, delta);
+void QuartetVoteCriterion::classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d,
+                                           std::int32_t delta) {
+    classifyRun(votes_, table, a, b, c, d, d + 1, delta);
 }
 
-void DuplicationTree::countAllQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                           ProgressLine* progress) {
-    const int n = static_cast<int>(order.size());
-    // For the progress display: 24 times the number of quartets whose first
-    // position is a or later.
-    auto fromOnward = [n](double a) { return (n - a) * (n - a - 1) * (n - a - 2) * (n - a - 3); };
+double quartetShareBefore(int n, int a) {
+    // 24 times the number of quartets whose first position is x or later.
+    auto fromOnward = [n](double x) { return (n - x) * (n - x - 1) * (n - x - 2) * (n - x - 3); };
+    if (n < 4) return 1.0;
+    return 1.0 - fromOnward(a) / fromOnward(0);
+}
+
+void QuartetVoteCriterion::begin(const WorkingDistanceTable& table, ReconstructionProgress* progress) {
+    const int n = table.size();
+    votes_ = QuartetVoteMatrix(n);
     for (int a = 0; a < n; ++a) {
-        if (progress != nullptr) progress->counting(1.0 - fromOnward(a) / fromOnward(0));
+        if (progress != nullptr) progress->counting(quartetShareBefore(n, a));
         for (int b = a + 1; b < n; ++b)
-            for (int c = b + 1; c < n - 1; ++c) classifyRun(*quartetVotes, table, a, b, c, c + 1, n, +1);
+            for (int c = b + 1; c < n - 1; ++c) classifyRun(votes_, table, a, b, c, c + 1, n, +1);
     }
 }
 
-void DuplicationTree::chooseBlockByQuartetVotes(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                                int& start, int& size) {
-    const int k = static_cast<int>(order.size());
-    const QuartetVoteMatrix& votes = *quartetVotes;
-    start = 0;
-    size = 1;
-    double best = -1.0;
+CandidateBlock QuartetVoteCriterion::chooseBlock(const WorkingDistanceTable& table) {
+    const int k = table.size();
+    LargestShare choice(-1.0);
     for (int j = 1; j <= k / 2; ++j) {
         int count = 0;
-        for (int c = 0; c < j; ++c) count += votes.at(c, j + c);
+        for (int c = 0; c < j; ++c) count += votes_.at(c, j + c);
         for (int s = 0; s + 2 * j <= k; ++s) {
-            if (s > 0) count = count + votes.at(s + j - 1, s + 2 * j - 1) - votes.at(s - 1, s + j - 1);
-            const double mean = static_cast<double>(count) / j;
-            if (mean > best) {
-                best = mean;
-                start = s;
-                size = j;
-            }
+            if (s > 0) count = count + votes_.at(s + j - 1, s + 2 * j - 1) - votes_.at(s - 1, s + j - 1);
+            choice.offer(count, j, s);
         }
     }
     // Both copies of the block are about to be merged: their quartets go.
-    classifyQuartetsTouching(*quartetVotes, table, k, start, start + 2 * size, -1);
+    const CandidateBlock block = choice.block();
+    classifyQuartetsTouching(votes_, table, k, block.start, block.start + 2 * block.size, -1);
+    return block;
 }
 
-void DuplicationTree::updateQuartetVotesAfterMerge(const SegmentOrder& order, const WorkingDistanceTable& table,
-                                                   int start, int size) {
-    const int k = static_cast<int>(order.size());  // after the merge
-    QuartetVoteMatrix& votes = *quartetVotes;
+void QuartetVoteCriterion::merged(const WorkingDistanceTable& table, CandidateBlock block) {
+    const int k = table.size();  // after the merge
     // The withdrawal left the block's counts at zero (though a vote added in
     // one cell of a pair may have been taken back from the other): the right
     // copies' rows and columns go, the new segments' start empty.
-    votes.removeRowsAndColumns(k + size, start + size, size);
-    votes.clearRowsAndColumns(k, start, size);
-    classifyQuartetsTouching(votes, table, k, start, start + size, +1);
+    votes_.removeRowsAndColumns(k + block.size, block.start + block.size, block.size);
+    votes_.clearRowsAndColumns(k, block.start, block.size);
+    classifyQuartetsTouching(votes_, table, k, block.start, block.start + block.size, +1);
 }

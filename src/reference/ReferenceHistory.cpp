@@ -1,4 +1,4 @@
-#include "ReferenceHistory.h"
+#include "reference/ReferenceHistory.h"
 
 #include <limits>
 

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
+
+#include "history/ReconstructionProgress.h"
 
 // One line on a terminal that tells how far a long reconstruction has come:
 // the criterion, the ancestral segments made out of all there will be, the
@@ -10,23 +14,29 @@
 // appears only once a reconstruction has run for half a second, is rewritten
 // at most ten times a second, and is erased when the reconstruction ends,
 // leaving the terminal as it was. With no terminal it does nothing.
-class ProgressLine {
+class ProgressLine : public ReconstructionProgress {
 public:
-    explicit ProgressLine(std::ostream* terminal) : terminal_(terminal) {}
+    using Clock = std::chrono::steady_clock;
+
+    // `now` tells the time; a test hands in a clock of its own.
+    explicit ProgressLine(std::ostream* terminal, std::function<Clock::time_point()> now = &Clock::now)
+        : terminal_(terminal), now_(std::move(now)) {}
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
-    ~ProgressLine() { finish(); }
+    ~ProgressLine() override { finish(); }
 
+    // A reconstruction with `criterion` begins, which will make `ancestors`.
     void start(int criterion, int ancestors);
-    void counting(double fraction);  // of the initial quartet vote count
-    void merged(int ancestorsMade);
+    void counting(double fraction) override;
+    void merged(int ancestorsMade) override;
+    // The reconstruction has ended: the line, if shown, is erased.
     void finish();
 
 private:
-    using Clock = std::chrono::steady_clock;
     void show(const std::string& what);
 
     std::ostream* terminal_;
+    std::function<Clock::time_point()> now_;
     Clock::time_point started_{};
     Clock::time_point lastShown_{};
     int criterion_ = 0;

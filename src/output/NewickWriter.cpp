@@ -1,4 +1,4 @@
-#include "driver/NewickWriter.h"
+#include "output/NewickWriter.h"
 
 std::string newickLabel(const std::string& name) {
     if (name.find_first_of(" \t()[]':;,") == std::string::npos) return name;
@@ -20,8 +20,8 @@ std::string newickText(const BinaryTree& tree, const std::vector<std::string>& n
         },
         [&](const TreeNode&) { text += '('; }, [&](const TreeNode&) { text += ','; },
         [&](const TreeNode& inner) {
-            text += ")v";
-            text += std::to_string(-static_cast<long long>(inner.label));
+            text += ')';
+            text += ancestralName(inner.label);
         });
     return text + ";";
 }

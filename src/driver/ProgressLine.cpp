@@ -1,4 +1,4 @@
-#include "history/ProgressLine.h"
+#include "driver/ProgressLine.h"
 
 #include <cstdio>
 
@@ -16,7 +16,7 @@ void ProgressLine::start(int criterion, int ancestors) {
     if (terminal_ == nullptr) return;
     criterion_ = criterion;
     ancestors_ = ancestors;
-    started_ = Clock::now();
+    started_ = now_();
     running_ = true;
 }
 
@@ -33,7 +33,7 @@ void ProgressLine::merged(int ancestorsMade) {
 }
 
 void ProgressLine::show(const std::string& what) {
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = now_();
     if (now - started_ < std::chrono::milliseconds(500)) return;
     if (shown_ && now - lastShown_ < std::chrono::milliseconds(100)) return;
     lastShown_ = now;

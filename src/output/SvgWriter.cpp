@@ -1,4 +1,4 @@
-#include "driver/SvgWriter.h"
+#include "output/SvgWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,8 +69,7 @@ std::string leafName(int segment, const std::vector<std::string>& names) {
 
 std::string blockNames(const DuplicationBlock& block) {
     std::string text = "(";
-    for (std::size_t i = 0; i < block.size(); ++i)
-        text += (i == 0 ? "v" : ", v") + std::to_string(-static_cast<long long>(block[i]));
+    for (std::size_t i = 0; i < block.size(); ++i) text += (i == 0 ? "" : ", ") + ancestralName(block[i]);
     return text + ")";
 }
 
@@ -171,7 +170,7 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         const bool inBlock = blockOf[static_cast<std::size_t>(k)] >= 0;
         out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" + (inBlock ? "3" : "2") +
                       "\" fill=\"" + (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
-                      "\"><title>v" + std::to_string(k) + "</title></circle>");
+                      "\"><title>" + ancestralName(-k) + "</title></circle>");
     }
 
     // The present-day segments in chromosome order.

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <vector>
+
+#include "history/PairScoreCriterion.h"
+
+// Block-selection criterion 2: pairs whose two segments are each other's
+// lowest-scoring partner are marked, and the candidate block with the largest
+// share of marked corresponding pairs is chosen.
+class MutualNeighbourCriterion : public PairScoreCriterion {
+public:
+    struct ScoredPair {
+        int p;
+        int q;
+        double score;
+    };
+
+protected:
+    CandidateBlock chooseByScores(const PairScores& scores, int k) override;
+
+private:
+    // Scratch of one step, kept for the next.
+    std::vector<double> minima_;
+    std::vector<double> pieceMinima_;
+    std::vector<ScoredPair> reaching_;
+    std::vector<std::vector<int>> marksOfSize_;
+};

@@ -1,0 +1,12 @@
+#include "sequences/TextSource.h"
+
+std::string quoted(const std::string& text) {
+    constexpr std::size_t kShown = 24;
+    std::string shown;
+    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        shown.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
+    }
+    if (text.size() > kShown) shown += "...";
+    return "'" + shown + "'";
+}

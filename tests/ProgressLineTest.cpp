@@ -1,0 +1,108 @@
+// The progress line with a clock of the test's own, and what the engine tells it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "driver/ProgressLine.h"
+#include "history/DuplicationTree.h"
+#include "history/QuartetVoteCriterion.h"
+#include "reference/ReferenceHistory.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct FakeClock {
+    ProgressLine::Clock::time_point now{};
+    std::function<ProgressLine::Clock::time_point()> source() {
+        return [this] { return now; };
+    }
+};
+
+const std::string kSave = "\0337";
+const std::string kRestore = "\0338";
+const std::string kClear = "\033[K";
+
+TEST(ProgressLine, ShownAfterHalfASecondRewrittenAtMostTenTimesASecondErasedAtTheEnd) {
+    FakeClock clock;
+    std::ostringstream terminal;
+    ProgressLine line(&terminal, clock.source());
+    line.start(3, 9);
+    clock.now += 499ms;
+    line.merged(1);
+    EXPECT_EQ(terminal.str(), "");
+    clock.now += 101ms;
+    line.merged(2);
+    EXPECT_EQ(terminal.str(), kSave + kRestore + "criterion 3: 2/9 ancestral segments, 0.6 s" + kClear);
+    terminal.str("");
+    clock.now += 99ms;
+    line.merged(3);
+    EXPECT_EQ(terminal.str(), "");
+    clock.now += 1ms;
+    line.merged(4);
+    EXPECT_EQ(terminal.str(), kRestore + "criterion 3: 4/9 ancestral segments, 0.7 s" + kClear);
+    terminal.str("");
+    line.finish();
+    EXPECT_EQ(terminal.str(), kRestore + kClear);
+    terminal.str("");
+    line.finish();
+    line.merged(5);
+    EXPECT_EQ(terminal.str(), "");
+}
+
+TEST(ProgressLine, QuartetCountShownAsTheShareOfQuartetsDone) {
+    // Of the 5 quartets of 5 positions, 4 start at position 0.
+    EXPECT_EQ(quartetShareBefore(5, 0), 0.0);
+    EXPECT_DOUBLE_EQ(quartetShareBefore(5, 1), 0.8);
+    EXPECT_EQ(quartetShareBefore(5, 2), 1.0);
+    // 100 positions: C(100,4) quartets, C(90,4) of them start at 10 or later.
+    EXPECT_NEAR(quartetShareBefore(100, 10), 1.0 - 2555190.0 / 3921225.0, 1e-12);
+    EXPECT_EQ(quartetShareBefore(3, 0), 1.0);  // no quartet at all
+
+    FakeClock clock;
+    std::ostringstream terminal;
+    ProgressLine line(&terminal, clock.source());
+    line.start(1, 99);
+    clock.now += 2s;
+    line.counting(quartetShareBefore(100, 10));
+    EXPECT_EQ(terminal.str(), kSave + kRestore + "criterion 1: counting quartet votes 35%, 2.0 s" + kClear);
+}
+
+TEST(ProgressLine, NoTerminalNothingWritten) {
+    FakeClock clock;
+    ProgressLine line(nullptr, clock.source());
+    line.start(1, 9);
+    clock.now += 5s;
+    line.counting(0.5);
+    line.merged(3);
+    line.finish();  // nothing to write to, and nothing fails
+}
+
+// What a reconstruction tells: the initial count of criterion 1 from 0
+// onwards, never going back, then every ancestral segment made, one step at
+// a time.
+TEST(ProgressLine, EngineReportsTheCountAndEveryMerge) {
+    struct Recorder : ReconstructionProgress {
+        std::vector<double> fractions;
+        std::vector<int> made;
+        void counting(double fraction) override { fractions.push_back(fraction); }
+        void merged(int ancestorsMade) override { made.push_back(ancestorsMade); }
+    };
+    const std::vector<std::vector<double>> d = {{0, 4, 1, 4, 5, 6}, {4, 0, 4, 1, 5, 6}, {1, 4, 0, 4, 5, 6},
+                                                {4, 1, 4, 0, 5, 6}, {5, 5, 5, 5, 0, 2}, {6, 6, 6, 6, 2, 0}};
+    Recorder recorder;
+    DuplicationTree tree;
+    tree.reconstruct(matrixFromTable(d), 1, &recorder);
+    ASSERT_EQ(recorder.fractions.size(), 6u);
+    EXPECT_EQ(recorder.fractions.front(), 0.0);
+    for (std::size_t i = 1; i < recorder.fractions.size(); ++i)
+        EXPECT_GE(recorder.fractions[i], recorder.fractions[i - 1]);
+    ASSERT_FALSE(recorder.made.empty());
+    EXPECT_EQ(recorder.made.back(), 5);
+    int blockLabels = 0;
+    for (const DuplicationBlock& block : tree.blocks) blockLabels += static_cast<int>(block.size());
+    // One report per step: a step of s pairs makes s segments.
+    EXPECT_EQ(static_cast<int>(recorder.made.size()), 5 - blockLabels + static_cast<int>(tree.blocks.size()));
+}
+
+}  // namespace
