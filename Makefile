@@ -4,43 +4,61 @@ BUILD ?= build
 EXAMPLE ?= examples/yeast_chr1_FLO1_204225-206500_p135.txt
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test clean
+.PHONY: all build configure run test clean
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+# A build folder is configured again whenever its configure command differs
+# from the one it was last configured with, so that CMAKE_FLAGS always takes
+# effect: $(call configure_once,FOLDER,COMMAND)
+configure_once = if [ ! -f $(1)/CMakeCache.txt ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != '$(2)' ]; \
+  then $(2) && echo '$(2)' > $(1)/.configured-with; fi
 
-build: $(BUILD)/CMakeCache.txt
+configure:
+	@$(call configure_once,$(BUILD),cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS))
+
+build: configure
 	cmake --build $(BUILD) -j 2
 
 run: build
 	./$(BUILD)/tandemtree $(EXAMPLE) N 3
 
+# The tests need GoogleTest; without it the build has no test binary and the
+# test run says so instead of passing on the few tests that need nothing.
 test: build
+	@test -x $(BUILD)/tests/tandemtree_tests || { \
+	  echo "The tests were not built: GoogleTest is missing (Debian: apt-get install libgtest-dev)"; exit 1; }
 	cd $(BUILD) && ctest -j 2 --output-on-failure
 
 clean:
 	rm -rf $(BUILD)
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (clang), and a short run of the fuzzer over the whole pipeline.
+# (clang), and a bounded, repeatable run of the fuzzer over the whole
+# pipeline: a fixed seed and a fixed number of inputs, starting from the kept
+# corpus. FUZZ_SECONDS caps the time on a slow machine.
 SAN_BUILD ?= build-sanitize
-FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?= 200000
+FUZZ_SEED ?= 20261209
+FUZZ_SECONDS ?= 120
 
-.PHONY: sanitize-build test-sanitize fuzz
+.PHONY: sanitize-build test-sanitize fuzz fuzz-merge
 
-$(SAN_BUILD)/CMakeCache.txt:
-	CXX=clang++ cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTANDEMTREE_SANITIZE=ON -DTANDEMTREE_FUZZ=ON -DTANDEMTREE_BUILD_BENCH=OFF
-
-sanitize-build: $(SAN_BUILD)/CMakeCache.txt
+sanitize-build:
+	@$(call configure_once,$(SAN_BUILD),cmake -S . -B $(SAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDEMTREE_SANITIZE=ON -DTANDEMTREE_FUZZ=ON \
+	  -DTANDEMTREE_BUILD_BENCH=OFF $(CMAKE_FLAGS))
 	cmake --build $(SAN_BUILD) -j 2
 
 test-sanitize: sanitize-build
 	cd $(SAN_BUILD) && ctest -j 2 --output-on-failure
 
 fuzz: sanitize-build
-	corpus=$$(mktemp -d) && ./$(SAN_BUILD)/tests/fuzz_sequence_file -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=4096 -print_final_stats=1 -artifact_prefix=$(SAN_BUILD)/fuzz- \
-	  $$corpus examples tests/data/regress; status=$$?; rm -rf $$corpus; exit $$status
+	corpus=$$(mktemp -d) && ./$(SAN_BUILD)/fuzz_sequence_file -seed=$(FUZZ_SEED) -runs=$(FUZZ_RUNS) \
+	  -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 -artifact_prefix=$(SAN_BUILD)/fuzz- \
+	  $$corpus tests/fuzz/corpus; status=$$?; rm -rf $$corpus; exit $$status
+
+# Folds what a longer fuzz run found into the kept corpus, keeping only the
+# inputs that add coverage: make fuzz-merge FUZZ_MERGE_FROM=folder
+fuzz-merge: sanitize-build
+	./$(SAN_BUILD)/fuzz_sequence_file -merge=1 tests/fuzz/corpus $(FUZZ_MERGE_FROM)

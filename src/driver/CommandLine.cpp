@@ -97,7 +97,7 @@ chromosome order along the bottom and every duplication block as one band.
 
 Exit codes: 0 after a report (or when two copies are too far apart for a
 distance: "Sequences dissimilarity exceeds threshold: distance undefined!");
-1 when the file cannot be opened or read, the arguments are wrong, or memory
-runs out.
+1 when the file cannot be opened or read, the arguments are wrong, memory runs
+out, or the tool fails in a way it does not foresee ("Internal error: ...").
 )";
 }

@@ -33,11 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sequences.count > 14) return 0;
     DuplicationTree tree;
     std::ostringstream out;
-    for (int criterion = 1; criterion <= 3; ++criterion) {
-        tree.reconstruct(*sequences.distances, criterion);
-        printReport(criterion, tree, true, out);
+    for (const CriterionEntry& entry : blockCriteria()) {
+        tree.reconstruct(*sequences.distances, entry.number);
+        printReport(entry.number, tree, true, out);
         out << newickText(tree, sequences.names);
-        for (const std::string& line : svgDocument({drawHistory(criterion, tree, sequences.names)})) out << line;
+        for (const std::string& line : svgDocument({drawHistory(entry.number, tree, sequences.names)})) out << line;
     }
     return 0;
 }
