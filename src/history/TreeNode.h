@@ -22,3 +22,8 @@ struct TreeNode {
 
 // The name of the ancestral segment labelled `label` (-k): "v" and k.
 inline std::string ancestralName(int label) { return "v" + std::to_string(-static_cast<long long>(label)); }
+
+// The number of a node of a history over `leafCount` segments: a leaf's
+// segment number, and leafCount - 1 + k for the ancestral segment -k, so that
+// the 2n - 1 nodes are numbered 0 to 2n - 2 in the order they were made.
+inline int nodeNumber(int label, int leafCount) { return label >= 0 ? label : leafCount - 1 - label; }

@@ -82,7 +82,7 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
 
     // Every node by label: leaves 0 .. n-1, ancestral segment k at n - 1 + k.
     std::vector<const TreeNode*> nodes(n > 0 ? static_cast<std::size_t>(2 * n - 1) : 0, nullptr);
-    auto slot = [n](int label) { return static_cast<std::size_t>(label >= 0 ? label : n - 1 - label); };
+    auto slot = [n](int label) { return static_cast<std::size_t>(nodeNumber(label, n)); };
     BinaryTree::walk(
         tree.root.get(), [&](const TreeNode& leaf) { nodes[slot(leaf.label)] = &leaf; },
         [&](const TreeNode& inner) { nodes[slot(inner.label)] = &inner; }, [](const TreeNode&) {},
