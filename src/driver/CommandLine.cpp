@@ -1,6 +1,9 @@
 #include "driver/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <thread>
 
 #include "history/BlockCriterion.h"
 
@@ -22,12 +25,49 @@ std::string criterionLines() {
            "  all of them in turn (so does any larger number)\n";
 }
 
+// A whole number from `lowest` to `highest`, the whole word; or false.
+template <typename Number>
+bool readNumber(const std::string& word, Number lowest, Number highest, Number& value) {
+    Number parsed{};
+    const char* end = word.data() + word.size();
+    const auto [stop, error] = std::from_chars(word.data(), end, parsed);
+    if (word.empty() || error != std::errc() || stop != end || parsed < lowest || parsed > highest) return false;
+    value = parsed;
+    return true;
+}
+
 }  // namespace
+
+int defaultThreads() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool optionsEnded = false;
-    for (const std::string& word : args) {
+    for (std::size_t w = 0; w < args.size(); ++w) {
+        const std::string& word = args[w];
+        // Options with a value: the value after '=', or the next word.
+        const std::string name = word.substr(0, word.find('='));
+        if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads")) {
+            std::string value;
+            if (name.size() < word.size())
+                value = word.substr(name.size() + 1);
+            else if (w + 1 < args.size())
+                value = args[++w];
+            bool valid = false;
+            std::string wanted;
+            if (name == "--bootstrap") {
+                valid = readNumber(value, 1, 1000000, line.bootstrap);
+                wanted = "a number of replicates from 1 to 1000000";
+            } else if (name == "--seed") {
+                valid = readNumber<std::uint64_t>(value, 0, UINT64_MAX, line.seed);
+                wanted = "a whole number from 0 to " + std::to_string(UINT64_MAX);
+            } else {
+                valid = readNumber(value, 1, 1024, line.threads);
+                wanted = "a number of threads from 1 to 1024";
+            }
+            if (!valid && line.badValue.empty()) line.badValue = name + " needs " + wanted + ", not '" + value + "'";
+            continue;
+        }
         if (optionsEnded || !isOption(word)) {
             line.positional.push_back(word);
         } else if (word == "--") {
@@ -40,6 +80,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.newick = true;
         } else if (word == "--svg") {
             line.svg = true;
+        } else if (word == "--support-labels") {
+            line.supportLabels = true;
         } else if (line.unknownOption.empty()) {
             line.unknownOption = word;
         }
@@ -69,9 +111,21 @@ Arguments (each one that is missing is asked for on the console):
 Options (anywhere on the line; "--" ends them):
   -h, --help     print this help and exit
   -V, --version  print the version and exit
-  --newick       write each tree as one Newick line instead of the report
+  --newick       write each tree as one Newick line instead of the report, with
+                 least-squares lengths on every edge
   --svg          draw the history as one SVG picture instead of the report
                  (with criterion 4, the three histories side by side)
+  --bootstrap N  the support of every ancestral segment and duplication block,
+                 from N replicates that resample the alignment columns; in the
+                 report, the Newick (as NHX) and the picture
+  --seed S       seed of the replicates (default )" +
+           std::to_string(BootstrapSettings::kDefaultSeed) + R"():
+                 the same seed gives the same support
+  --threads T    run the replicates on T threads (default: one per core, here )" +
+           std::to_string(defaultThreads()) + R"()
+  --support-labels
+                 with --newick and --bootstrap: label the ancestral segments
+                 with their support alone, for viewers that read plain numbers
 
 Input formats:
   native: the number of copies, the alignment length, then one index (0 to n-1,

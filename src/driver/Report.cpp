@@ -8,17 +8,32 @@ void writeLine(std::ostream& out, const std::string& text) { out << text << '\n'
 
 std::string blockLine(const DuplicationTree& tree) {
     std::string line = "Duplication Blocks:   ";
-    for (const DuplicationBlock& block : tree.blocks) {
-        for (std::size_t i = 0; i < block.size(); ++i) line += (i == 0 ? "(" : ", ") + ancestralName(block[i]);
-        line += ")   ";
-    }
+    for (const DuplicationBlock& block : tree.blocks) line += blockName(block) + "   ";
     return line;
 }
 
-void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out) {
+std::vector<std::string> supportLines(const DuplicationTree& tree, const HistorySupport& support) {
+    if (support.used() == 0)
+        return {"Bootstrap: all " + std::to_string(support.replicates) +
+                " replicates were left out, each had an undefined distance: no support"};
+    std::string segments = "Segment support:   ";
+    for (int k = 1; k < tree.leafCount; ++k)
+        segments += ancestralName(-k) + " " + std::to_string(support.segmentPercent(-k)) + "   ";
+    std::string blocks = "Block support:   ";
+    for (std::size_t b = 0; b < tree.blocks.size(); ++b)
+        blocks += blockName(tree.blocks[b]) + " " + std::to_string(support.blockPercent(b)) + "   ";
+    return {"Bootstrap: " + std::to_string(support.used()) + " replicates used, " + std::to_string(support.leftOut) +
+                " left out (undefined distance)",
+            segments, blocks};
+}
+
+void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out,
+                 const HistorySupport* support) {
     writeLine(out, "History tree constructed by algorithm " + std::to_string(criterion));
     writeLine(out, tree.toText(false));
     writeLine(out, blockLine(tree));
+    if (support != nullptr)
+        for (const std::string& line : supportLines(tree, *support)) writeLine(out, line);
     if (allCriteria) {
         writeLine(out, tree.toText(true));
         writeLine(out, "");

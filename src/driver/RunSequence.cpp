@@ -16,7 +16,9 @@
 #include "driver/ProgressLine.h"
 #include "driver/Report.h"
 #include "driver/myException.h"
+#include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
+#include "history/EdgeLengths.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
 #include "sequences/SequenceFileReader.h"
@@ -79,6 +81,14 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         writeLine(out, "Choose one of --newick and --svg");
         return 1;
     }
+    if (!line.badValue.empty()) {
+        writeLine(out, line.badValue);
+        return 1;
+    }
+    if (line.supportLabels && (!line.newick || line.bootstrap == 0)) {
+        writeLine(out, "--support-labels needs --newick and --bootstrap");
+        return 1;
+    }
     const std::vector<std::string>& args = line.positional;
 
     std::ifstream file;
@@ -121,6 +131,16 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             std::uint64_t extra = 0;
             for (const CriterionEntry* entry : runs) extra = std::max(extra, entry->bytesFor(sequences.count));
             if (extra > 0) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) + extra);
+            BootstrapSettings bootstrap;
+            bootstrap.replicates = line.bootstrap;
+            bootstrap.seed = line.seed;
+            bootstrap.threads = line.threads > 0 ? line.threads : defaultThreads();
+            if (line.bootstrap > 0) {
+                // Every thread rebuilds its replicates with tables of its own.
+                const std::uint64_t perThread =
+                    DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count) + extra;
+                reserveMemory(perThread * static_cast<std::uint64_t>(std::min(bootstrap.threads, line.bootstrap)));
+            }
 
             DuplicationTree tree;
             std::vector<SvgPanel> panels;
@@ -131,12 +151,19 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 progress.start(entry->number, std::max(sequences.count - 1, 0));
                 tree.reconstruct(*sequences.distances, *chosen, &progress);
                 progress.finish();
-                if (line.svg)
-                    panels.push_back(drawHistory(entry->number, tree, sequences.names));
-                else if (line.newick)
-                    writeLine(out, newickText(tree, sequences.names));
-                else
-                    printReport(entry->number, tree, all, out);
+                HistorySupport support;
+                if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
+                const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;
+                if (line.svg) {
+                    panels.push_back(drawHistory(entry->number, tree, sequences.names, supported));
+                } else if (line.newick) {
+                    const EdgeLengths lengths = fitEdgeLengths(tree, *sequences.distances);
+                    if (supported != nullptr && support.used() == 0)
+                        for (const std::string& text : supportLines(tree, support)) writeLine(out, text);
+                    writeLine(out, newickText(tree, sequences.names, {&lengths, supported, line.supportLabels}));
+                } else {
+                    printReport(entry->number, tree, all, out, supported);
+                }
             }
             if (line.svg)
                 for (const std::string& text : svgDocument(panels)) writeLine(out, text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "history/BinaryTree.h"
@@ -10,6 +11,9 @@
 // One duplication event that copied a run of two or more adjacent segments:
 // the labels of the ancestral nodes it made, in chromosome order.
 using DuplicationBlock = std::vector<int>;
+
+// A block as the report writes it: "(v2, v3)".
+std::string blockName(const DuplicationBlock& block);
 
 // A reconstructed duplication history: the tree and its duplication blocks.
 // This is what the writers read and what later analyses of a history take.

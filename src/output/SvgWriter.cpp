@@ -67,16 +67,12 @@ std::string leafName(int segment, const std::vector<std::string>& names) {
     return name;
 }
 
-std::string blockNames(const DuplicationBlock& block) {
-    std::string text = "(";
-    for (std::size_t i = 0; i < block.size(); ++i) text += (i == 0 ? "" : ", ") + ancestralName(block[i]);
-    return text + ")";
-}
-
 }  // namespace
 
-SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names) {
+SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
+                     const HistorySupport* support) {
     SvgPanel panel;
+    const bool supported = support != nullptr && support->used() > 0;
     const int n = tree.leafCount;
     const std::string title = "History tree constructed by algorithm " + std::to_string(criterion);
 
@@ -130,6 +126,12 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
     auto& out = panel.lines;
     out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 8) +
                   "\" font-size=\"16\" font-weight=\"bold\">" + xmlText(title) + "</text>");
+    if (support != nullptr)
+        out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 24) + "\" font-size=\"11\">" +
+                      (supported ? "support from " + std::to_string(support->used()) + " bootstrap replicates, " +
+                                       std::to_string(support->leftOut) + " left out"
+                                 : "no support: every bootstrap replicate had an undefined distance") +
+                      "</text>");
     if (n == 0) {
         out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(top + 10) +
                       "\" font-size=\"12\">no segments</text>");
@@ -148,7 +150,8 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         }
         const double middle = y[slot(block.front())];
         const double half = std::clamp(level * 0.35, 1.5, 5.0);
-        const std::string text = blockNames(block);
+        const std::string text =
+            blockName(block) + (supported ? " " + std::to_string(support->blockPercent(b)) + "%" : "");
         out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
                       "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
                       number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
@@ -170,7 +173,13 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
         const bool inBlock = blockOf[static_cast<std::size_t>(k)] >= 0;
         out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" + (inBlock ? "3" : "2") +
                       "\" fill=\"" + (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
-                      "\"><title>" + ancestralName(-k) + "</title></circle>");
+                      "\"><title>" + ancestralName(-k) +
+                      (supported ? ", support " + std::to_string(support->segmentPercent(-k)) + "%" : "") +
+                      "</title></circle>");
+        if (supported && labelled)
+            out.push_back("<text class=\"support\" x=\"" + number(x[u] + 4) + "\" y=\"" + number(y[u] - 3) +
+                          "\" font-size=\"8\" fill=\"#555\">" + std::to_string(support->segmentPercent(-k)) +
+                          "</text>");
     }
 
     // The present-day segments in chromosome order.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
 
 // One reconstructed history drawn as an SVG group: the present-day segments
@@ -16,7 +17,11 @@ struct SvgPanel {
     double height = 0;
 };
 
-SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names);
+// With a support, each ancestral segment shows its support percentage beside
+// it (up to the number of copies that are labelled) and in its title, and
+// each block's label ends with the block's support.
+SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
+                     const HistorySupport* support = nullptr);
 
 // A whole SVG 1.1 document with the panels side by side; no scripts, no
 // external resources.

@@ -1,0 +1,175 @@
+#include "history/Bootstrap.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <unordered_map>
+
+#include "driver/myException.h"
+
+namespace {
+
+// The clusters (sets of copies below each ancestral segment) of one history,
+// found again in other trees exactly and in linear time: the copies are
+// numbered in the order a walk of this history meets them, so that each of
+// its clusters is a run [lo, hi] of those numbers. Another tree's cluster is
+// one of them exactly when its numbers form a run, and that run is one.
+class ClusterIndex {
+public:
+    explicit ClusterIndex(const DuplicationTree& history) : n_(history.leafCount) {
+        position_.assign(static_cast<std::size_t>(n_), 0);
+        int next = 0;
+        BinaryTree::walk(
+            history.root.get(), [&](const TreeNode& leaf) { position_[static_cast<std::size_t>(leaf.label)] = next++; },
+            [](const TreeNode&) {}, [](const TreeNode&) {}, [](const TreeNode&) {});
+        forEachCluster(history, [&](int label, int lo, int hi) { ancestorOfRun_[key(lo, hi)] = -label; });
+    }
+
+    // For every ancestral segment -k of `tree`: the number of the history's
+    // ancestral segment over the same copies, or 0. Indexed by k - 1.
+    void match(const DuplicationTree& tree, std::vector<int>& matched) const {
+        matched.assign(static_cast<std::size_t>(std::max(tree.leafCount - 1, 0)), 0);
+        forEachCluster(tree, [&](int label, int lo, int hi) {
+            const auto found = ancestorOfRun_.find(key(lo, hi));
+            if (found != ancestorOfRun_.end()) matched[static_cast<std::size_t>(-label - 1)] = found->second;
+        });
+    }
+
+private:
+    std::uint64_t key(int lo, int hi) const {
+        return static_cast<std::uint64_t>(lo) * static_cast<std::uint64_t>(n_) + static_cast<std::uint64_t>(hi);
+    }
+
+    // Calls visit(label, lo, hi) for every ancestral segment whose copies
+    // are exactly the positions lo .. hi.
+    template <typename Visit>
+    void forEachCluster(const DuplicationTree& tree, Visit visit) const {
+        struct Span {
+            int lo, hi, size;
+        };
+        std::vector<Span> stack;
+        BinaryTree::walk(
+            tree.root.get(),
+            [&](const TreeNode& leaf) {
+                const int p = position_[static_cast<std::size_t>(leaf.label)];
+                stack.push_back({p, p, 1});
+            },
+            [](const TreeNode&) {}, [](const TreeNode&) {},
+            [&](const TreeNode& inner) {
+                const Span right = stack.back();
+                stack.pop_back();
+                Span& left = stack.back();
+                left = {std::min(left.lo, right.lo), std::max(left.hi, right.hi), left.size + right.size};
+                if (left.hi - left.lo + 1 == left.size) visit(inner.label, left.lo, left.hi);
+            });
+    }
+
+    int n_;
+    std::vector<int> position_;
+    std::unordered_map<std::uint64_t, int> ancestorOfRun_;
+};
+
+// The random stream of replicate r: its seed mixes the run's seed with r
+// (the finaliser of splitmix64), so no two replicates share a stream.
+std::mt19937_64 replicateStream(std::uint64_t seed, int replicate) {
+    std::uint64_t z = seed + 0x9e3779b97f4a7c15ULL * (static_cast<std::uint64_t>(replicate) + 1);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return std::mt19937_64(z ^ (z >> 31));
+}
+
+// What one thread adds up.
+struct Tally {
+    int leftOut = 0;
+    std::vector<int> segment;
+    std::vector<int> block;
+};
+
+}  // namespace
+
+HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationTree& history,
+                                const CriterionEntry& criterion, const BootstrapSettings& settings) {
+    HistorySupport support;
+    support.replicates = settings.replicates;
+    const int n = history.leafCount;
+    support.segmentCount.assign(static_cast<std::size_t>(std::max(n - 1, 0)), 0);
+    support.blockCount.assign(history.blocks.size(), 0);
+    if (settings.replicates <= 0 || n < 1) return support;
+
+    const ClusterIndex clusters(history);
+    // Each block as the list of its segments' numbers, in order.
+    std::map<std::vector<int>, std::size_t> blockOfSegments;
+    for (std::size_t b = 0; b < history.blocks.size(); ++b) {
+        std::vector<int> segments;
+        for (const int label : history.blocks[b]) segments.push_back(-label);
+        blockOfSegments.emplace(std::move(segments), b);
+    }
+
+    const int threads = std::max(1, std::min(settings.threads, settings.replicates));
+    std::vector<Tally> tallies(static_cast<std::size_t>(threads));
+    std::atomic<int> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    auto work = [&](Tally& tally) {
+        try {
+            tally.segment.assign(support.segmentCount.size(), 0);
+            tally.block.assign(support.blockCount.size(), 0);
+            SequenceSet replicate;
+            replicate.isProtein = sequences.isProtein;
+            replicate.count = sequences.count;
+            replicate.length = sequences.length;
+            replicate.sequences = sequences.sequences;
+            const std::unique_ptr<BlockCriterion> chooser = criterion.make();
+            DuplicationTree tree;
+            std::vector<int> columns(static_cast<std::size_t>(sequences.length));
+            std::vector<int> matched;
+            std::vector<int> segments;
+            for (int r = next++; r < settings.replicates; r = next++) {
+                std::mt19937_64 random = replicateStream(settings.seed, r);
+                const auto L = static_cast<std::uint64_t>(sequences.length);
+                for (int& column : columns) column = static_cast<int>(random() % L);
+                for (std::size_t i = 0; i < sequences.sequences.size(); ++i)
+                    for (std::size_t c = 0; c < columns.size(); ++c)
+                        replicate.sequences[i][c] = sequences.sequences[i][static_cast<std::size_t>(columns[c])];
+                try {
+                    replicate.computeDistances();
+                } catch (const myException&) {
+                    ++tally.leftOut;
+                    continue;
+                }
+                tree.reconstruct(*replicate.distances, *chooser);
+                clusters.match(tree, matched);
+                for (const int k : matched)
+                    if (k > 0) ++tally.segment[static_cast<std::size_t>(k - 1)];
+                for (const DuplicationBlock& block : tree.blocks) {
+                    segments.clear();
+                    for (const int label : block) segments.push_back(matched[static_cast<std::size_t>(-label - 1)]);
+                    if (std::find(segments.begin(), segments.end(), 0) != segments.end()) continue;
+                    const auto found = blockOfSegments.find(segments);
+                    if (found != blockOfSegments.end()) ++tally.block[found->second];
+                }
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(failureLock);
+            if (!failure) failure = std::current_exception();
+            next = settings.replicates;
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(tallies[static_cast<std::size_t>(t)]));
+    work(tallies[0]);
+    for (std::thread& worker : workers) worker.join();
+    if (failure) std::rethrow_exception(failure);
+
+    // Whole counts: the sum is the same whichever thread ran which replicate.
+    for (const Tally& tally : tallies) {
+        support.leftOut += tally.leftOut;
+        for (std::size_t k = 0; k < tally.segment.size(); ++k) support.segmentCount[k] += tally.segment[k];
+        for (std::size_t b = 0; b < tally.block.size(); ++b) support.blockCount[b] += tally.block[b];
+    }
+    return support;
+}
