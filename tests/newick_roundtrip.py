@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Reads the --newick output of the built tool back with a real Newick parser
-(DendroPy) and checks that every tree has the topology, the ancestral names and
-the leaf names of the tree line of the report.
+"""Reads the --newick output of the built tool back with real Newick parsers
+(DendroPy, and Bio.Phylo for the support) and checks that every tree has the
+topology, the ancestral names and the leaf names of the tree line of the
+report, that the lengths are the same however the line is read, and that the
+bootstrap support in the NHX comments (and as plain labels) is the report's.
 
     newick_roundtrip.py TANDEMTREE EXAMPLES_DIR
 
-Exits 77 (skipped) when DendroPy is missing, unless TANDEMTREE_REQUIRE_NEWICK_PARSER
-is set, as it is in CI.
+Exits 77 (skipped) when DendroPy or Biopython is missing, unless
+TANDEMTREE_REQUIRE_NEWICK_PARSER is set, as it is in CI.
 """
 import os
 import subprocess
@@ -15,12 +17,14 @@ import tempfile
 
 try:
     import dendropy
+    from Bio import Phylo
 except ImportError:
     if os.environ.get("TANDEMTREE_REQUIRE_NEWICK_PARSER"):
-        print("DendroPy is needed (Debian package python3-dendropy)")
+        print("DendroPy and Biopython are needed (Debian packages python3-dendropy, python3-biopython)")
         sys.exit(1)
-    print("DendroPy not installed: skipped")
+    print("DendroPy or Biopython not installed: skipped")
     sys.exit(77)
+import io
 
 
 def run(tool, *args):
@@ -87,6 +91,68 @@ def check(tool, path, kind, names, criteria):
     return len(newick)
 
 
+def report_support(lines):
+    """The report's support lines: {"v3": 87, ...} and {"(v2, v3)": 64, ...}."""
+    segments, blocks = {}, {}
+    for line in lines:
+        if line.startswith("Segment support:"):
+            for entry in line.split("   ")[1:]:
+                if entry:
+                    name, value = entry.split(" ")
+                    segments[name] = int(value)
+        elif line.startswith("Block support:"):
+            for entry in line.split("   ")[1:]:
+                if entry:
+                    name, value = entry.rsplit(" ", 1)
+                    blocks[name] = int(value)
+    return segments, blocks
+
+
+def nodes_by_name(line):
+    """Every node of a Newick line read by DendroPy: name -> (edge length, NHX values)."""
+    tree = dendropy.Tree.get(data=line, schema="newick", preserve_underscores=True, rooting="force-rooted",
+                             extract_comment_metadata=True)
+    found = {}
+    for node in tree.preorder_node_iter():
+        name = node.label if node.child_nodes() else node.taxon.label
+        found[name] = (node.edge.length, {a.name: a.value for a in node.annotations})
+    return found
+
+
+def check_support(tool, path, kind, criterion):
+    args = [path, kind, str(criterion), "--bootstrap", "30", "--seed", "5"]
+    segments, blocks = report_support(run(tool, *args))
+    block_names = list(blocks)
+    supported = run(tool, *args, "--newick")[0]
+    plain = nodes_by_name(run(tool, path, kind, str(criterion), "--newick")[0])
+    read = nodes_by_name(supported)
+    assert set(read) == set(plain), (path, "names")
+    for name, (length, values) in read.items():
+        assert length == plain[name][0], (path, name, length, plain[name][0])
+        assert length is None or length >= 0, (path, name, length)
+        if name in segments:
+            assert int(values["support"]) == segments[name], (path, name, values, segments[name])
+            if "block" in values:
+                assert int(values["block_support"]) == blocks[block_names[int(values["block"]) - 1]], (path, name)
+        else:
+            assert not values, (path, name, values)
+    assert len(segments) == sum(1 for _, values in read.values() if values), path
+    # Bio.Phylo keeps the NHX text as the comment, beside the name and length.
+    for clade in Phylo.read(io.StringIO(supported), "newick").find_clades():
+        if clade.comment:
+            fields = dict(field.split("=") for field in clade.comment.split(":")[1:])
+            assert int(fields["support"]) == segments[clade.name], (path, clade.name)
+            assert clade.branch_length == read[clade.name][0], (path, clade.name)
+    # Plain numeric labels: read as confidence values, in the same places.
+    labelled = Phylo.read(io.StringIO(run(tool, *args, "--newick", "--support-labels")[0]), "newick")
+    named = Phylo.read(io.StringIO(supported), "newick")
+    for with_label, with_name in zip(labelled.find_clades(), named.find_clades()):
+        if with_name.comment:
+            assert with_label.confidence == segments[with_name.name], (path, with_name.name)
+            assert with_label.branch_length == with_name.branch_length
+    return 3
+
+
 def main():
     tool, examples = sys.argv[1], sys.argv[2]
     checked = 0
@@ -97,6 +163,8 @@ def main():
             checked += check(tool, path, kind, fasta_names(path), 4 if "alphasat" not in name else 3)
         elif name.endswith(".txt"):
             checked += check(tool, path, kind, None, 2)
+    checked += check_support(tool, os.path.join(examples, "mouse_PRDM9_W0TX95_znf_array_p28.fa"), "Y", 2)
+    checked += check_support(tool, os.path.join(examples, "yeast_chr1_FLO1_204225-206500_p135.fa"), "N", 1)
     # Names that Newick must quote, a quote inside one, and underscores.
     with tempfile.NamedTemporaryFile("w", suffix=".fa", delete=False) as odd:
         odd.write(">chrX:1200-1350(+) first copy\nACGTACGTAA\n>copy'7\nACGTACGTTA\n"
