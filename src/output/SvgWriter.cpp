@@ -105,7 +105,8 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
     const double labelHeight = labelled ? 7.0 * static_cast<double>(longest) + 8.0 : 6.0;
     const double level = steps > 0 ? std::clamp(900.0 / steps, 1.5, 28.0) : 0.0;
     const std::string stroke = number(std::min(1.0, spacing / 5.0));
-    const double top = kTitleHeight + 16.0;
+    // Room for the line under the title that tells where the support comes from.
+    const double top = kTitleHeight + 16.0 + (support != nullptr ? 14.0 : 0.0);
     const double leafTop = top + level * steps + 8.0;
     panel.width = std::max(2 * kMargin + spacing * n, 40.0 + 7.5 * static_cast<double>(title.size()));
     panel.height = leafTop + kBoxHeight + labelHeight + kMargin;
@@ -156,6 +157,9 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
                       "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
                       number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
                       text + "</title></rect>");
+        // The picture is widened where a label would run past its edge.
+        if (blockLabels)
+            panel.width = std::max(panel.width, right + 8 + 6.0 * static_cast<double>(text.size()) + kMargin);
         if (blockLabels)
             out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
                           "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
@@ -177,9 +181,9 @@ SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vect
                       (supported ? ", support " + std::to_string(support->segmentPercent(-k)) + "%" : "") +
                       "</title></circle>");
         if (supported && labelled)
-            out.push_back("<text class=\"support\" x=\"" + number(x[u] + 4) + "\" y=\"" + number(y[u] - 3) +
-                          "\" font-size=\"8\" fill=\"#555\">" + std::to_string(support->segmentPercent(-k)) +
-                          "</text>");
+            out.push_back("<text class=\"support\" x=\"" + number(x[u] - 3) + "\" y=\"" + number(y[u] - 4) +
+                          "\" font-size=\"8\" text-anchor=\"end\" fill=\"#555\">" +
+                          std::to_string(support->segmentPercent(-k)) + "</text>");
     }
 
     // The present-day segments in chromosome order.
