@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "FamilyGenerator.h"
+#include "HistorySimulator.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "FamilyGenerator.h"
+#include "HistorySimulator.h"
 #include "history/DuplicationTree.h"
 #include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"

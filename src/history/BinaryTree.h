@@ -12,6 +12,8 @@ public:
     BinaryTree() = default;
     BinaryTree(const BinaryTree&) = delete;
     BinaryTree& operator=(const BinaryTree&) = delete;
+    BinaryTree(BinaryTree&&) = default;
+    BinaryTree& operator=(BinaryTree&&) = default;
     virtual ~BinaryTree() = default;
 
     // Frees the subtree whose top is `node` (nothing for none).

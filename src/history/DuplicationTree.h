@@ -20,6 +20,8 @@ std::string blockName(const DuplicationBlock& block);
 class DuplicationTree : public BinaryTree {
 public:
     DuplicationTree() = default;
+    DuplicationTree(DuplicationTree&&) = default;
+    DuplicationTree& operator=(DuplicationTree&&) = default;
     ~DuplicationTree() override = default;
 
     // Back to empty: no tree, no blocks.

@@ -1,0 +1,195 @@
+// How well each criterion recovers simulated tandem duplication histories,
+// beside neighbour joining (clearcut -N, from Debian's packages, when it is
+// installed). Runs a grid of cells deterministically from a seed, prints a
+// table of means per cell and method, and writes one TSV row per history and
+// method.
+//
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--tsv FILE]
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HistoryScore.h"
+#include "HistorySimulator.h"
+#include "driver/myException.h"
+#include "sequences/SequenceSet.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Cell {
+    int n;
+    int length;
+    double divergence;
+    bool protein;
+};
+
+struct Sums {
+    int histories = 0;
+    double exact = 0, rootedRF = 0, clusterShare = 0, unrootedRF = 0, seconds = 0;
+    int trueBlocks = 0, foundBlocks = 0, matchedBlocks = 0;
+    void add(const HistoryScore& s, double time) {
+        ++histories;
+        exact += s.exact;
+        rootedRF += s.rootedRF;
+        clusterShare += s.clusterShare;
+        unrootedRF += s.unrootedRF;
+        seconds += time;
+        trueBlocks += s.trueBlocks;
+        foundBlocks += s.foundBlocks;
+        matchedBlocks += s.matchedBlocks;
+    }
+};
+
+const char* const kMethods[] = {"criterion 1", "criterion 2", "criterion 3", "NJ (clearcut -N)"};
+constexpr int kMethodCount = 4;
+
+bool haveClearcut() { return std::system("command -v clearcut >/dev/null 2>&1") == 0; }
+
+// The unrooted splits of clearcut's neighbour-joining tree.
+bool neighbourJoining(const std::vector<std::string>& copies, bool protein, std::set<Cluster>& splits,
+                      double& seconds) {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/tandemtree-accuracy-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        return std::string(made != nullptr ? made : "/tmp");
+    }();
+    const std::string in = folder + "/copies.fa";
+    const std::string out = folder + "/nj.tree";
+    std::ofstream(in) << fastaText(copies);
+    const std::string command = "clearcut -q -r -N -a " + std::string(protein ? "-P" : "-D") + " -j --in=" + in +
+                                " --out=" + out + " >/dev/null 2>&1";
+    const Clock::time_point start = Clock::now();
+    const int status = std::system(command.c_str());
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (status != 0) return false;
+    std::ifstream tree(out);
+    std::stringstream text;
+    text << tree.rdbuf();
+    splits = splitsOf(clustersOfNewick(text.str()), static_cast<int>(copies.size()));
+    return true;
+}
+
+std::string ratio(int part, int whole) {
+    if (whole == 0) return "   -";
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(part) / whole);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    int replicates = 40;
+    std::uint64_t seed = 2026;
+    std::string tsvPath = "accuracy.tsv";  // in the working folder
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[i], "--replicates") == 0 && i + 1 < argc) {
+            replicates = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
+            tsvPath = argv[++i];
+        } else {
+            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--tsv FILE]\n");
+            return 1;
+        }
+    }
+    std::vector<Cell> cells;
+    const std::vector<int> sizes = quick ? std::vector<int>{12, 48} : std::vector<int>{12, 24, 48, 96};
+    const std::vector<int> lengths = quick ? std::vector<int>{300} : std::vector<int>{300, 1000};
+    const std::vector<double> divergences = {0.03, 0.1, 0.3};
+    for (const int n : sizes)
+        for (const int L : lengths)
+            for (const double d : divergences) cells.push_back({n, L, d, false});
+    cells.push_back({24, 300, 0.3, true});
+    if (quick) replicates = std::min(replicates, 10);
+
+    const bool nj = haveClearcut();
+    std::ofstream tsv(tsvPath);
+    tsv << "n\tlength\tdivergence\tkind\treplicate\tmethod\texact\trooted_rf\tcluster_share\ttrue_blocks\t"
+           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\n";
+    std::printf("%-4s %-5s %-5s %-7s %-17s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
+                "recall", "precis", "uRF", "seconds");
+    std::fflush(stdout);
+    int undefined = 0;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        const Cell& cell = cells[c];
+        Sums sums[kMethodCount];
+        for (int r = 0; r < replicates; ++r) {
+            SimulationSettings settings;
+            settings.copies = cell.n;
+            settings.length = cell.length;
+            settings.divergence = cell.divergence;
+            settings.protein = cell.protein;
+            settings.seed = seed * 1000003u + c * 1009u + static_cast<std::uint64_t>(r);
+            const SimulatedHistory history = simulateHistory(settings);
+            SequenceSet set;
+            set.isProtein = cell.protein;
+            set.count = cell.n;
+            set.length = cell.length;
+            set.sequences = history.copies;
+            try {
+                set.computeDistances();
+            } catch (const myException&) {
+                ++undefined;
+                continue;
+            }
+            auto row = [&](int method, const HistoryScore& s, double seconds) {
+                sums[method].add(s, seconds);
+                tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t'
+                    << (cell.protein ? "protein" : "dna") << '\t' << r << '\t' << kMethods[method] << '\t' << s.exact
+                    << '\t' << s.rootedRF << '\t' << s.clusterShare << '\t' << s.trueBlocks << '\t' << s.foundBlocks
+                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\n';
+            };
+            for (int criterion = 1; criterion <= 3; ++criterion) {
+                const Clock::time_point start = Clock::now();
+                DuplicationTree found;
+                found.reconstruct(*set.distances, criterion);
+                const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+                row(criterion - 1, scoreHistory(history.truth, found), seconds);
+            }
+            std::set<Cluster> splits;
+            double seconds = 0;
+            if (nj && neighbourJoining(history.copies, cell.protein, splits, seconds)) {
+                HistoryScore s;
+                s.trueBlocks = static_cast<int>(history.truth.blocks.size());
+                s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
+                s.rootedRF = std::nan("");
+                s.clusterShare = std::nan("");
+                row(3, s, seconds);
+            }
+        }
+        for (int m = 0; m < kMethodCount; ++m) {
+            const Sums& s = sums[m];
+            if (s.histories == 0) continue;
+            const double h = s.histories;
+            if (m == 3)
+                std::printf("%-4d %-5d %-5.2f %-7s %-17s %6s %6s %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
+                            cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], "-", "-", "-", "-",
+                            s.unrootedRF / h, s.seconds / h);
+            else
+                std::printf("%-4d %-5d %-5.2f %-7s %-17s %6.2f %6.3f %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
+                            cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], s.exact / h, s.rootedRF / h,
+                            ratio(s.matchedBlocks, s.trueBlocks).c_str(), ratio(s.matchedBlocks, s.foundBlocks).c_str(),
+                            s.unrootedRF / h, s.seconds / h);
+        }
+        std::fflush(stdout);
+    }
+    if (undefined > 0) std::printf("%d histories left out: a distance was undefined\n", undefined);
+    if (!nj) std::printf("clearcut is not installed: no neighbour-joining baseline\n");
+    std::printf("per-history rows: %s\n", tsvPath.c_str());
+    return 0;
+}
