@@ -20,6 +20,7 @@
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
 #include "driver/myException.h"
+#include "history/Refinement.h"
 #include "sequences/SequenceSet.h"
 
 namespace {
@@ -50,8 +51,13 @@ struct Sums {
     }
 };
 
-const char* const kMethods[] = {"criterion 1", "criterion 2", "criterion 3", "NJ (clearcut -N)"};
-constexpr int kMethodCount = 4;
+// Methods 0-2: the criteria; 3: neighbour joining; 4-6: each criterion
+// refined; 7-9: refined, keeping the root the search ended with.
+const char* const kMethods[] = {"criterion 1",         "criterion 2",        "criterion 3", "NJ (clearcut -N)",
+                                "1 + refine",          "2 + refine",         "3 + refine",  "1 + refine, no root",
+                                "2 + refine, no root", "3 + refine, no root"};
+constexpr int kMethodCount = 10;
+constexpr int kNeighbourJoining = 3;
 
 bool haveClearcut() { return std::system("command -v clearcut >/dev/null 2>&1") == 0; }
 
@@ -121,7 +127,7 @@ int main(int argc, char** argv) {
     std::ofstream tsv(tsvPath);
     tsv << "n\tlength\tdivergence\tkind\treplicate\tmethod\texact\trooted_rf\tcluster_share\ttrue_blocks\t"
            "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\n";
-    std::printf("%-4s %-5s %-5s %-7s %-17s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
+    std::printf("%-4s %-5s %-5s %-7s %-20s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
                 "recall", "precis", "uRF", "seconds");
     std::fflush(stdout);
     int undefined = 0;
@@ -155,11 +161,19 @@ int main(int argc, char** argv) {
                     << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\n';
             };
             for (int criterion = 1; criterion <= 3; ++criterion) {
-                const Clock::time_point start = Clock::now();
+                Clock::time_point start = Clock::now();
                 DuplicationTree found;
                 found.reconstruct(*set.distances, criterion);
                 const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
                 row(criterion - 1, scoreHistory(history.truth, found), seconds);
+                for (const bool clockRoot : {true, false}) {
+                    DuplicationTree refined;
+                    start = Clock::now();
+                    refined.reconstruct(*set.distances, criterion);
+                    refineHistory(refined, *set.distances, {clockRoot});
+                    const double refining = std::chrono::duration<double>(Clock::now() - start).count();
+                    row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining);
+                }
             }
             std::set<Cluster> splits;
             double seconds = 0;
@@ -169,19 +183,19 @@ int main(int argc, char** argv) {
                 s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
                 s.rootedRF = std::nan("");
                 s.clusterShare = std::nan("");
-                row(3, s, seconds);
+                row(kNeighbourJoining, s, seconds);
             }
         }
         for (int m = 0; m < kMethodCount; ++m) {
             const Sums& s = sums[m];
             if (s.histories == 0) continue;
             const double h = s.histories;
-            if (m == 3)
-                std::printf("%-4d %-5d %-5.2f %-7s %-17s %6s %6s %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
+            if (m == kNeighbourJoining)
+                std::printf("%-4d %-5d %-5.2f %-7s %-20s %6s %6s %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
                             cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], "-", "-", "-", "-",
                             s.unrootedRF / h, s.seconds / h);
             else
-                std::printf("%-4d %-5d %-5.2f %-7s %-17s %6.2f %6.3f %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
+                std::printf("%-4d %-5d %-5.2f %-7s %-20s %6.2f %6.3f %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
                             cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], s.exact / h, s.rootedRF / h,
                             ratio(s.matchedBlocks, s.trueBlocks).c_str(), ratio(s.matchedBlocks, s.foundBlocks).c_str(),
                             s.unrootedRF / h, s.seconds / h);

@@ -80,6 +80,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.newick = true;
         } else if (word == "--svg") {
             line.svg = true;
+        } else if (word == "--refine") {
+            line.refine = true;
         } else if (word == "--support-labels") {
             line.supportLabels = true;
         } else if (line.unknownOption.empty()) {
@@ -115,6 +117,9 @@ Options (anywhere on the line; "--" ends them):
                  least-squares lengths on every edge
   --svg          draw the history as one SVG picture instead of the report
                  (with criterion 4, the three histories side by side)
+  --refine       improve each history by a local search among duplication trees
+                 (the shortest balanced minimum-evolution length), rooted where
+                 the fitted lengths are most clock-like
   --bootstrap N  the support of every ancestral segment and duplication block,
                  from N replicates that resample the alignment columns; in the
                  report, the Newick (as NHX) and the picture

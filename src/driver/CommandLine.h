@@ -23,6 +23,7 @@ struct CommandLine {
     std::uint64_t seed = BootstrapSettings::kDefaultSeed;
     int threads = 0;
     bool supportLabels = false;
+    bool refine = false;
     std::string unknownOption;  // the first word that is no known option
     std::string badValue;       // why the first option with a wrong value is wrong
 };

@@ -28,8 +28,9 @@ std::vector<std::string> supportLines(const DuplicationTree& tree, const History
 }
 
 void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out,
-                 const HistorySupport* support) {
-    writeLine(out, "History tree constructed by algorithm " + std::to_string(criterion));
+                 const HistorySupport* support, bool refined) {
+    writeLine(out, (refined ? "History tree refined from algorithm " : "History tree constructed by algorithm ") +
+                       std::to_string(criterion));
     writeLine(out, tree.toText(false));
     writeLine(out, blockLine(tree));
     if (support != nullptr)

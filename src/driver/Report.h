@@ -19,5 +19,6 @@ std::vector<std::string> supportLines(const DuplicationTree& tree, const History
 // the tree with internal names, the block line, the support lines when a
 // support is given and, when all criteria run in turn, the tree without
 // internal names and an empty line. Every line is flushed as it is written.
+// With `refined`, the header says that the tree was refined from the criterion.
 void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out = std::cout,
-                 const HistorySupport* support = nullptr);
+                 const HistorySupport* support = nullptr, bool refined = false);

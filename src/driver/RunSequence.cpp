@@ -19,6 +19,7 @@
 #include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
 #include "history/EdgeLengths.h"
+#include "history/Refinement.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
 #include "sequences/SequenceFileReader.h"
@@ -135,6 +136,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             bootstrap.replicates = line.bootstrap;
             bootstrap.seed = line.seed;
             bootstrap.threads = line.threads > 0 ? line.threads : defaultThreads();
+            bootstrap.refine = line.refine;
             if (line.bootstrap > 0) {
                 // Every thread rebuilds its replicates with tables of its own.
                 const std::uint64_t perThread =
@@ -151,18 +153,19 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 progress.start(entry->number, std::max(sequences.count - 1, 0));
                 tree.reconstruct(*sequences.distances, *chosen, &progress);
                 progress.finish();
+                if (line.refine) refineHistory(tree, *sequences.distances);
                 HistorySupport support;
                 if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
                 const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;
                 if (line.svg) {
-                    panels.push_back(drawHistory(entry->number, tree, sequences.names, supported));
+                    panels.push_back(drawHistory(entry->number, tree, sequences.names, supported, line.refine));
                 } else if (line.newick) {
                     const EdgeLengths lengths = fitEdgeLengths(tree, *sequences.distances);
                     if (supported != nullptr && support.used() == 0)
                         for (const std::string& text : supportLines(tree, support)) writeLine(out, text);
                     writeLine(out, newickText(tree, sequences.names, {&lengths, supported, line.supportLabels}));
                 } else {
-                    printReport(entry->number, tree, all, out, supported);
+                    printReport(entry->number, tree, all, out, supported, line.refine);
                 }
             }
             if (line.svg)

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "driver/myException.h"
+#include "history/Refinement.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
                     continue;
                 }
                 tree.reconstruct(*replicate.distances, *chooser);
+                if (settings.refine) refineHistory(tree, *replicate.distances);
                 clusters.match(tree, matched);
                 for (const int k : matched)
                     if (k > 0) ++tally.segment[static_cast<std::size_t>(k - 1)];

@@ -16,6 +16,7 @@ struct BootstrapSettings {
     int replicates = 100;
     std::uint64_t seed = kDefaultSeed;
     int threads = 1;
+    bool refine = false;  // refine every replicate's history, as the history was
 };
 
 // Counts of the replicates that agree with each part of a history.

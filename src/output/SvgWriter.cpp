@@ -70,11 +70,13 @@ std::string leafName(int segment, const std::vector<std::string>& names) {
 }  // namespace
 
 SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
-                     const HistorySupport* support) {
+                     const HistorySupport* support, bool refined) {
     SvgPanel panel;
     const bool supported = support != nullptr && support->used() > 0;
     const int n = tree.leafCount;
-    const std::string title = "History tree constructed by algorithm " + std::to_string(criterion);
+    const std::string title =
+        (refined ? "History tree refined from algorithm " : "History tree constructed by algorithm ") +
+        std::to_string(criterion);
 
     // Every node by label: leaves 0 .. n-1, ancestral segment k at n - 1 + k.
     std::vector<const TreeNode*> nodes(n > 0 ? static_cast<std::size_t>(2 * n - 1) : 0, nullptr);

@@ -21,7 +21,7 @@ struct SvgPanel {
 // it (up to the number of copies that are labelled) and in its title, and
 // each block's label ends with the block's support.
 SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
-                     const HistorySupport* support = nullptr);
+                     const HistorySupport* support = nullptr, bool refined = false);
 
 // A whole SVG 1.1 document with the panels side by side; no scripts, no
 // external resources.

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <vector>
+
+#include "history/DuplicationTree.h"
+#include "sequences/DistanceMatrix.h"
+
+// Local search among duplication trees: a reconstructed history is improved
+// by rearrangements that keep it a duplication tree for the fixed order of
+// the copies, until no rearrangement shortens it.
+//
+// Moves are the nearest-neighbour interchanges around every edge that is
+// not below the root (those only move the root): a subtree swaps places
+// with its parent's sibling. They are tried in a fixed order (children
+// before parents, the left child's swap first) and one is taken when it
+// shortens the tree and the result is still a duplication tree; sweeps
+// repeat until one takes nothing. The tree length is the balanced minimum
+// evolution length, the sum over pairs of copies of d(i, j) 2^(1 - t(i, j)),
+// t being the number of edges between them in the unrooted tree.
+//
+// The tree length does not depend on the root, so the root is then chosen
+// among the positions that give a duplication tree (all on the path from the
+// first copy to the last) as the most clock-like: the one whose fitted edge
+// lengths give the least variance of the root-to-copy distances, the first
+// such position from the first copy's side on ties.
+struct RefineSettings {
+    bool clockRoot = true;  // false: keep the root the search ended with
+};
+
+// Replaces `history` by its refinement: the tree, relabelled and with its
+// blocks read off as a reconstruction would make them.
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {});
+
+// Whether a rooted tree over the copies 0 .. n-1 (in chromosome order) is a
+// duplication tree: it is reduced to one segment by merging, again and
+// again, a visible duplication event, a run of s sibling pairs at positions
+// a + c and a + s + c (c = 0 .. s-1) of the current row. Children may stand in
+// either order; the row decides which copy is the left one.
+bool isDuplicationTree(const BinaryTree& tree);
+
+// The balanced minimum evolution length of a tree over the distances.
+double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances);

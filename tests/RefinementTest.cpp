@@ -1,0 +1,142 @@
+// Refinement: every tree it writes is a duplication tree, it never makes the
+// tree longer, and it leaves the true tree alone when the distances are the
+// true tree's own.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "HistoryScore.h"
+#include "HistorySimulator.h"
+#include "ToolRunner.h"
+#include "history/Refinement.h"
+#include "reference/ReferenceHistory.h"
+#include "sequences/SequenceSet.h"
+
+namespace {
+
+std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
+
+std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
+    auto node = std::make_unique<TreeNode>(nullptr, label);
+    left->parent = node.get();
+    right->parent = node.get();
+    node->left = std::move(left);
+    node->right = std::move(right);
+    return node;
+}
+
+BinaryTree treeOf(std::unique_ptr<TreeNode> root, int leaves) {
+    BinaryTree tree;
+    tree.root = std::move(root);
+    tree.leafCount = leaves;
+    return tree;
+}
+
+TEST(Recognition, TellsDuplicationTreesFromOthers) {
+    // ((0,2),(1,3)): one block duplication of a pair.
+    EXPECT_TRUE(isDuplicationTree(treeOf(join(-3, join(-1, leaf(0), leaf(2)), join(-2, leaf(1), leaf(3))), 4)));
+    // ((0,3),(1,2)): 1 and 2 merge first, and then 0 and 3 are not neighbours.
+    EXPECT_FALSE(isDuplicationTree(treeOf(join(-3, join(-1, leaf(0), leaf(3)), join(-2, leaf(1), leaf(2))), 4)));
+    // (0,(1,2)) in either order of the children.
+    EXPECT_TRUE(isDuplicationTree(treeOf(join(-2, join(-1, leaf(2), leaf(1)), leaf(0)), 3)));
+    // ((0,2),1): 0 and 2 can never stand side by side.
+    EXPECT_FALSE(isDuplicationTree(treeOf(join(-2, join(-1, leaf(0), leaf(2)), leaf(1)), 3)));
+    // Every reconstruction is one.
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> value(0.1, 1.0);
+    for (int round = 0; round < 30; ++round) {
+        const int n = 2 + round % 15;
+        std::vector<std::vector<double>> d(n, std::vector<double>(n, 0.0));
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) d[i][j] = d[j][i] = value(random);
+        DuplicationTree tree;
+        tree.reconstruct(matrixFromTable(d), 1 + round % 3);
+        EXPECT_TRUE(isDuplicationTree(tree)) << tree.toText(false);
+    }
+}
+
+SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
+    SequenceSet set;
+    set.isProtein = protein;
+    set.count = static_cast<int>(history.copies.size());
+    set.length = static_cast<int>(history.copies[0].size());
+    set.sequences = history.copies;
+    set.computeDistances();
+    return set;
+}
+
+// Simulated histories of every size, refined from every criterion: the result
+// is a duplication tree whose blocks are its own events, and no longer.
+TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
+    for (std::uint64_t seed = 1; seed <= 16; ++seed) {
+        SimulationSettings settings;
+        settings.copies = 4 + static_cast<int>(seed * 7 % 30);
+        settings.length = 200;
+        settings.divergence = 0.05 + 0.02 * static_cast<double>(seed % 10);
+        settings.seed = seed;
+        const SequenceSet set = copiesOf(simulateHistory(settings), false);
+        for (int criterion = 1; criterion <= 3; ++criterion) {
+            DuplicationTree tree;
+            tree.reconstruct(*set.distances, criterion);
+            const double before = balancedLength(tree, *set.distances);
+            refineHistory(tree, *set.distances);
+            ASSERT_TRUE(isDuplicationTree(tree)) << "seed " << seed << " criterion " << criterion;
+            EXPECT_LE(balancedLength(tree, *set.distances), before + 1e-12 * before);
+            EXPECT_EQ(tree.leafCount, settings.copies);
+            // The blocks are those a reconstruction replaying its events makes.
+            for (const DuplicationBlock& block : tree.blocks) EXPECT_GE(block.size(), 2u);
+        }
+    }
+}
+
+// Distances measured along a clock-like true history: it is the shortest
+// tree, and its root the most clock-like, so refinement keeps it.
+TEST(Refinement, KeepsTheTrueTreeOnItsOwnDistances) {
+    for (std::uint64_t seed = 1; seed <= 10; ++seed) {
+        SimulationSettings settings;
+        settings.copies = 10 + static_cast<int>(seed);
+        settings.rateSpread = 0.0;
+        settings.seed = seed;
+        SimulatedHistory history = simulateHistory(settings);
+        const int n = settings.copies;
+        std::vector<std::vector<double>> d(n, std::vector<double>(n, 0.0));
+        std::vector<const TreeNode*> leaves(n);
+        BinaryTree::walk(
+            history.truth.root.get(), [&](const TreeNode& x) { leaves[x.label] = &x; }, [](const TreeNode&) {},
+            [](const TreeNode&) {}, [](const TreeNode&) {});
+        auto depth = [&](const TreeNode* x, const TreeNode* top) {
+            double sum = 0.0;
+            for (; x != top; x = x->parent) sum += history.lengths.of(*x, n);
+            return sum;
+        };
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                const TreeNode* meet = leaves[i];
+                auto below = [&](const TreeNode* top, const TreeNode* x) {
+                    for (; x != nullptr; x = x->parent)
+                        if (x == top) return true;
+                    return false;
+                };
+                while (!below(meet, leaves[j])) meet = meet->parent;
+                d[i][j] = d[j][i] = depth(leaves[i], meet) + depth(leaves[j], meet);
+            }
+        const DistanceMatrix matrix = matrixFromTable(d);
+        const std::set<Cluster> truth = clustersOf(history.truth);
+        DuplicationTree tree = std::move(history.truth);
+        refineHistory(tree, matrix);
+        EXPECT_EQ(clustersOf(tree), truth) << "seed " << seed;
+    }
+}
+
+TEST(Refinement, TheReportSaysTheTreeWasRefined) {
+    const std::string path = sourcePath("examples/yeast_chr1_FLO1_204225-206500_p135.txt");
+    const ToolResult result = runTool({path, "N", "4", "--refine"});
+    EXPECT_EQ(result.exitCode, 0);
+    for (int c = 1; c <= 3; ++c)
+        EXPECT_NE(result.out.find("History tree refined from algorithm " + std::to_string(c) + "\n"),
+                  std::string::npos);
+    const ToolResult newick = runTool({path, "N", "3", "--refine", "--newick", "--bootstrap", "10"});
+    EXPECT_NE(newick.out.find("[&&NHX:support="), std::string::npos);
+}
+
+}  // namespace
