@@ -2,7 +2,7 @@
 """Plots the accuracy benchmark (the TSV of tandemtree_accuracy) with
 matplotlib (Debian: python3-matplotlib): rooted RF, true-block recall and
 unrooted RF against divergence, one column per number of copies, one line per
-method, DNA cells, both alignment lengths pooled.
+method (refined criteria dashed), DNA cells, both alignment lengths pooled.
 
     bench/plot_accuracy.py accuracy.tsv docs/accuracy.png
 """
@@ -15,8 +15,10 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-METHODS = ["criterion 1", "criterion 2", "criterion 3", "NJ (clearcut -N)"]
-COLOURS = {"criterion 1": "#e6550d", "criterion 2": "#3182bd", "criterion 3": "#31a354", "NJ (clearcut -N)": "#444444"}
+CRITERIA = ["criterion 1", "criterion 2", "criterion 3", "1 + refine", "2 + refine", "3 + refine"]
+METHODS = CRITERIA + ["NJ (clearcut -N)"]
+COLOURS = {"criterion 1": "#e6550d", "criterion 2": "#3182bd", "criterion 3": "#31a354", "NJ (clearcut -N)": "#444444",
+           "1 + refine": "#e6550d", "2 + refine": "#3182bd", "3 + refine": "#31a354"}
 
 
 def main():
@@ -36,8 +38,8 @@ def main():
             s[5] += 1
     sizes = sorted({key[0] for key in sums})
     divergences = sorted({key[1] for key in sums})
-    panels = [("rooted RF (0 best)", lambda s: s[0] / s[5], METHODS[:3]),
-              ("true-block recall (1 best)", lambda s: s[2] / s[3] if s[3] else float("nan"), METHODS[:3]),
+    panels = [("rooted RF (0 best)", lambda s: s[0] / s[5], CRITERIA),
+              ("true-block recall (1 best)", lambda s: s[2] / s[3] if s[3] else float("nan"), CRITERIA),
               ("unrooted RF (0 best)", lambda s: s[1] / s[5], METHODS)]
     figure, axes = plt.subplots(len(panels), len(sizes), figsize=(3.2 * len(sizes), 2.6 * len(panels)),
                                 sharex=True, sharey="row", squeeze=False)
@@ -48,7 +50,7 @@ def main():
                 points = [(d, value(sums[(n, d, method)])) for d in divergences if sums[(n, d, method)][5]]
                 if points:
                     ax.plot([p[0] for p in points], [p[1] for p in points], marker="o", label=method,
-                            color=COLOURS[method])
+                            color=COLOURS[method], linestyle="--" if "refine" in method else "-")
             ax.set_xscale("log")
             ax.set_xticks(divergences)
             ax.set_xticklabels([f"{d:g}" for d in divergences])
