@@ -8,22 +8,12 @@
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
 #include "ToolRunner.h"
+#include "TreeBuilding.h"
 #include "history/Refinement.h"
 #include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"
 
 namespace {
-
-std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
-
-std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
-    auto node = std::make_unique<TreeNode>(nullptr, label);
-    left->parent = node.get();
-    right->parent = node.get();
-    node->left = std::move(left);
-    node->right = std::move(right);
-    return node;
-}
 
 BinaryTree treeOf(std::unique_ptr<TreeNode> root, int leaves) {
     BinaryTree tree;

@@ -2,18 +2,10 @@
 
 #include <sstream>
 
+#include "TreeBuilding.h"
 #include "driver/Report.h"
 
 namespace {
-
-std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
-
-std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
-    auto node = std::make_unique<TreeNode>(nullptr, label);
-    node->left = std::move(left);
-    node->right = std::move(right);
-    return node;
-}
 
 TEST(Report, TreeTexts) {
     BinaryTree tree;

@@ -1,20 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "SmallStack.h"
+#include "TreeBuilding.h"
 #include "history/DuplicationTree.h"
 
 namespace {
-
-std::unique_ptr<TreeNode> join(int label, std::unique_ptr<TreeNode> left, std::unique_ptr<TreeNode> right) {
-    auto node = std::make_unique<TreeNode>(nullptr, label);
-    left->parent = node.get();
-    right->parent = node.get();
-    node->left = std::move(left);
-    node->right = std::move(right);
-    return node;
-}
-
-std::unique_ptr<TreeNode> leaf(int label) { return std::make_unique<TreeNode>(nullptr, label); }
 
 TEST(TreeModel, ClearHistoryOnANeverBuiltTreeLeavesItEmpty) {
     DuplicationTree tree;
