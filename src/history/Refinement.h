@@ -9,11 +9,12 @@
 // by rearrangements that keep it a duplication tree for the fixed order of
 // the copies, until no rearrangement shortens it.
 //
-// Moves are the nearest-neighbour interchanges around every edge that is
-// not below the root (those only move the root): a subtree swaps places
-// with its parent's sibling. They are tried in a fixed order (children
-// before parents, the left child's swap first) and one is taken when it
-// shortens the tree and the result is still a duplication tree; sweeps
+// Moves prune a subtree (with its parent) and regraft it on an edge within
+// three edges of where it was. For every subtree in turn (children before
+// parents), the moves that shorten the tree are tried from the most
+// shortening (ties in the order met), and the first that can be rooted as a
+// duplication tree is taken, rooted where it stands or else at the first
+// valid position along the path from the first copy to the last; sweeps
 // repeat until one takes nothing. The tree length is the balanced minimum
 // evolution length, the sum over pairs of copies of d(i, j) 2^(1 - t(i, j)),
 // t being the number of edges between them in the unrooted tree.
