@@ -132,6 +132,8 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             std::uint64_t extra = 0;
             for (const CriterionEntry* entry : runs) extra = std::max(extra, entry->bytesFor(sequences.count));
             if (extra > 0) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) + extra);
+            // Refinement keeps the distances as a full table, as the working table does.
+            if (line.refine) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count));
             BootstrapSettings bootstrap;
             bootstrap.replicates = line.bootstrap;
             bootstrap.seed = line.seed;
