@@ -113,7 +113,7 @@ namespace {
 
 // The counts behind the distances, for lengths around the 64-byte blocks and
 // past the point where the byte-wide tallies must be emptied.
-TEST(Distances, MatchAPlainCountForEveryLength) {
+TEST(Distances, MatchAPlainCountForEveryLengthAndNumberOfThreads) {
     std::mt19937 random(11);
     for (int L : {1, 5, 63, 64, 65, 130, 1000, 16320, 16384, 20000}) {
         SequenceSet set;
@@ -131,7 +131,7 @@ TEST(Distances, MatchAPlainCountForEveryLength) {
             set.sequences.push_back(s);
         }
         if (L > 1) set.sequences[3][0] = '\0';  // a NUL byte is a character like any other
-        set.computeDistances();
+        set.computeDistances(1 + L % 3);        // rows shared among 1 to 3 threads
         for (int i = 0; i < 4; ++i)
             for (int j = i + 1; j < 4; ++j) {
                 long m = 0;

@@ -114,7 +114,8 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
             sequences.readSequences(fromInput ? in : file);
             reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
-            sequences.computeDistances();
+            const int threads = line.threads > 0 ? line.threads : defaultThreads();
+            sequences.computeDistances(threads);
             if (!fromInput) file.close();
 
             const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
@@ -131,13 +132,16 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 if (all || entry.number == criterion) runs.push_back(&entry);
             std::uint64_t extra = 0;
             for (const CriterionEntry* entry : runs) extra = std::max(extra, entry->bytesFor(sequences.count));
-            if (extra > 0) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) + extra);
+            // A criterion's state is made once per thread that shares its work.
+            if (extra > 0)
+                reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) +
+                              extra * static_cast<std::uint64_t>(threads));
             // Refinement keeps the distances as a full table, as the working table does.
             if (line.refine) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count));
             BootstrapSettings bootstrap;
             bootstrap.replicates = line.bootstrap;
             bootstrap.seed = line.seed;
-            bootstrap.threads = line.threads > 0 ? line.threads : defaultThreads();
+            bootstrap.threads = threads;
             bootstrap.refine = line.refine;
             if (line.bootstrap > 0) {
                 // Every thread rebuilds its replicates with tables of its own.
@@ -152,6 +156,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             ProgressLine progress(isatty(STDERR_FILENO) ? &std::cerr : nullptr);
             for (const CriterionEntry* entry : runs) {
                 const std::unique_ptr<BlockCriterion> chosen = entry->make();
+                chosen->setThreads(threads);
                 progress.start(entry->number, std::max(sequences.count - 1, 0));
                 tree.reconstruct(*sequences.distances, *chosen, &progress);
                 progress.finish();

@@ -37,6 +37,13 @@ public:
     // After the engine has merged `block`: the table holds the new segments
     // and has lost the right copies.
     virtual void merged(const WorkingDistanceTable& table, CandidateBlock block) = 0;
+
+    // Threads the criterion may share its work among (1 by default). The
+    // blocks it names are the same for any number.
+    void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+
+protected:
+    int threads_ = 1;
 };
 
 // The numbered criteria a user can choose, in the order in which the choice

@@ -1,14 +1,12 @@
 #include "history/Bootstrap.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <map>
-#include <mutex>
 #include <random>
-#include <thread>
 #include <unordered_map>
 
+#include "common/Parallel.h"
 #include "driver/myException.h"
 #include "history/Refinement.h"
 
@@ -110,65 +108,61 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
         blockOfSegments.emplace(std::move(segments), b);
     }
 
-    const int threads = std::max(1, std::min(settings.threads, settings.replicates));
-    std::vector<Tally> tallies(static_cast<std::size_t>(threads));
-    std::atomic<int> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    auto work = [&](Tally& tally) {
-        try {
-            tally.segment.assign(support.segmentCount.size(), 0);
-            tally.block.assign(support.blockCount.size(), 0);
-            SequenceSet replicate;
-            replicate.isProtein = sequences.isProtein;
-            replicate.count = sequences.count;
-            replicate.length = sequences.length;
-            replicate.sequences = sequences.sequences;
-            const std::unique_ptr<BlockCriterion> chooser = criterion.make();
-            DuplicationTree tree;
-            std::vector<int> columns(static_cast<std::size_t>(sequences.length));
-            std::vector<int> matched;
-            std::vector<int> segments;
-            for (int r = next++; r < settings.replicates; r = next++) {
-                std::mt19937_64 random = replicateStream(settings.seed, r);
-                const auto L = static_cast<std::uint64_t>(sequences.length);
-                for (int& column : columns) column = static_cast<int>(random() % L);
-                for (std::size_t i = 0; i < sequences.sequences.size(); ++i)
-                    for (std::size_t c = 0; c < columns.size(); ++c)
-                        replicate.sequences[i][c] = sequences.sequences[i][static_cast<std::size_t>(columns[c])];
-                try {
-                    replicate.computeDistances();
-                } catch (const myException&) {
-                    ++tally.leftOut;
-                    continue;
-                }
-                tree.reconstruct(*replicate.distances, *chooser);
-                if (settings.refine) refineHistory(tree, *replicate.distances);
-                clusters.match(tree, matched);
-                for (const int k : matched)
-                    if (k > 0) ++tally.segment[static_cast<std::size_t>(k - 1)];
-                for (const DuplicationBlock& block : tree.blocks) {
-                    segments.clear();
-                    for (const int label : block) segments.push_back(matched[static_cast<std::size_t>(-label - 1)]);
-                    if (std::find(segments.begin(), segments.end(), 0) != segments.end()) continue;
-                    const auto found = blockOfSegments.find(segments);
-                    if (found != blockOfSegments.end()) ++tally.block[found->second];
-                }
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> hold(failureLock);
-            if (!failure) failure = std::current_exception();
-            next = settings.replicates;
-        }
+    // What each worker keeps: its own copy of the alignment to resample, its
+    // own criterion and tree, and its own counts.
+    struct Worker {
+        bool ready = false;
+        SequenceSet replicate;
+        std::unique_ptr<BlockCriterion> chooser;
+        DuplicationTree tree;
+        std::vector<int> columns, matched, segments;
+        Tally tally;
     };
-    std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(tallies[static_cast<std::size_t>(t)]));
-    work(tallies[0]);
-    for (std::thread& worker : workers) worker.join();
-    if (failure) std::rethrow_exception(failure);
+    const int threads = std::max(1, std::min(settings.threads, settings.replicates));
+    std::vector<Worker> workers(static_cast<std::size_t>(threads));
+    runSlices(threads, settings.replicates, [&](int r, int w) {
+        Worker& me = workers[static_cast<std::size_t>(w)];
+        if (!me.ready) {
+            me.tally.segment.assign(support.segmentCount.size(), 0);
+            me.tally.block.assign(support.blockCount.size(), 0);
+            me.replicate.isProtein = sequences.isProtein;
+            me.replicate.count = sequences.count;
+            me.replicate.length = sequences.length;
+            me.replicate.sequences = sequences.sequences;
+            me.chooser = criterion.make();
+            me.columns.resize(static_cast<std::size_t>(sequences.length));
+            me.ready = true;
+        }
+        std::mt19937_64 random = replicateStream(settings.seed, r);
+        const auto L = static_cast<std::uint64_t>(sequences.length);
+        for (int& column : me.columns) column = static_cast<int>(random() % L);
+        for (std::size_t i = 0; i < sequences.sequences.size(); ++i)
+            for (std::size_t c = 0; c < me.columns.size(); ++c)
+                me.replicate.sequences[i][c] = sequences.sequences[i][static_cast<std::size_t>(me.columns[c])];
+        try {
+            me.replicate.computeDistances();
+        } catch (const myException&) {
+            ++me.tally.leftOut;
+            return;
+        }
+        me.tree.reconstruct(*me.replicate.distances, *me.chooser);
+        if (settings.refine) refineHistory(me.tree, *me.replicate.distances);
+        clusters.match(me.tree, me.matched);
+        for (const int k : me.matched)
+            if (k > 0) ++me.tally.segment[static_cast<std::size_t>(k - 1)];
+        for (const DuplicationBlock& block : me.tree.blocks) {
+            me.segments.clear();
+            for (const int label : block) me.segments.push_back(me.matched[static_cast<std::size_t>(-label - 1)]);
+            if (std::find(me.segments.begin(), me.segments.end(), 0) != me.segments.end()) continue;
+            const auto found = blockOfSegments.find(me.segments);
+            if (found != blockOfSegments.end()) ++me.tally.block[found->second];
+        }
+    });
 
     // Whole counts: the sum is the same whichever thread ran which replicate.
-    for (const Tally& tally : tallies) {
+    for (const Worker& worker : workers) {
+        if (!worker.ready) continue;
+        const Tally& tally = worker.tally;
         support.leftOut += tally.leftOut;
         for (std::size_t k = 0; k < tally.segment.size(); ++k) support.segmentCount[k] += tally.segment[k];
         for (std::size_t b = 0; b < tally.block.size(); ++b) support.blockCount[b] += tally.block[b];

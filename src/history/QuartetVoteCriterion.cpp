@@ -1,7 +1,9 @@
 #include "history/QuartetVoteCriterion.h"
 
+#include <algorithm>
 #include <vector>
 
+#include "common/Parallel.h"
 #include "common/VectorClones.h"
 #include "history/LargestShare.h"
 
@@ -57,14 +59,29 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
 // it is passed as its positions in the range, ascending, then the others,
 // ascending. Beyond any position of the line, the rest of the line is at
 // most three runs of adjacent positions, which the innermost loop takes whole.
-void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int k, int lo, int hi,
-                              std::int32_t delta) {
+// The line of positions for classifyQuartetsTouching: those in lo .. hi-1
+// first, then the others, both ascending.
+std::vector<int> touchingLine(int k, int lo, int hi) {
     std::vector<int> line;
     line.reserve(static_cast<std::size_t>(k));
     for (int p = lo; p < hi; ++p) line.push_back(p);
     for (int p = 0; p < k; ++p)
         if (p < lo || p >= hi) line.push_back(p);
-    // The runs of the line after position x.
+    return line;
+}
+
+// Classifies, exactly once, every quartet of the positions 0 .. k-1 that has
+// at least one position in lo .. hi-1 and whose first two positions on the
+// line are i (below hi - lo) and j, for the pairs (i, j) of one slice.
+// Positions are lined up with those in the range first, then those outside
+// it, both ascending; a quartet is an ascending choice of four from that line
+// whose first lies in the range, and it is passed as its positions in the
+// range, ascending, then the others, ascending. Beyond any position of the
+// line, the rest of the line is at most three runs of adjacent positions,
+// which the innermost loop takes whole.
+void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, const std::vector<int>& line,
+                              int lo, int hi, int i, int j, std::int32_t delta) {
+    const int k = table.size();
     auto classifyAfter = [&](int a, int b, int c) {
         if (c >= lo && c < hi) {
             classifyRun(votes, table, a, b, c, c + 1, hi, delta);
@@ -77,14 +94,9 @@ void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTab
             classifyRun(votes, table, a, b, c, c + 1, k, delta);
         }
     };
-    const int inRange = hi - lo;
-    for (int i = 0; i < inRange; ++i) {
-        const int a = line[static_cast<std::size_t>(i)];
-        for (int j = i + 1; j < k; ++j) {
-            const int b = line[static_cast<std::size_t>(j)];
-            for (int l = j + 1; l < k - 1; ++l) classifyAfter(a, b, line[static_cast<std::size_t>(l)]);
-        }
-    }
+    const int a = line[static_cast<std::size_t>(i)];
+    const int b = line[static_cast<std::size_t>(j)];
+    for (int l = j + 1; l < k - 1; ++l) classifyAfter(a, b, line[static_cast<std::size_t>(l)]);
 }
 
 }  // namespace
@@ -101,14 +113,54 @@ double quartetShareBefore(int n, int a) {
     return 1.0 - fromOnward(a) / fromOnward(0);
 }
 
+void QuartetVoteCriterion::gatherVotes(int workers, int k) {
+    for (int w = 1; w < workers; ++w) {
+        QuartetVoteMatrix& apart = apart_[static_cast<std::size_t>(w - 1)];
+        for (int p = 0; p < k; ++p) {
+            std::int32_t* into = votes_.row(p);
+            std::int32_t* from = apart.row(p);
+            for (int q = 0; q < k; ++q) {
+                into[q] += from[q];
+                from[q] = 0;
+            }
+        }
+    }
+}
+
 void QuartetVoteCriterion::begin(const WorkingDistanceTable& table, ReconstructionProgress* progress) {
     const int n = table.size();
     votes_ = QuartetVoteMatrix(n);
-    for (int a = 0; a < n; ++a) {
-        if (progress != nullptr) progress->counting(quartetShareBefore(n, a));
+    // Each worker counts into a matrix of its own; votes are whole numbers,
+    // so the sum is the same however the first positions were shared out.
+    const double quartets = static_cast<double>(n) * (n - 1) * (n - 2) * (n - 3) / 24.0;
+    const int workers = quartets >= leastSharedWork_ ? std::min(threads_, n) : 1;
+    apart_.assign(static_cast<std::size_t>(workers - 1), QuartetVoteMatrix(n));
+    runSlices(workers, n, [&](int a, int worker) {
+        if (progress != nullptr && worker == 0) progress->counting(quartetShareBefore(n, a));
+        QuartetVoteMatrix& votes = worker == 0 ? votes_ : apart_[static_cast<std::size_t>(worker - 1)];
         for (int b = a + 1; b < n; ++b)
-            for (int c = b + 1; c < n - 1; ++c) classifyRun(votes_, table, a, b, c, c + 1, n, +1);
-    }
+            for (int c = b + 1; c < n - 1; ++c) classifyRun(votes, table, a, b, c, c + 1, n, +1);
+    });
+    gatherVotes(workers, n);
+}
+
+void QuartetVoteCriterion::classifyTouching(const WorkingDistanceTable& table, int lo, int hi, std::int32_t delta) {
+    const int k = table.size();
+    const std::vector<int> line = touchingLine(k, lo, hi);
+    const int inRange = hi - lo;
+    // The slices: every pair (i, j) of the first two positions, i < inRange.
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < inRange; ++i)
+        for (int j = i + 1; j < k; ++j) pairs.push_back({i, j});
+    const double quartets = static_cast<double>(inRange) * k * k * k / 6.0;
+    const int workers = quartets >= leastSharedWork_ ? threads_ : 1;
+    while (static_cast<int>(apart_.size()) < workers - 1) apart_.emplace_back(votes_.dimension());
+    runSlices(workers, static_cast<int>(pairs.size()), [&](int slice, int worker) {
+        QuartetVoteMatrix& votes = worker == 0 ? votes_ : apart_[static_cast<std::size_t>(worker - 1)];
+        classifyQuartetsTouching(votes, table, line, lo, hi, pairs[static_cast<std::size_t>(slice)].first,
+                                 pairs[static_cast<std::size_t>(slice)].second, delta);
+    });
+    gatherVotes(workers, k);
 }
 
 CandidateBlock QuartetVoteCriterion::chooseBlock(const WorkingDistanceTable& table) {
@@ -124,7 +176,7 @@ CandidateBlock QuartetVoteCriterion::chooseBlock(const WorkingDistanceTable& tab
     }
     // Both copies of the block are about to be merged: their quartets go.
     const CandidateBlock block = choice.block();
-    classifyQuartetsTouching(votes_, table, k, block.start, block.start + 2 * block.size, -1);
+    classifyTouching(table, block.start, block.start + 2 * block.size, -1);
     return block;
 }
 
@@ -135,5 +187,5 @@ void QuartetVoteCriterion::merged(const WorkingDistanceTable& table, CandidateBl
     // copies' rows and columns go, the new segments' start empty.
     votes_.removeRowsAndColumns(k + block.size, block.start + block.size, block.size);
     votes_.clearRowsAndColumns(k, block.start, block.size);
-    classifyQuartetsTouching(votes_, table, k, block.start, block.start + block.size, +1);
+    classifyTouching(table, block.start, block.start + block.size, +1);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "history/BlockCriterion.h"
 #include "history/QuartetVoteMatrix.h"
@@ -25,11 +26,22 @@ public:
     void classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, std::int32_t delta);
 
     const QuartetVoteMatrix& votes() const { return votes_; }
+    // Below this many quartets a count runs on one thread, where starting
+    // threads and gathering their votes would cost more than they save.
+    void setLeastSharedWork(double quartets) { leastSharedWork_ = quartets; }
     // Starts with an empty matrix of n x n, without counting.
     void resetVotes(int n) { votes_ = QuartetVoteMatrix(n); }
 
 private:
+    // Classifies every quartet that touches positions lo .. hi-1, with the
+    // work shared among the threads when it is large enough to pay.
+    void classifyTouching(const WorkingDistanceTable& table, int lo, int hi, std::int32_t delta);
+    // Adds the votes that the workers other than the first counted apart.
+    void gatherVotes(int workers, int k);
+
     QuartetVoteMatrix votes_;
+    std::vector<QuartetVoteMatrix> apart_;  // workers 1, 2, ... count here
+    double leastSharedWork_ = 2e6;
 };
 
 // The share of the quartets a < b < c < d of n positions whose first

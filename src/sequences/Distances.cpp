@@ -1,8 +1,10 @@
 // Jukes-Cantor corrected distances between every pair of sequences.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
+#include "common/Parallel.h"
 #include "common/VectorClones.h"
 #include "driver/myException.h"
 #include "sequences/SequenceSet.h"
@@ -67,7 +69,7 @@ double SequenceSet::pairDistance(int i, int j) const {
                              length, isProtein);
 }
 
-void SequenceSet::computeDistances() {
+void SequenceSet::computeDistances(int threads) {
     distances = std::make_unique<DistanceMatrix>(count);
     std::vector<double>& values = distances->values();
     const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
@@ -79,26 +81,37 @@ void SequenceSet::computeDistances() {
         std::copy(sequences[i].begin(), sequences[i].begin() + static_cast<std::ptrdiff_t>(L),
                   packed.begin() + static_cast<std::ptrdiff_t>(i * stride));
     // Every pair with the same number of mismatches has the same distance:
-    // each one is worked out once, when first needed.
-    std::vector<double> byMismatches;
-    std::vector<char> known;
-    std::size_t k = 0;
-    for (int i = 0; i < count; ++i) {
+    // each worker works each one out once, when first needed. Rows are the
+    // slices; each pair's value has a place of its own.
+    struct Cache {
+        std::vector<double> byMismatches;
+        std::vector<char> known;
+    };
+    const int workers = std::max(1, threads);
+    std::vector<Cache> caches(static_cast<std::size_t>(workers));
+    std::atomic<bool> undefined{false};
+    runSlices(workers, count, [&](int i, int worker) {
+        if (undefined) return;
+        Cache& cache = caches[static_cast<std::size_t>(worker)];
         const unsigned char* a = &packed[static_cast<std::size_t>(i) * stride];
-        for (int j = i + 1; j < count; ++j) {
+        std::size_t k = i + 1 < count ? DistanceMatrix::indexOf(i, i + 1, count) : 0;
+        for (int j = i + 1; j < count; ++j, ++k) {
             const std::int64_t m = countBlockMismatches(a, &packed[static_cast<std::size_t>(j) * stride], stride);
             const std::size_t slot = static_cast<std::size_t>(m);
-            if (slot >= known.size()) {
-                known.resize(slot + 1, 0);
-                byMismatches.resize(slot + 1);
+            if (slot >= cache.known.size()) {
+                cache.known.resize(slot + 1, 0);
+                cache.byMismatches.resize(slot + 1);
             }
-            if (!known[slot]) {
-                byMismatches[slot] = correctedDistance(m, length, isProtein);
-                known[slot] = 1;
+            if (!cache.known[slot]) {
+                cache.byMismatches[slot] = correctedDistance(m, length, isProtein);
+                cache.known[slot] = 1;
             }
-            values[k] = byMismatches[slot];
-            if (values[k] == kUndefinedDistance || std::isnan(values[k])) throw myException(kUndefinedDistanceMessage);
-            ++k;
+            values[k] = cache.byMismatches[slot];
+            if (values[k] == kUndefinedDistance || std::isnan(values[k])) {
+                undefined = true;
+                return;
+            }
         }
-    }
+    });
+    if (undefined) throw myException(kUndefinedDistanceMessage);
 }

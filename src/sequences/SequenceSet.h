@@ -29,9 +29,10 @@ public:
     // Corrected distance between sequences i and j, or kUndefinedDistance.
     double pairDistance(int i, int j) const;
 
-    // Fills `distances` for every pair; throws myException at the first
-    // undefined pair in fill order.
-    void computeDistances();
+    // Fills `distances` for every pair, the rows shared out among `threads`
+    // threads (the values are the same for any number); throws myException
+    // when a pair is undefined.
+    void computeDistances(int threads = 1);
 
     bool isProtein = true;
     std::unique_ptr<DistanceMatrix> distances;
