@@ -311,3 +311,34 @@ TEST(QuartetVotes, SameHistoryOnEveryNumberOfThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Large enough for the scan of criterion 3 and the row sums to be shared
+// out, on ties everywhere: identical copies, and two distinct distances.
+TEST(PairScoreCriteria, SameHistoryOnEveryNumberOfThreads) {
+    std::mt19937 random(21);
+    const int n = 600;
+    std::vector<DistanceMatrix> tables;
+    tables.emplace_back(n);  // every distance 0
+    Table twoValues(n, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) twoValues[i][j] = twoValues[j][i] = random() % 2 == 0 ? 0.1 : 0.2;
+    tables.push_back(matrixFromTable(twoValues));
+    for (const DistanceMatrix& matrix : tables)
+        for (int number : {2, 3}) {
+            if (number == 2 && &matrix == &tables.front()) continue;  // identical copies: slow with criterion 2
+            std::string first;
+            for (int threads : {1, 2, 3}) {
+                const std::unique_ptr<BlockCriterion> criterion = makeBlockCriterion(number);
+                criterion->setThreads(threads);
+                DuplicationTree tree;
+                tree.reconstruct(matrix, *criterion);
+                const std::string text = tree.toText(false) + blockLine(tree);
+                if (threads == 1) first = text;
+                EXPECT_EQ(text, first) << "criterion " << number << " threads " << threads;
+            }
+        }
+}
+
+}  // namespace

@@ -62,13 +62,15 @@ TEST(WorkingTable, BlockAtTheEndOnlyShortensTheRow) {
 // current rows added in ascending order from zero, however much of them was
 // carried over from before the merge.
 TEST(WorkingTable, RowSumsStayExactThroughMerges) {
+    // Large enough for the sums to be shared among three threads.
     std::mt19937 random(5);
-    const int n = 300;
+    const int n = 600;
     Table d(n, std::vector<double>(n, 0.0));
     std::uniform_real_distribution<double> value(0.01, 3.0);
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) d[i][j] = d[j][i] = value(random);
     WorkingDistanceTable table(matrixFromTable(d));
+    table.setThreads(3);
     while (table.size() >= 2) {
         const int k = table.size();
         for (int p = 0; p < k; ++p) {

@@ -41,6 +41,7 @@ public:
     // Threads the criterion may share its work among (1 by default). The
     // blocks it names are the same for any number.
     void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+    int threads() const { return threads_; }
 
 protected:
     int threads_ = 1;

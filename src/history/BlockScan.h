@@ -36,9 +36,28 @@ struct BlockScanScratch {
     std::vector<double> keys;
 };
 
+// The best candidate of a scan: its key, size and start.
+struct ScannedBlock {
+    double key = std::numeric_limits<double>::infinity();
+    int size = 0;
+    int start = 0;
+
+    // Whether candidate (x, j, s) comes before this one: a smaller key, or
+    // the same key and an earlier place in the order size, then start.
+    bool after(double x, int j, int s) const { return x < key || (x == key && (j < size || (j == size && s < start))); }
+    void offer(double x, int j, int s) {
+        if (after(x, j, s)) *this = {x, j, s};
+    }
+};
+
+// The scan over the sizes first .. lastSize alone (1 <= first, lastSize <=
+// k/2), so that the sizes can be shared among threads: every size slides its
+// own windows, and the best of several ranges, combined with ScannedBlock's
+// order, is the best of their union. Each row is read only where these sizes
+// need it (`rowValues` may be called twice for a row, for the two sides).
 template <typename RowValues, typename KeyOf>
-TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValues, KeyOf keyOf,
-                                                        BlockScanScratch& scratch) {
+TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int lastSize, RowValues rowValues,
+                                                          KeyOf keyOf, BlockScanScratch& scratch) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
     scratch.sums.assign(slots, 0.0);
@@ -52,32 +71,27 @@ TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValu
     const double* __restrict jd = scratch.sizes.data();
     double* __restrict key = scratch.keys.data();
 
-    double bestKey = std::numeric_limits<double>::infinity();
-    int bestSize = 0;
-    int bestStart = 0;
-    // Whether (j, s) with key x comes before the candidate held.
-    auto offer = [&](double x, int j, int s) {
-        if (x < bestKey || (x == bestKey && (j < bestSize || (j == bestSize && s < bestStart)))) {
-            bestKey = x;
-            bestSize = j;
-            bestStart = s;
-        }
-    };
+    ScannedBlock best;
     for (int r = 0; r < k; ++r) {
         // Row r enters pair (r, r+j) for the sizes still adding their first
         // start (j > r) and, together with leaving pair (r, r-j), slides
         // the sizes j <= last; nothing else of the row is read.
         const int last = std::min({r, k - 1 - r, half});
-        const int lo = r - last;
-        const int hi = r + std::max(last, r < half ? half : 0) + 1;
-        const double* __restrict v = rowValues(r, lo, hi);
+        const int slideTo = std::min(last, lastSize);
+        const int openFrom = std::max(r + 1, first);
+        const bool slides = slideTo >= first;
+        const bool opens = openFrom <= lastSize;
+        if (!slides && !opens) continue;
+        const int right = std::max(slides ? slideTo : 0, opens ? lastSize : 0);
+        const double* __restrict v = rowValues(r, r + first, r + right + 1);
+        if (slides) v = rowValues(r, r - slideTo, r - first + 1);
         // Sizes j > r: row r gives the pair c = r of the first start's sum;
         // at r = j - 1 that sum is complete.
-        for (int j = r + 1; j <= half; ++j) sum[j] += v[r + j];
-        if (r + 1 <= half) offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
+        for (int j = openFrom; j <= lastSize; ++j) sum[j] += v[r + j];
+        if (r + 1 >= first && r + 1 <= lastSize) best.offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
         // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
-        if (last < 1) continue;
-        for (int j = 1; j <= last; ++j) {
+        if (!slides) continue;
+        for (int j = first; j <= slideTo; ++j) {
             double s = sum[j];
             s -= v[r - j];
             s += v[r + j];
@@ -86,11 +100,18 @@ TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValu
         }
         // Only the least key of the row can improve on the candidate held,
         // and of its sizes only the smallest.
-        const double least = leastOf(key, 1, last + 1);
-        if (least > bestKey) continue;
-        int j = 1;
+        const double least = leastOf(key, first, slideTo + 1);
+        if (least > best.key) continue;
+        int j = first;
         while (key[j] != least) ++j;
-        offer(least, j, r - j + 1);
+        best.offer(least, j, r - j + 1);
     }
-    return {bestStart, bestSize};
+    return best;
+}
+
+template <typename RowValues, typename KeyOf>
+TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValues, KeyOf keyOf,
+                                                        BlockScanScratch& scratch) {
+    const ScannedBlock best = scanBlockSizes(k, 1, k / 2, rowValues, keyOf, scratch);
+    return {best.start, best.size};
 }

@@ -1,14 +1,22 @@
 #pragma once
 
+#include <vector>
+
 #include "history/BlockScan.h"
 #include "history/PairScoreCriterion.h"
 
 // Block-selection criterion 3: the candidate block whose corresponding pairs
-// have the least mean pair score.
+// have the least mean pair score. With threads, the sizes are shared out in
+// contiguous ranges, each worker scanning its own with scratch of its own.
 class LeastMeanScoreCriterion : public PairScoreCriterion {
 protected:
     CandidateBlock chooseByScores(const PairScores& scores, int k) override;
 
 private:
+    struct Worker {
+        std::vector<double> row;
+        BlockScanScratch scan;
+    };
     BlockScanScratch scan_;
+    std::vector<Worker> workers_;
 };

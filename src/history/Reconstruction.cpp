@@ -25,6 +25,7 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, BlockCriterio
     segmentNodes.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) segmentNodes.push_back(std::make_unique<TreeNode>(nullptr, i));
     WorkingDistanceTable table(distances);
+    table.setThreads(criterion.threads());
     leafCount = n;
     criterion.begin(table, progress);
 

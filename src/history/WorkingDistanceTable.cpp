@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/Parallel.h"
 #include "common/VectorClones.h"
 
 namespace {
@@ -37,20 +38,29 @@ WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
 void WorkingDistanceTable::updateRowSums() {
     const int k = size_;
     const std::size_t n = n_;
-    double* sums = rowSums_.data();
-    int q = validCheckpoints_ * kRowsPerCheckpoint;
-    if (validCheckpoints_ == 0)
-        std::fill(sums, sums + k, 0.0);
-    else
-        std::copy_n(&checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n], k, sums);
-    for (; q < k; ++q) {
-        addRow(row(q), sums, k);
-        if ((q + 1) % kRowsPerCheckpoint == 0) {
-            const int c = (q + 1) / kRowsPerCheckpoint;
-            std::copy_n(sums, k, &checkpoints_[static_cast<std::size_t>(c - 1) * n]);
-            validCheckpoints_ = c;
+    const int from = validCheckpoints_ * kRowsPerCheckpoint;
+    // Every sum gets its terms in the same order whoever adds them, so the
+    // columns can be shared out among threads in ranges of their own.
+    const int workers = k >= kLeastSharedRows ? std::min(threads_, k / kRowsPerCheckpoint + 1) : 1;
+    const int width = (k + workers - 1) / workers;
+    runSlices(workers, workers, [&](int slice, int) {
+        const int lo = slice * width;
+        const int hi = std::min(k, lo + width);
+        if (lo >= hi) return;
+        double* sums = rowSums_.data() + lo;
+        if (validCheckpoints_ == 0)
+            std::fill(sums, sums + (hi - lo), 0.0);
+        else
+            std::copy_n(&checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n] + lo, hi - lo, sums);
+        for (int q = from; q < k; ++q) {
+            addRow(row(q) + lo, sums, hi - lo);
+            if ((q + 1) % kRowsPerCheckpoint == 0) {
+                const int c = (q + 1) / kRowsPerCheckpoint;
+                std::copy_n(sums, hi - lo, &checkpoints_[static_cast<std::size_t>(c - 1) * n] + lo);
+            }
         }
-    }
+    });
+    if (k / kRowsPerCheckpoint > validCheckpoints_) validCheckpoints_ = k / kRowsPerCheckpoint;
 }
 
 void WorkingDistanceTable::mergeBlock(int start, int size) {

@@ -35,6 +35,10 @@ public:
     // of the block it is (d(b, b') + d(a, a')) * 0.5.
     void mergeBlock(int start, int size);
 
+    // Threads that may share the row sums' work (1 by default); the sums are
+    // the same for any number.
+    void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+
 private:
     void updateRowSums();
 
@@ -55,6 +59,9 @@ private:
     // taken before the block instead of from zero, which adds the same terms
     // in the same order.
     static constexpr int kRowsPerCheckpoint = 64;
+    // Below this many segments the sums are added on one thread.
+    static constexpr int kLeastSharedRows = 512;
+    int threads_ = 1;
     std::vector<double> rowSums_;
     std::vector<double> checkpoints_;  // checkpoint c at (c - 1) * n, c >= 1
     int validCheckpoints_ = 0;
