@@ -16,59 +16,72 @@ TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict va
     for (int q = from; q < to; ++q) minimum[q] = values[q] < minimum[q] ? values[q] : minimum[q];
 }
 
-// Lowest score of every row, and the pairs of each row that reach it where
-// that row's minimum is final (see below).
+// Lowest score of every row over every partner, the lowest of each row over
+// its later partners, and the score of each adjacent pair. Scores are
+// symmetric, so each pair (p < q) is scored once, in row p, and counts for
+// both rows. Rows before p have already lowered p's minimum through their
+// columns, so once row p is scored its minimum is final.
 TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, double* __restrict values,
-                                        std::vector<double>& minima, std::vector<double>& pieceMinima,
-                                        std::vector<ScoredPair>& reaching) {
-    // Lowest score of each row over every partner. Scores are symmetric, so
-    // each pair (p < q) is scored once, in row p, and counts for both rows.
-    // Rows before p have already lowered p's minimum through their columns,
-    // so once row p is scored its minimum is final: the pairs of row p that
-    // reach it are the only ones of that row that can be marked.
+                                        std::vector<double>& minima, std::vector<double>& rowLeast,
+                                        std::vector<double>& adjacent) {
     minima.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    rowLeast.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    adjacent.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
     double* minimum = minima.data();
-    reaching.clear();
-    // The row is cut into pieces whose own minima say where the least score
-    // of the row can be found.
-    constexpr int kPiece = 64;
-    pieceMinima.resize(static_cast<std::size_t>(k / kPiece + 1));
-    for (int p = 0; p < k; ++p) {
+    for (int p = 0; p + 1 < k; ++p) {
         score.fillRow(p, p + 1, k, values);
-        double least = std::numeric_limits<double>::max();
-        int pieces = 0;
-        for (int from = p + 1; from < k; from += kPiece, ++pieces) {
-            const double piece = leastOf(values, from, std::min(from + kPiece, k));
-            pieceMinima[static_cast<std::size_t>(pieces)] = piece;
-            least = piece < least ? piece : least;
-        }
+        const double least = leastOf(values, p + 1, k);
+        rowLeast[static_cast<std::size_t>(p)] = least;
+        adjacent[static_cast<std::size_t>(p)] = values[p + 1];
         if (least < minimum[p]) minimum[p] = least;
         lowerColumnMinima(values, minimum, p + 1, k);
-        if (least != minimum[p]) continue;  // p's closest partner lies before it
-        for (int piece = 0; piece < pieces; ++piece) {
-            if (pieceMinima[static_cast<std::size_t>(piece)] != least) continue;
-            const int from = p + 1 + piece * kPiece;
-            for (int q = from; q < std::min(from + kPiece, k); ++q)
-                if (values[q] == least) reaching.push_back({p, q, least});
-        }
+    }
+}
+
+// The pairs (p, q), p < q <= p + half, whose score is the final minimum of
+// row p, in ascending p and q: the only pairs that can be marked and count
+// in a candidate. Rows whose minimum lies before them have none.
+TANDEMTREE_VECTOR_CLONES void collectReaching(const PairScores& score, int k, double* __restrict values,
+                                              const std::vector<double>& minima, const std::vector<double>& rowLeast,
+                                              std::vector<ScoredPair>& reaching) {
+    reaching.clear();
+    const int half = k / 2;
+    for (int p = 0; p + 1 < k; ++p) {
+        const double least = rowLeast[static_cast<std::size_t>(p)];
+        if (least != minima[static_cast<std::size_t>(p)]) continue;  // p's closest partner lies before it
+        const int to = std::min(k, p + half + 1);
+        score.fillRow(p, p + 1, to, values);
+        for (int q = p + 1; q < to; ++q)
+            if (values[q] == least) reaching.push_back({p, q, least});
     }
 }
 
 }  // namespace
 
 CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores, int k) {
-    scoreRows(scores, k, row_.data(), minima_, pieceMinima_, reaching_);
+    scoreRows(scores, k, row_.data(), minima_, rowLeast_, adjacent_);
 
-    // Marked: the score is exactly the minimum of both rows. A row with equal
-    // minima can mark several partners. A marked pair (p, p+j) counts only
-    // in candidates of size j, so the marks are kept by size, each list in
-    // ascending p (the order in which rows were scored).
+    // A pair is marked when its score is exactly the minimum of both rows;
+    // a row with equal minima can mark several partners. A marked adjacent
+    // pair gives its size-1 candidate the share 1, which nothing can exceed,
+    // and size 1 comes first: the first such pair is the choice, and no
+    // other mark need be found (ties everywhere, as among identical copies,
+    // cost no more than any other row of segments).
+    for (int p = 0; p + 1 < k; ++p) {
+        const double a = adjacent_[static_cast<std::size_t>(p)];
+        if (a == minima_[static_cast<std::size_t>(p)] && a == minima_[static_cast<std::size_t>(p) + 1]) return {p, 1};
+    }
+    collectReaching(scores, k, row_.data(), minima_, rowLeast_, reaching_);
+
+    // A marked pair (p, p+j) counts only in candidates of size j, so the
+    // marks are kept by size, each list in ascending p (the order in which
+    // rows were scored).
     const int half = k / 2;
     if (marksOfSize_.size() < static_cast<std::size_t>(half) + 1)
         marksOfSize_.resize(static_cast<std::size_t>(half) + 1);
     for (int j = 1; j <= half; ++j) marksOfSize_[static_cast<std::size_t>(j)].clear();
     for (const ScoredPair& pair : reaching_)
-        if (pair.score == minima_[static_cast<std::size_t>(pair.q)] && pair.q - pair.p <= half)
+        if (pair.score == minima_[static_cast<std::size_t>(pair.q)])
             marksOfSize_[static_cast<std::size_t>(pair.q - pair.p)].push_back(pair.p);
 
     // The scan by size ascending, then start ascending, keeping the first

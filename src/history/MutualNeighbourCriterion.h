@@ -21,7 +21,8 @@ protected:
 private:
     // Scratch of one step, kept for the next.
     std::vector<double> minima_;
-    std::vector<double> pieceMinima_;
+    std::vector<double> rowLeast_;
+    std::vector<double> adjacent_;
     std::vector<ScoredPair> reaching_;
     std::vector<std::vector<int>> marksOfSize_;
 };
