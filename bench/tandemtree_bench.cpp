@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,12 +38,34 @@ long peakKilobytes() {
     return usage.ru_maxrss;
 }
 
+// The copies of a case: a simulated family, copies all identical, or
+// copies that differ from one sequence at three sites each (young arrays,
+// with ties everywhere).
+enum class Copies { family, identical, nearIdentical };
+
 struct Case {
     int n;
     int length;
     int criterion;
     bool reference;
+    Copies copies = Copies::family;
 };
+
+std::vector<std::string> copiesOf(const Case& c) {
+    std::vector<std::string> copies = generateFamily(c.n, c.length, 1000u + static_cast<unsigned>(c.n), false);
+    if (c.copies == Copies::family) return copies;
+    std::mt19937_64 random(77);
+    for (std::string& copy : copies) {
+        copy = copies.front();
+        if (c.copies == Copies::nearIdentical)
+            for (int k = 0; k < 3; ++k) copy[random() % copy.size()] = "ACGT"[random() % 4];
+    }
+    return copies;
+}
+
+const char* nameOf(Copies copies) {
+    return copies == Copies::family ? "family" : copies == Copies::identical ? "identical" : "near-identical";
+}
 
 // Mismatch counting and the corrections written as plainly as possible.
 DistanceMatrix plainDistances(const SequenceSet& set) {
@@ -58,7 +81,7 @@ DistanceMatrix plainDistances(const SequenceSet& set) {
 }
 
 void runCase(const Case& c) {
-    const std::string text = nativeText(generateFamily(c.n, c.length, 1000u + static_cast<unsigned>(c.n), false));
+    const std::string text = nativeText(copiesOf(c));
     Clock::time_point t = Clock::now();
     SequenceSet set;
     set.isProtein = false;
@@ -75,8 +98,8 @@ void runCase(const Case& c) {
         tree.reconstruct(*set.distances, c.criterion);
         reconstruction = secondsSince(t);
     }
-    std::printf("n=%d L=%d criterion=%d: read %.3f s, distances %.3f s, reconstruction %.3f s, peak %ld MiB", c.n,
-                c.length, c.criterion, read, distances, reconstruction, peakKilobytes() / 1024);
+    std::printf("n=%d L=%d criterion=%d %s: read %.3f s, distances %.3f s, reconstruction %.3f s, peak %ld MiB", c.n,
+                c.length, c.criterion, nameOf(c.copies), read, distances, reconstruction, peakKilobytes() / 1024);
     if (c.reference) {
         t = Clock::now();
         const DistanceMatrix plain = plainDistances(set);
@@ -143,6 +166,10 @@ int main(int argc, char** argv) {
         for (int criterion : {3, 2})
             for (int n : large) cases.push_back({n, length, criterion, reference && n <= 1000});
         for (int n : small) cases.push_back({n, length, 1, reference && n <= 150});
+        // Ties everywhere cost about what a family of the same size costs.
+        for (int criterion : {3, 2})
+            for (const Copies copies : {Copies::identical, Copies::nearIdentical})
+                cases.push_back({quick ? 1000 : 2000, length, criterion, false, copies});
     }
     for (const Case& c : cases) {
         const pid_t child = fork();
