@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/Parallel.h"
 #include "common/VectorClones.h"
 #include "history/LargestShare.h"
 #include "history/LeastOf.h"
@@ -16,50 +17,74 @@ TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict va
     for (int q = from; q < to; ++q) minimum[q] = values[q] < minimum[q] ? values[q] : minimum[q];
 }
 
-// Lowest score of every row over every partner, the lowest of each row over
-// its later partners, and the score of each adjacent pair. Scores are
-// symmetric, so each pair (p < q) is scored once, in row p, and counts for
-// both rows. Rows before p have already lowered p's minimum through their
-// columns, so once row p is scored its minimum is final.
-TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, double* __restrict values,
-                                        std::vector<double>& minima, std::vector<double>& rowLeast,
-                                        std::vector<double>& adjacent) {
-    minima.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
-    rowLeast.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
-    adjacent.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
-    double* minimum = minima.data();
-    for (int p = 0; p + 1 < k; ++p) {
+// For the rows from .. to-1: the lowest score of each over its later
+// partners, the score of its adjacent pair, and the columns' minima lowered
+// by those rows' scores. Scores are symmetric, so each pair (p < q) is scored
+// once, in row p, and counts for both rows; p's minimum over every partner
+// is the least of its own row and of what the rows before it put in its
+// column, whatever the order in which those were taken.
+TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, int from, int to, double* __restrict values,
+                                        double* __restrict columnMinima, double* __restrict rowLeast,
+                                        double* __restrict adjacent) {
+    for (int p = from; p < to && p + 1 < k; ++p) {
         score.fillRow(p, p + 1, k, values);
-        const double least = leastOf(values, p + 1, k);
-        rowLeast[static_cast<std::size_t>(p)] = least;
-        adjacent[static_cast<std::size_t>(p)] = values[p + 1];
-        if (least < minimum[p]) minimum[p] = least;
-        lowerColumnMinima(values, minimum, p + 1, k);
+        rowLeast[p] = leastOf(values, p + 1, k);
+        adjacent[p] = values[p + 1];
+        lowerColumnMinima(values, columnMinima, p + 1, k);
     }
 }
 
-// The pairs (p, q), p < q <= p + half, whose score is the final minimum of
-// row p, in ascending p and q: the only pairs that can be marked and count
-// in a candidate. Rows whose minimum lies before them have none.
-TANDEMTREE_VECTOR_CLONES void collectReaching(const PairScores& score, int k, double* __restrict values,
-                                              const std::vector<double>& minima, const std::vector<double>& rowLeast,
-                                              std::vector<ScoredPair>& reaching) {
+// The pairs (p, q), p < q <= p + half, of the rows from .. to-1 whose score
+// is the final minimum of row p, in ascending p and q: the only pairs that
+// can be marked and count in a candidate. Rows whose minimum lies before
+// them have none.
+TANDEMTREE_VECTOR_CLONES void collectReaching(const PairScores& score, int k, int from, int to,
+                                              double* __restrict values, const std::vector<double>& minima,
+                                              const std::vector<double>& rowLeast, std::vector<ScoredPair>& reaching) {
     reaching.clear();
     const int half = k / 2;
-    for (int p = 0; p + 1 < k; ++p) {
+    for (int p = from; p < to && p + 1 < k; ++p) {
         const double least = rowLeast[static_cast<std::size_t>(p)];
         if (least != minima[static_cast<std::size_t>(p)]) continue;  // p's closest partner lies before it
-        const int to = std::min(k, p + half + 1);
-        score.fillRow(p, p + 1, to, values);
-        for (int q = p + 1; q < to; ++q)
+        const int end = std::min(k, p + half + 1);
+        score.fillRow(p, p + 1, end, values);
+        for (int q = p + 1; q < end; ++q)
             if (values[q] == least) reaching.push_back({p, q, least});
     }
 }
 
+// Rows a slice of the work holds, and the least number of segments for
+// which the rows are shared among threads.
+constexpr int kRowsPerSlice = 16;
+constexpr int kLeastSharedSegments = 256;
+
 }  // namespace
 
 CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores, int k) {
-    scoreRows(scores, k, row_.data(), minima_, rowLeast_, adjacent_);
+    // The rows in slices of a few, shared among the workers; each worker
+    // lowers column minima of its own, and the minima are then combined.
+    const int workers = k >= kLeastSharedSegments ? threads_ : 1;
+    const int slices = (k + kRowsPerSlice - 1) / kRowsPerSlice;
+    if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
+    for (int w = 0; w < workers; ++w) {
+        Worker& mine = workers_[static_cast<std::size_t>(w)];
+        mine.row.resize(static_cast<std::size_t>(k));
+        mine.columnMinima.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    }
+    rowLeast_.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    adjacent_.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
+    runSlices(workers, slices, [&](int slice, int worker) {
+        Worker& mine = workers_[static_cast<std::size_t>(worker)];
+        scoreRows(scores, k, slice * kRowsPerSlice, (slice + 1) * kRowsPerSlice, mine.row.data(),
+                  mine.columnMinima.data(), rowLeast_.data(), adjacent_.data());
+    });
+    minima_.assign(rowLeast_.begin(), rowLeast_.end());
+    for (int w = 0; w < workers; ++w) {
+        const std::vector<double>& column = workers_[static_cast<std::size_t>(w)].columnMinima;
+        for (int p = 0; p < k; ++p)
+            if (column[static_cast<std::size_t>(p)] < minima_[static_cast<std::size_t>(p)])
+                minima_[static_cast<std::size_t>(p)] = column[static_cast<std::size_t>(p)];
+    }
 
     // A pair is marked when its score is exactly the minimum of both rows;
     // a row with equal minima can mark several partners. A marked adjacent
@@ -71,7 +96,18 @@ CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores
         const double a = adjacent_[static_cast<std::size_t>(p)];
         if (a == minima_[static_cast<std::size_t>(p)] && a == minima_[static_cast<std::size_t>(p) + 1]) return {p, 1};
     }
-    collectReaching(scores, k, row_.data(), minima_, rowLeast_, reaching_);
+    // The marks' candidates, slice by slice, then in slice order.
+    if (reachingOfSlice_.size() < static_cast<std::size_t>(slices))
+        reachingOfSlice_.resize(static_cast<std::size_t>(slices));
+    runSlices(workers, slices, [&](int slice, int worker) {
+        collectReaching(scores, k, slice * kRowsPerSlice, (slice + 1) * kRowsPerSlice,
+                        workers_[static_cast<std::size_t>(worker)].row.data(), minima_, rowLeast_,
+                        reachingOfSlice_[static_cast<std::size_t>(slice)]);
+    });
+    reaching_.clear();
+    for (int slice = 0; slice < slices; ++slice)
+        reaching_.insert(reaching_.end(), reachingOfSlice_[static_cast<std::size_t>(slice)].begin(),
+                         reachingOfSlice_[static_cast<std::size_t>(slice)].end());
 
     // A marked pair (p, p+j) counts only in candidates of size j, so the
     // marks are kept by size, each list in ascending p (the order in which

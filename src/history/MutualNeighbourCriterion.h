@@ -24,5 +24,11 @@ private:
     std::vector<double> rowLeast_;
     std::vector<double> adjacent_;
     std::vector<ScoredPair> reaching_;
+    struct Worker {
+        std::vector<double> row;
+        std::vector<double> columnMinima;
+    };
+    std::vector<Worker> workers_;
+    std::vector<std::vector<ScoredPair>> reachingOfSlice_;
     std::vector<std::vector<int>> marksOfSize_;
 };
