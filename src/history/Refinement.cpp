@@ -33,6 +33,17 @@ struct Topology {
         (pair[0] == from ? pair[0] : pair[1]) = to;
         parent[static_cast<std::size_t>(to)] = p;
     }
+    // Node `to` takes the place of node `from` below from's parent, or as
+    // the root.
+    void takePlace(int from, int to) {
+        const int above = parent[static_cast<std::size_t>(from)];
+        if (above >= 0) {
+            replaceChild(above, from, to);
+        } else {
+            root = to;
+            parent[static_cast<std::size_t>(to)] = -1;
+        }
+    }
     // Children before parents.
     std::vector<int> postOrder() const {
         std::vector<int> order, stack = {root};
@@ -211,6 +222,34 @@ double rootToCopyVariance(const DuplicationTree& tree, const DistanceMatrix& dis
     return variance / static_cast<double>(depths.size());
 }
 
+// The tree seen unrooted: every node but the root, the root's two children
+// joined by one edge.
+struct Unrooted {
+    std::vector<std::array<int, 3>> next;
+
+    explicit Unrooted(const Topology& t) : next(t.parent.size(), {-1, -1, -1}) {
+        for (std::size_t x = 0; x < t.parent.size(); ++x) {
+            const int p = t.parent[x];
+            if (p < 0) continue;
+            if (p != t.root)
+                link(static_cast<int>(x), p);
+            else if (t.child[static_cast<std::size_t>(p)][0] == static_cast<int>(x))
+                link(static_cast<int>(x), t.child[static_cast<std::size_t>(p)][1]);
+        }
+    }
+    void link(int a, int b) {
+        add(a, b);
+        add(b, a);
+    }
+    void add(int a, int b) {
+        for (int& slot : next[static_cast<std::size_t>(a)])
+            if (slot < 0) {
+                slot = b;
+                return;
+            }
+    }
+};
+
 // The same unrooted tree rooted on the edge between node x and its
 // neighbour towards the old root (x not the root). The root's node number is
 // kept for the new root.
@@ -218,18 +257,7 @@ Topology rootedAbove(const Topology& t, int x) {
     const int r = t.root;
     const int p = t.parent[static_cast<std::size_t>(x)];
     if (p == r) return t;  // the root's own edge
-    // The unrooted tree: the root's two edges become one.
-    std::vector<std::vector<int>> next(t.parent.size());
-    for (std::size_t y = 0; y < t.parent.size(); ++y) {
-        const int q = t.parent[y];
-        if (q < 0 || q == r) continue;
-        next[y].push_back(q);
-        next[static_cast<std::size_t>(q)].push_back(static_cast<int>(y));
-    }
-    const int a = t.child[static_cast<std::size_t>(r)][0];
-    const int b = t.child[static_cast<std::size_t>(r)][1];
-    next[static_cast<std::size_t>(a)].push_back(b);
-    next[static_cast<std::size_t>(b)].push_back(a);
+    const Unrooted g(t);
     Topology rooted = t;
     rooted.child[static_cast<std::size_t>(r)] = {x, p};
     rooted.parent[static_cast<std::size_t>(r)] = -1;
@@ -240,8 +268,8 @@ Topology rootedAbove(const Topology& t, int x) {
         rooted.parent[static_cast<std::size_t>(y)] = above;
         std::array<int, 2> below = {-1, -1};
         int count = 0;
-        for (const int z : next[static_cast<std::size_t>(y)]) {
-            if (z == above || (above == r && (z == x || z == p))) continue;
+        for (const int z : g.next[static_cast<std::size_t>(y)]) {
+            if (z < 0 || z == above || (above == r && (z == x || z == p))) continue;
             below[static_cast<std::size_t>(count++)] = z;
             stack.push_back({z, y});
         }
@@ -286,21 +314,8 @@ bool rootAsDuplicationTree(Topology& t) {
 // was the root).
 void regraft(Topology& tree, int s, int x) {
     const int p = tree.parent[static_cast<std::size_t>(s)];
-    const int q = tree.sibling(s);
-    const int g = tree.parent[static_cast<std::size_t>(p)];
-    if (g >= 0) {
-        tree.replaceChild(g, p, q);
-    } else {
-        tree.root = q;
-        tree.parent[static_cast<std::size_t>(q)] = -1;
-    }
-    const int above = tree.parent[static_cast<std::size_t>(x)];
-    if (above >= 0) {
-        tree.replaceChild(above, x, p);
-    } else {
-        tree.root = p;
-        tree.parent[static_cast<std::size_t>(p)] = -1;
-    }
+    tree.takePlace(p, tree.sibling(s));
+    tree.takePlace(x, p);
     tree.child[static_cast<std::size_t>(p)] = {x, s};
     tree.parent[static_cast<std::size_t>(x)] = p;
     tree.parent[static_cast<std::size_t>(s)] = p;
@@ -332,34 +347,6 @@ std::vector<int> nearby(const Topology& t, int s) {
     found.erase(found.begin());
     return found;
 }
-
-// The tree seen unrooted: every node but the root, the root's two children
-// joined by one edge.
-struct Unrooted {
-    std::vector<std::array<int, 3>> next;
-
-    explicit Unrooted(const Topology& t) : next(t.parent.size(), {-1, -1, -1}) {
-        for (std::size_t x = 0; x < t.parent.size(); ++x) {
-            const int p = t.parent[x];
-            if (p < 0) continue;
-            if (p != t.root)
-                link(static_cast<int>(x), p);
-            else if (t.child[static_cast<std::size_t>(p)][0] == static_cast<int>(x))
-                link(static_cast<int>(x), t.child[static_cast<std::size_t>(p)][1]);
-        }
-    }
-    void link(int a, int b) {
-        add(a, b);
-        add(b, a);
-    }
-    void add(int a, int b) {
-        for (int& slot : next[static_cast<std::size_t>(a)])
-            if (slot < 0) {
-                slot = b;
-                return;
-            }
-    }
-};
 
 // How much moving the subtree below s changes the balanced length, for
 // every place it may go, without summing over all pairs for each place.
