@@ -50,6 +50,33 @@ bool canOpen(const std::string& name, std::ifstream& file) {
     return file.is_open();
 }
 
+// The criteria a number runs: the one it names, or all of them in turn for a
+// number past the last.
+std::vector<const CriterionEntry*> criteriaToRun(int criterion) {
+    const std::vector<CriterionEntry>& criteria = blockCriteria();
+    const bool all = criterion > criteria.back().number;
+    std::vector<const CriterionEntry*> runs;
+    for (const CriterionEntry& entry : criteria)
+        if (all || entry.number == criterion) runs.push_back(&entry);
+    return runs;
+}
+
+// Checks, before anything is made, that what the run will hold at once fits
+// in the memory at hand, beyond the distances and the working table already
+// checked: the criteria's state (once per thread that shares the work), the
+// refinement's table of distances, and the tables of every thread of a
+// bootstrap.
+void reserveRunMemory(const CommandLine& line, const std::vector<const CriterionEntry*>& runs, int n, int threads) {
+    std::uint64_t state = 0;
+    for (const CriterionEntry* entry : runs) state = std::max(state, entry->bytesFor(n));
+    if (state > 0) reserveMemory(WorkingDistanceTable::bytesFor(n) + state * static_cast<std::uint64_t>(threads));
+    if (line.refine) reserveMemory(WorkingDistanceTable::bytesFor(n));
+    if (line.bootstrap > 0) {
+        const std::uint64_t perThread = DistanceMatrix::bytesFor(n) + WorkingDistanceTable::bytesFor(n) + state;
+        reserveMemory(perThread * static_cast<std::uint64_t>(std::min(threads, line.bootstrap)));
+    }
+}
+
 }  // namespace
 
 int parseCriterion(const std::string& text) {
@@ -124,31 +151,14 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                           "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
                 return 1;
             }
-            // A number past the last criterion runs them all in turn.
-            const std::vector<CriterionEntry>& criteria = blockCriteria();
-            const bool all = criterion > criteria.back().number;
-            std::vector<const CriterionEntry*> runs;
-            for (const CriterionEntry& entry : criteria)
-                if (all || entry.number == criterion) runs.push_back(&entry);
-            std::uint64_t extra = 0;
-            for (const CriterionEntry* entry : runs) extra = std::max(extra, entry->bytesFor(sequences.count));
-            // A criterion's state is made once per thread that shares its work.
-            if (extra > 0)
-                reserveMemory(WorkingDistanceTable::bytesFor(sequences.count) +
-                              extra * static_cast<std::uint64_t>(threads));
-            // Refinement keeps the distances as a full table, as the working table does.
-            if (line.refine) reserveMemory(WorkingDistanceTable::bytesFor(sequences.count));
+            const bool all = criterion > blockCriteria().back().number;
+            const std::vector<const CriterionEntry*> runs = criteriaToRun(criterion);
+            reserveRunMemory(line, runs, sequences.count, threads);
             BootstrapSettings bootstrap;
             bootstrap.replicates = line.bootstrap;
             bootstrap.seed = line.seed;
             bootstrap.threads = threads;
             bootstrap.refine = line.refine;
-            if (line.bootstrap > 0) {
-                // Every thread rebuilds its replicates with tables of its own.
-                const std::uint64_t perThread =
-                    DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count) + extra;
-                reserveMemory(perThread * static_cast<std::uint64_t>(std::min(bootstrap.threads, line.bootstrap)));
-            }
 
             DuplicationTree tree;
             std::vector<SvgPanel> panels;
