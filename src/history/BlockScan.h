@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/VectorClones.h"
-#include "history/BlockCriterion.h"
 #include "history/LeastOf.h"
 
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
@@ -107,11 +106,4 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
         best.offer(least, j, r - j + 1);
     }
     return best;
-}
-
-template <typename RowValues, typename KeyOf>
-TANDEMTREE_INLINE_INTO_CLONES CandidateBlock scanBlocks(int k, RowValues rowValues, KeyOf keyOf,
-                                                        BlockScanScratch& scratch) {
-    const ScannedBlock best = scanBlockSizes(k, 1, k / 2, rowValues, keyOf, scratch);
-    return {best.start, best.size};
 }

@@ -27,8 +27,11 @@ TANDEMTREE_VECTOR_CLONES ScannedBlock leastMeanScoreBlock(const PairScores& scor
 CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores, int k) {
     const int half = k / 2;
     const int workers = k >= kLeastSharedSegments ? std::min(threads_, half) : 1;
-    if (workers <= 1) {
-        const ScannedBlock best = leastMeanScoreBlock(scores, k, 1, half, row_.data(), scan_);
+    if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
+    for (int w = 0; w < workers; ++w) workers_[static_cast<std::size_t>(w)].row.resize(static_cast<std::size_t>(k));
+    if (workers == 1) {
+        Worker& only = workers_[0];
+        const ScannedBlock best = leastMeanScoreBlock(scores, k, 1, half, only.row.data(), only.scan);
         return {best.start, best.size};
     }
     // Contiguous ranges of sizes with about as many candidates each (size j
@@ -41,11 +44,9 @@ CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores,
         if (done >= total * static_cast<double>(bounds.size()) / workers) bounds.push_back(j + 1);
     }
     while (static_cast<int>(bounds.size()) <= workers) bounds.push_back(half + 1);
-    if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
     std::vector<ScannedBlock> best(static_cast<std::size_t>(workers));
     runSlices(workers, workers, [&](int slice, int worker) {
         Worker& mine = workers_[static_cast<std::size_t>(worker)];
-        if (mine.row.size() < static_cast<std::size_t>(k)) mine.row.resize(static_cast<std::size_t>(k));
         const int first = bounds[static_cast<std::size_t>(slice)];
         const int last = bounds[static_cast<std::size_t>(slice) + 1] - 1;
         if (first <= last)

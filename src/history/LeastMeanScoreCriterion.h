@@ -17,6 +17,5 @@ private:
         std::vector<double> row;
         BlockScanScratch scan;
     };
-    BlockScanScratch scan_;
     std::vector<Worker> workers_;
 };
