@@ -4,16 +4,12 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "history/EdgeLengths.h"
 
 namespace {
-
-// How far from its place a subtree may move in one step, in edges, and the
-// radius of the ball around it that holds every place it may go.
-constexpr int kRadius = 3;
-constexpr int kZone = kRadius + 3;
 
 // A rooted binary tree over the copies 0 .. n-1 with unordered children:
 // nodes 0 .. n-1 are the copies, the rest ancestral segments.
@@ -248,6 +244,52 @@ struct Unrooted {
                 return;
             }
     }
+    void relink(int a, int from, int to) {
+        for (int& slot : next[static_cast<std::size_t>(a)])
+            if (slot == from) {
+                slot = to;
+                return;
+            }
+    }
+    // The subtree at v seen from its neighbour p leaves, p with it, and the
+    // two are put back on the edge between x and z.
+    void move(int v, int p, int x, int z) {
+        std::array<int, 2> others{};
+        int count = 0;
+        for (const int y : next[static_cast<std::size_t>(p)])
+            if (y != v) others[static_cast<std::size_t>(count++)] = y;
+        relink(others[0], p, others[1]);
+        relink(others[1], p, others[0]);
+        relink(x, z, p);
+        relink(z, x, p);
+        next[static_cast<std::size_t>(p)] = {v, x, z};
+    }
+    // The tree rooted on the edge between copy 0 and its neighbour, the root
+    // numbered `root`.
+    Topology rooted(int n, int root) const {
+        Topology t;
+        t.n = n;
+        t.root = root;
+        t.parent.assign(next.size(), -1);
+        t.child.assign(next.size(), {-1, -1});
+        const int top = next[0][0];
+        t.child[static_cast<std::size_t>(root)] = {0, top};
+        std::vector<std::pair<int, int>> stack = {{0, root}, {top, root}};  // node, its parent
+        while (!stack.empty()) {
+            const auto [y, above] = stack.back();
+            stack.pop_back();
+            t.parent[static_cast<std::size_t>(y)] = above;
+            std::array<int, 2> below = {-1, -1};
+            int count = 0;
+            for (const int z : next[static_cast<std::size_t>(y)]) {
+                if (z < 0 || z == above || (above == root && (z == 0 || z == top))) continue;
+                below[static_cast<std::size_t>(count++)] = z;
+                stack.push_back({z, y});
+            }
+            t.child[static_cast<std::size_t>(y)] = below;
+        }
+        return t;
+    }
 };
 
 // The same unrooted tree rooted on the edge between node x and its
@@ -308,178 +350,203 @@ bool rootAsDuplicationTree(Topology& t) {
     return false;
 }
 
-// Prune and regraft: the subtree below s leaves its place (its parent p goes
-// with it, and p's other child takes p's place) and is put back on the edge
-// above x, p standing between x and x's parent (p becomes the root when x
-// was the root).
-void regraft(Topology& tree, int s, int x) {
-    const int p = tree.parent[static_cast<std::size_t>(s)];
-    tree.takePlace(p, tree.sibling(s));
-    tree.takePlace(x, p);
-    tree.child[static_cast<std::size_t>(p)] = {x, s};
-    tree.parent[static_cast<std::size_t>(x)] = p;
-    tree.parent[static_cast<std::size_t>(s)] = p;
-}
-
-// Where s may go in one move: every node within kRadius edges of the place
-// that s leaves (its sibling and its grandparent), met breadth first, not
-// entering s's own subtree. The sibling itself is where s already is.
-std::vector<int> nearby(const Topology& t, int s) {
-    const int p = t.parent[static_cast<std::size_t>(s)];
-    std::vector<int> found;
-    std::vector<std::pair<int, int>> frontier;  // node, distance
-    std::vector<int> seen = {s, p};
-    auto visit = [&](int y, int distance) {
-        if (y < 0 || std::find(seen.begin(), seen.end(), y) != seen.end()) return;
-        seen.push_back(y);
-        found.push_back(y);
-        frontier.push_back({y, distance});
-    };
-    visit(t.sibling(s), 0);
-    visit(t.parent[static_cast<std::size_t>(p)], 0);
-    for (std::size_t i = 0; i < frontier.size(); ++i) {
-        const auto [y, distance] = frontier[i];
-        if (distance >= kRadius) continue;
-        if (!t.isLeaf(y))
-            for (const int c : t.child[static_cast<std::size_t>(y)]) visit(c, distance + 1);
-        visit(t.parent[static_cast<std::size_t>(y)], distance + 1);
-    }
-    found.erase(found.begin());
-    return found;
-}
-
-// How much moving the subtree below s changes the balanced length, for
-// every place it may go, without summing over all pairs for each place.
+// The unrooted tree seen from copy 0: every other node hangs below it, so
+// that each side of an edge is either the subtree below a node, down(x), or
+// everything outside it, up(x), seen from x's parent. A side is named by one
+// node either way: down(x) by x, up(x) by x too; which one is meant follows
+// from the pair it is met in, for two disjoint sides are either two subtrees
+// below nodes unrelated to each other or up(x) and a subtree below x.
 //
-// Around s's parent p lies a ball Z of the unrooted tree, large enough to
-// hold every place s may go. Everything else hangs off Z in units: s's
-// subtree, each subtree beyond the edge of Z, and each copy inside Z. A pair
-// of copies in one unit keeps its path; a pair in units i and j has the path
-// from each copy to its unit's attachment in Z and the path D(i, j) between
-// the attachments, so its weight is 2^(1 - D(i, j)) times 2^-(the two offsets).
-// With M(i, j), the sum over such pairs of d times 2^-(the offsets), a move
-// changes the length by the sum over unit pairs of 2 M(i, j) (2^-D' - 2^-D).
-class MoveGains {
+// The table holds, for every two disjoint sides X and Y, the balanced average
+// A(X, Y): the sum over copies a in X and b in Y of d(a, b) 2^-(edges from a
+// to X's top) 2^-(edges from b to Y's top).
+class SideAverages {
 public:
-    MoveGains(const Topology& t, int s, const std::vector<double>& table, int n)
-        : t_(t), s_(s), p_(t.parent[static_cast<std::size_t>(s)]) {
-        const Unrooted g(t);
-        const std::size_t nodes = t.parent.size();
-        inZone_.assign(nodes, 0);
-        // The ball, not entering s's side.
-        std::vector<int> distance(nodes, -1);
-        std::vector<int> zone = {p_};
-        distance[static_cast<std::size_t>(p_)] = 0;
-        for (std::size_t i = 0; i < zone.size(); ++i) {
-            const int z = zone[i];
-            if (distance[static_cast<std::size_t>(z)] >= kZone) continue;
-            for (const int w : g.next[static_cast<std::size_t>(z)]) {
-                if (w < 0 || w == s_ || distance[static_cast<std::size_t>(w)] >= 0) continue;
-                distance[static_cast<std::size_t>(w)] = distance[static_cast<std::size_t>(z)] + 1;
-                zone.push_back(w);
-            }
-        }
-        for (const int z : zone) inZone_[static_cast<std::size_t>(z)] = 1;
-        // The units and the copies of each, with 2^-offset.
-        addUnit(g, p_, s_);
-        for (const int z : zone) {
-            if (t.isLeaf(z)) units_.push_back({z, {{z, 1.0}}});
-            for (const int w : g.next[static_cast<std::size_t>(z)])
-                if (w >= 0 && !inZone_[static_cast<std::size_t>(w)] && !(z == p_ && w == s_)) addUnit(g, z, w);
-        }
-        // M(i, j) through the sums of each unit to every copy.
-        const std::size_t m = units_.size();
-        const auto N = static_cast<std::size_t>(n);
-        M_.assign(m * m, 0.0);
-        std::vector<double> toCopy(N);
-        for (std::size_t i = 0; i < m; ++i) {
-            std::fill(toCopy.begin(), toCopy.end(), 0.0);
-            for (const auto& [a, wa] : units_[i].copies) {
-                const double* row = &table[static_cast<std::size_t>(a) * N];
-                for (std::size_t b = 0; b < N; ++b) toCopy[b] += wa * row[b];
-            }
-            for (std::size_t j = i + 1; j < m; ++j) {
-                double sum = 0.0;
-                for (const auto& [b, wb] : units_[j].copies) sum += wb * toCopy[static_cast<std::size_t>(b)];
-                M_[i * m + j] = sum;
-            }
-        }
-        before_ = attachmentDistances(g);
+    SideAverages(const Unrooted& g, const std::vector<double>& table, int n)
+        : nodes_(g.next.size()), n_(static_cast<std::size_t>(n)), average_(nodes_ * nodes_, 0.0) {
+        orient(g);
+        fill(table);
     }
 
-    // The change of the length when s goes to the edge above x; a very large
-    // value when the move leaves the ball (it is then not considered).
-    double change(int x) const {
-        Topology moved = t_;
-        regraft(moved, s_, x);
-        const std::vector<int> after = attachmentDistances(Unrooted(moved));
-        const std::size_t m = units_.size();
-        double sum = 0.0;
-        for (std::size_t i = 0; i < m; ++i)
-            for (std::size_t j = i + 1; j < m; ++j) {
-                const int d0 = before_[i * m + j];
-                const int d1 = after[i * m + j];
-                if (d1 < 0) return std::numeric_limits<double>::max();
-                if (d0 != d1) sum += 2.0 * M_[i * m + j] * (std::ldexp(1.0, -d1) - std::ldexp(1.0, -d0));
-            }
-        return sum;
+    double operator()(int x, int y) const {
+        return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)];
     }
+    int parent(int x) const { return parent_[static_cast<std::size_t>(x)]; }
+    // The nodes below copy 0, children before parents.
+    const std::vector<int>& postOrder() const { return postOrder_; }
+    // The name of the side at y seen from its neighbour x.
+    int side(int x, int y) const { return parent(x) == y ? x : y; }
 
 private:
-    struct Unit {
-        int attachment;
-        std::vector<std::pair<int, double>> copies;  // copy, 2^-(edges to the attachment)
-    };
-
-    // The unit beyond the edge from z to w: the copies on w's side.
-    void addUnit(const Unrooted& g, int z, int w) {
-        Unit unit{z, {}};
-        std::vector<std::array<int, 3>> stack = {{w, z, 1}};  // node, came from, edges from z
+    void orient(const Unrooted& g) {
+        parent_.assign(nodes_, -1);
+        first_.assign(nodes_, 0);
+        last_.assign(nodes_, 0);
+        std::vector<int> preOrder;
+        std::vector<int> stack = {0};
+        parent_[0] = -1;
         while (!stack.empty()) {
-            const auto [y, from, depth] = stack.back();
+            const int x = stack.back();
             stack.pop_back();
-            if (t_.isLeaf(y)) unit.copies.push_back({y, std::ldexp(1.0, -depth)});
-            for (const int next : g.next[static_cast<std::size_t>(y)])
-                if (next >= 0 && next != from) stack.push_back({next, y, depth + 1});
+            first_[static_cast<std::size_t>(x)] = static_cast<int>(preOrder.size());
+            preOrder.push_back(x);
+            for (const int y : g.next[static_cast<std::size_t>(x)])
+                if (y >= 0 && y != parent_[static_cast<std::size_t>(x)]) {
+                    parent_[static_cast<std::size_t>(y)] = x;
+                    stack.push_back(y);
+                }
         }
-        units_.push_back(std::move(unit));
+        children_.assign(nodes_, {-1, -1});
+        for (const int x : preOrder) {
+            const int p = parent_[static_cast<std::size_t>(x)];
+            if (p > 0) {
+                auto& pair = children_[static_cast<std::size_t>(p)];
+                (pair[0] < 0 ? pair[0] : pair[1]) = x;
+            }
+        }
+        // Where each subtree ends in the preorder, children first.
+        postOrder_.clear();
+        for (auto it = preOrder.rbegin(); it != preOrder.rend(); ++it) {
+            const int x = *it;
+            int end = first_[static_cast<std::size_t>(x)] + 1;
+            for (const int c : children_[static_cast<std::size_t>(x)])
+                if (c >= 0) end = std::max(end, last_[static_cast<std::size_t>(c)]);
+            last_[static_cast<std::size_t>(x)] = end;
+            if (x != 0) postOrder_.push_back(x);
+        }
+        preOrder_ = std::move(preOrder);
     }
 
-    // Edges between the attachments of every two units, inside the ball
-    // (-1 where the ball does not join them).
-    std::vector<int> attachmentDistances(const Unrooted& g) const {
-        const std::size_t m = units_.size();
-        std::vector<int> result(m * m, -1);
-        std::vector<int> distance(t_.parent.size(), -1);
-        std::vector<int> reached;
-        for (std::size_t i = 0; i < m; ++i) {
-            for (const int y : reached) distance[static_cast<std::size_t>(y)] = -1;
-            reached = {units_[i].attachment};
-            distance[static_cast<std::size_t>(units_[i].attachment)] = 0;
-            for (std::size_t k = 0; k < reached.size(); ++k) {
-                const int y = reached[k];
-                for (const int w : g.next[static_cast<std::size_t>(y)]) {
-                    if (w < 0 || !inZone_[static_cast<std::size_t>(w)] || distance[static_cast<std::size_t>(w)] >= 0)
-                        continue;
-                    distance[static_cast<std::size_t>(w)] = distance[static_cast<std::size_t>(y)] + 1;
-                    reached.push_back(w);
+    bool related(int x, int y) const {
+        const auto a = static_cast<std::size_t>(x), b = static_cast<std::size_t>(y);
+        return (first_[a] <= first_[b] && first_[b] < last_[a]) || (first_[b] <= first_[a] && first_[a] < last_[b]);
+    }
+    bool isLeaf(int x) const { return children_[static_cast<std::size_t>(x)][0] < 0; }
+    double& at(int x, int y) { return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)]; }
+    void set(int x, int y, double value) { at(x, y) = at(y, x) = value; }
+    // The mean of the children of c against y.
+    double mean(int c, int y) {
+        const auto& pair = children_[static_cast<std::size_t>(c)];
+        return (at(pair[0], y) + at(pair[1], y)) / 2;
+    }
+
+    void fill(const std::vector<double>& table) {
+        // Two subtrees below unrelated nodes: first against single copies,
+        // then against whole subtrees, both children before parents.
+        for (std::size_t l = 1; l < n_; ++l) {
+            const int copy = static_cast<int>(l);
+            for (const int x : postOrder_) {
+                if (related(x, copy)) continue;
+                at(x, copy) = isLeaf(x) ? table[static_cast<std::size_t>(x) * n_ + l] : mean(x, copy);
+                at(copy, x) = at(x, copy);
+            }
+        }
+        for (const int y : postOrder_) {
+            if (isLeaf(y)) continue;
+            for (const int x : postOrder_)
+                if (!related(x, y)) set(x, y, mean(y, x));
+        }
+        // up(a) against the subtrees below a, parents first: up(a) is copy 0
+        // when a hangs from it, else up(parent) and the sibling's subtree.
+        std::vector<double> toFirst(nodes_, 0.0);
+        for (const int x : postOrder_)
+            toFirst[static_cast<std::size_t>(x)] =
+                isLeaf(x) ? table[static_cast<std::size_t>(x)]
+                          : (toFirst[static_cast<std::size_t>(children_[static_cast<std::size_t>(x)][0])] +
+                             toFirst[static_cast<std::size_t>(children_[static_cast<std::size_t>(x)][1])]) /
+                                2;
+        for (const int a : preOrder_) {
+            if (a == 0) continue;
+            const int q = parent(a);
+            const int begin = first_[static_cast<std::size_t>(a)] + 1, end = last_[static_cast<std::size_t>(a)];
+            for (int i = begin; i < end; ++i) {
+                const int v = preOrder_[static_cast<std::size_t>(i)];
+                if (q == 0) {
+                    set(a, v, toFirst[static_cast<std::size_t>(v)]);
+                } else {
+                    const auto& pair = children_[static_cast<std::size_t>(q)];
+                    const int sibling = pair[0] == a ? pair[1] : pair[0];
+                    set(a, v, (at(q, v) + at(sibling, v)) / 2);
                 }
             }
-            for (std::size_t j = i + 1; j < m; ++j)
-                result[i * m + j] = distance[static_cast<std::size_t>(units_[j].attachment)];
         }
-        return result;
     }
 
-    const Topology& t_;
-    int s_;
-    int p_;
-    std::vector<char> inZone_;
-    std::vector<Unit> units_;
-    std::vector<double> M_;
-    std::vector<int> before_;
+    std::size_t nodes_;
+    std::size_t n_;
+    std::vector<double> average_;
+    std::vector<int> parent_;
+    std::vector<std::array<int, 2>> children_;
+    std::vector<int> first_, last_;
+    std::vector<int> preOrder_, postOrder_;
 };
 
+// A move: the subtree below `subtree` (seen from copy 0) goes, with its
+// parent, onto the edge between `from` and `to`; `gain` is the change of
+// the balanced length.
+struct Move {
+    double gain;
+    int subtree;
+    int from;
+    int to;
+};
+
+// Every move of the subtree below v to an edge of the rest of the tree, with
+// its gain, in the order met. With S the pruned subtree, p its parent and the
+// rest T', putting S on the edge (x, z) of T' gives the length
+//   L(T') + (A(S, X) + A(S, Z) - A'(X, Z)) / 2
+// (X and Z the two sides of the edge in T', A' the averages in T'), so only
+// that half-sum matters. Walking from the edge that p leaves, each step to a
+// next edge updates the half-sum from the table of T: the sides met hang away
+// from p and are the same in T and T', except the side behind, which holds S
+// and p in T and whose averages are corrected by 2^-k for the k edges between.
+std::vector<Move> movesOf(const SideAverages& A, const Unrooted& g, int v) {
+    std::vector<Move> moves;
+    const int p = A.parent(v);
+    if (p <= 0) return moves;
+    const int q = A.parent(p);
+    int a = -1;
+    for (const int y : g.next[static_cast<std::size_t>(p)])
+        if (y >= 0 && y != v && y != q) a = y;
+    // The edge that p leaves joins a and q; its sides are down(a) and up(p).
+    const double joined = A(a, p);
+    struct Step {
+        int behind;  // the node of T the walk came from
+        int at;
+        int k;
+        double cross;   // A'(X, Z) of the edge just passed
+        double toBack;  // A'(S, side behind the edge just passed)
+    };
+    // Into down(a) the side left behind is up(p), into up(p) it is down(a).
+    const double here = (A(v, a) + A(p, v) - joined) / 2;
+    for (const auto& [front, back] : {std::pair<int, int>{a, p}, std::pair<int, int>{q, a}}) {
+        if (g.next[static_cast<std::size_t>(front)][1] < 0) continue;  // a single copy: no edge beyond
+        std::vector<Step> stack = {{p, front, 0, joined, A(v, back)}};
+        while (!stack.empty()) {
+            const Step step = stack.back();
+            stack.pop_back();
+            const int x = step.at;
+            const int behind = A.side(x, step.behind);
+            const double w = std::ldexp(1.0, -(step.k + 1));
+            std::array<int, 2> onward{};
+            int count = 0;
+            for (const int y : g.next[static_cast<std::size_t>(x)])
+                if (y >= 0 && y != step.behind) onward[static_cast<std::size_t>(count++)] = y;
+            for (int i = 0; i < 2; ++i) {
+                const int z = onward[static_cast<std::size_t>(i)];
+                const int y = onward[static_cast<std::size_t>(1 - i)];
+                const int Y = A.side(x, y), Z = A.side(x, z);
+                const double behindToY = A(behind, Y) + w * (A(back, Y) - A(v, Y));
+                const double cross = step.cross + (A(Y, Z) - behindToY) / 2;
+                const double toBack = (step.toBack + A(v, Y)) / 2;
+                const double score = (A(v, Z) + toBack - cross) / 2;
+                moves.push_back({score - here, v, x, z});
+                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, step.k + 1, cross, toBack});
+            }
+        }
+    }
+    return moves;
+}
 }  // namespace
 
 bool isDuplicationTree(const BinaryTree& tree) { return recognise(topologyOf(tree), nullptr); }
@@ -496,32 +563,35 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     BalancedLength length(distances, n);
     double current = length.of(t);
 
+    Unrooted g(t);
     bool improved = true;
     while (improved) {
         improved = false;
-        for (const int s : t.postOrder()) {
-            const int p = t.parent[static_cast<std::size_t>(s)];
-            if (p < 0 || p == t.root) continue;
-            MoveGains gains(t, s, length.table(), n);
-            // Candidates that shorten the tree, the most first (ties in
-            // the order met); the first that is a duplication tree is taken.
-            std::vector<std::pair<double, int>> shorter;
-            for (const int x : nearby(t, s)) {
-                if (x == t.root) continue;
-                const double gain = gains.change(x);
-                if (gain < -1e-12 * std::fabs(current)) shorter.push_back({gain, x});
-            }
+        auto averages = std::make_unique<SideAverages>(g, length.table(), n);
+        const std::vector<int> order = averages->postOrder();
+        for (const int v : order) {
+            const int p = averages->parent(v);
+            if (p <= 0) continue;
+            // Moves that shorten the tree, the most first (ties in the order
+            // met); the first that can be rooted as a duplication tree is
+            // taken.
+            std::vector<Move> shorter;
+            for (const Move& move : movesOf(*averages, g, v))
+                if (move.gain < -1e-12 * std::fabs(current)) shorter.push_back(move);
             std::stable_sort(shorter.begin(), shorter.end(),
-                             [](const auto& l, const auto& r) { return l.first < r.first; });
-            for (const auto& candidate : shorter) {
-                Topology moved = t;
-                regraft(moved, s, candidate.second);
-                if (!rootAsDuplicationTree(moved)) continue;
-                const double exact = length.of(moved);
+                             [](const Move& l, const Move& r) { return l.gain < r.gain; });
+            for (const Move& move : shorter) {
+                Unrooted moved = g;
+                moved.move(v, p, move.from, move.to);
+                Topology rooted = moved.rooted(n, t.root);
+                if (!rootAsDuplicationTree(rooted)) continue;
+                const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
-                t = std::move(moved);
+                g = std::move(moved);
+                t = std::move(rooted);
                 current = exact;
                 improved = true;
+                averages = std::make_unique<SideAverages>(g, length.table(), n);
                 break;
             }
         }

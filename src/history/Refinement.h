@@ -9,15 +9,18 @@
 // by rearrangements that keep it a duplication tree for the fixed order of
 // the copies, until no rearrangement shortens it.
 //
-// Moves prune a subtree (with its parent) and regraft it on an edge within
-// three edges of where it was. For every subtree in turn (children before
-// parents), the moves that shorten the tree are tried from the most
-// shortening (ties in the order met), and the first that can be rooted as a
-// duplication tree is taken, rooted where it stands or else at the first
-// valid position along the path from the first copy to the last; sweeps
-// repeat until one takes nothing. The tree length is the balanced minimum
-// evolution length, the sum over pairs of copies of d(i, j) 2^(1 - t(i, j)),
-// t being the number of edges between them in the unrooted tree.
+// Moves prune a subtree (with its parent) and regraft it on any edge of the
+// rest of the tree. For every subtree in turn (children before parents, seen
+// from the first copy), the moves that shorten the tree are tried from the
+// most shortening (ties in the order met), and the first that can be rooted
+// as a duplication tree is taken, rooted on the first copy's edge if it is
+// one there, else at the first valid position along the path from the first
+// copy to the last; sweeps repeat until one takes nothing. The tree length
+// is the balanced minimum evolution length, the sum over pairs of copies of
+// d(i, j) 2^(1 - t(i, j)), t being the number of edges between them in the
+// unrooted tree. The gain of every move of one subtree comes from one walk
+// over the tree and a table of balanced averages between its sides, rebuilt
+// after each move taken.
 //
 // The tree length does not depend on the root, so the root is then chosen
 // among the positions that give a duplication tree (all on the path from the
