@@ -1,10 +1,12 @@
 #include "sequences/SequenceFileReader.h"
 
 #include <climits>
+#include <memory>
 #include <optional>
 
 #include "common/DecimalNumber.h"
 #include "sequences/FastaReader.h"
+#include "sequences/GzipInput.h"
 #include "sequences/TextSource.h"
 
 namespace {
@@ -116,10 +118,15 @@ void readNative(TextSource& tokens, SequenceFile& file) {
 }  // namespace
 
 void readSequenceFile(std::istream& in, SequenceFile& file) {
-    TextSource source(in);
-    if (source.skipBlanks() == '>') {
-        readFasta(source, file);
-        return;
+    try {
+        const std::unique_ptr<GzipInput> unzipped = unzippedIfGzip(in);
+        TextSource source(unzipped ? unzipped.get() : in.rdbuf());
+        if (source.skipBlanks() == '>') {
+            readFasta(source, file);
+            return;
+        }
+        readNative(source, file);
+    } catch (const GzipError& error) {
+        throw SequenceFileError(error.what());
     }
-    readNative(source, file);
 }

@@ -21,6 +21,7 @@ public:
     static constexpr int kEnd = std::char_traits<char>::eof();
 
     explicit TextSource(std::istream& in) : buf_(in.rdbuf()) {}
+    explicit TextSource(std::streambuf* buf) : buf_(buf) {}
 
     // The next character, not taken (kEnd at the end of the input).
     int peek() { return buf_ == nullptr ? kEnd : buf_->sgetc(); }
