@@ -47,6 +47,28 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         const std::string& word = args[w];
         // Options with a value: the value after '=', or the next word.
         const std::string name = word.substr(0, word.find('='));
+        if (!optionsEnded && (name == "--model" || name == "--gaps" || name == "--write-matrix")) {
+            std::string value;
+            if (name.size() < word.size())
+                value = word.substr(name.size() + 1);
+            else if (w + 1 < args.size())
+                value = args[++w];
+            std::string wrong;
+            if (name == "--model") {
+                line.model = value;
+                if (value != "jc" && value != "k2p" && value != "p" && value != "kimura")
+                    wrong = "--model needs jc, k2p, p or kimura, not '" + value + "'";
+            } else if (name == "--gaps") {
+                line.pairwiseGaps = value == "pairwise";
+                if (value != "pairwise" && value != "literal")
+                    wrong = "--gaps needs pairwise or literal, not '" + value + "'";
+            } else {
+                line.writeMatrix = value;
+                if (value.empty()) wrong = "--write-matrix needs the name of the file to write";
+            }
+            if (!wrong.empty() && line.badValue.empty()) line.badValue = wrong;
+            continue;
+        }
         if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads")) {
             std::string value;
             if (name.size() < word.size())
@@ -80,6 +102,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.newick = true;
         } else if (word == "--svg") {
             line.svg = true;
+        } else if (word == "--matrix") {
+            line.matrix = true;
         } else if (word == "--refine") {
             line.refine = true;
         } else if (word == "--support-labels") {
@@ -93,6 +117,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText() {
     return R"(Usage: tandemtree [OPTIONS] [FILE [KIND [CRITERION]]]
+       tandemtree --matrix [OPTIONS] [FILE [CRITERION]]
 
 Rebuilds the history of tandem duplications from an alignment of tandemly
 repeated copies: a rooted duplication tree and the duplication blocks (events
@@ -133,6 +158,24 @@ Options (anywhere on the line; "--" ends them):
   --support-labels
                  with --newick and --bootstrap: label the ancestral segments
                  with their support alone, for viewers that read plain numbers
+  --model M      the distance: jc (the default; Jukes-Cantor, undefined from
+                 3/4 of the columns differing for DNA, 0.95 for protein), p
+                 (the share of columns that differ, always defined), for DNA
+                 k2p (Kimura's two-parameter, undefined once 1 - 2P - Q or
+                 1 - 2Q is 0 or less, P transitions and Q transversions), for
+                 protein kimura (Kimura's -ln(1 - p - 0.2 p^2), undefined from
+                 p = 0.854)
+  --gaps G       literal (the default): every column counts as it stands;
+                 pairwise: for each pair, leave out the columns where either
+                 copy has a gap ('-' or '.')
+  --matrix       FILE is a PHYLIP distance matrix (square or lower-triangular,
+                 rows in chromosome order, names of any length), not an
+                 alignment: KIND is not asked for, and the second word is the
+                 criterion
+  --write-matrix F
+                 also write the distances to the file F as a square PHYLIP
+                 matrix (17 significant digits, so that --matrix reads them
+                 back exactly)
 
 Input formats:
   native: the number of copies, the alignment length, then one index (0 to n-1,
@@ -147,6 +190,13 @@ Input formats:
       ACGTACGT
       >copy2
       ACGTACGA
+  Either may be compressed with gzip (a .gz file or gzip data on standard
+  input). A distance matrix (--matrix): the number of rows, then one row per
+  copy, its name and its distances:
+      3
+      copy1 0 0.1 0.2
+      copy2 0.1 0 0.15
+      copy3 0.2 0.15 0
 
 Output: for each criterion run, "History tree constructed by algorithm C", the
 tree with ancestral segments named v1, v2, ... before their two copies, and
@@ -158,7 +208,8 @@ chromosome order along the bottom and every duplication block as one band.
 
 Exit codes: 0 after a report (or when two copies are too far apart for a
 distance: "Sequences dissimilarity exceeds threshold: distance undefined!");
-1 when the file cannot be opened or read, the arguments are wrong, memory runs
-out, or the tool fails in a way it does not foresee ("Internal error: ...").
+1 when the file cannot be opened or read, the arguments are wrong, two copies
+have no column to compare, memory runs out, or the tool fails in a way it does
+not foresee ("Internal error: ...").
 )";
 }

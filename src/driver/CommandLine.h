@@ -24,6 +24,12 @@ struct CommandLine {
     int threads = 0;
     bool supportLabels = false;
     bool refine = false;
+    // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;
+    // --model M (jc, k2p, p, kimura); --gaps pairwise.
+    bool matrix = false;
+    std::string writeMatrix;
+    std::string model = "jc";
+    bool pairwiseGaps = false;
     std::string unknownOption;  // the first word that is no known option
     std::string badValue;       // why the first option with a wrong value is wrong
 };

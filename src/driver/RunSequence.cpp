@@ -11,6 +11,7 @@
 
 #include "Version.h"
 #include "common/DecimalNumber.h"
+#include "common/FailedRun.h"
 #include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ProgressLine.h"
@@ -22,6 +23,7 @@
 #include "history/Refinement.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
+#include "sequences/MatrixFile.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
 
@@ -77,6 +79,23 @@ void reserveRunMemory(const CommandLine& line, const std::vector<const Criterion
     }
 }
 
+// The distance model and the handling of gaps that the options ask for,
+// checked against the molecule kind.
+DistanceOptions distanceOptionsOf(const CommandLine& line, bool isProtein) {
+    DistanceOptions options;
+    options.pairwiseGaps = line.pairwiseGaps;
+    if (line.model == "p") {
+        options.model = DistanceModel::uncorrected;
+    } else if (line.model == "k2p") {
+        if (isProtein) throw FailedRun("--model k2p is for DNA (KIND N); for protein choose jc, kimura or p");
+        options.model = DistanceModel::kimuraTwoParameter;
+    } else if (line.model == "kimura") {
+        if (!isProtein) throw FailedRun("--model kimura is for protein; for DNA choose jc, k2p or p");
+        options.model = DistanceModel::kimuraProtein;
+    }
+    return options;
+}
+
 }  // namespace
 
 int parseCriterion(const std::string& text) {
@@ -117,7 +136,21 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         writeLine(out, "--support-labels needs --newick and --bootstrap");
         return 1;
     }
-    const std::vector<std::string>& args = line.positional;
+    if (line.matrix && line.bootstrap > 0) {
+        writeLine(out, "--bootstrap resamples the alignment's columns: it needs an alignment, not --matrix");
+        return 1;
+    }
+    if (line.matrix && (line.model != "jc" || line.pairwiseGaps)) {
+        writeLine(out, "--model and --gaps say how distances are made from an alignment: not with --matrix");
+        return 1;
+    }
+    if (line.matrix && line.positional.size() > 2) {
+        writeLine(out, "With --matrix give the file and the criterion only: a matrix has no molecule kind");
+        return 1;
+    }
+    // With --matrix the second word is the criterion: there is no molecule kind.
+    std::vector<std::string> args = line.positional;
+    if (line.matrix && args.size() >= 2) args.insert(args.begin() + 1, "");
 
     std::ifstream file;
     SequenceSet sequences;
@@ -128,22 +161,42 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             // answer a prompt as well.
             const bool fromInput = fileName == "-";
             if (fromInput && args.size() < 3) {
-                writeLine(out, std::string("Sequences read from standard input: give ") +
-                                   (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
-                                   "the criterion (third argument, 1 to 4) on the command line");
+                writeLine(out, line.matrix ? std::string("Matrix read from standard input: give the criterion "
+                                                         "(second argument, 1 to 4) on the command line")
+                                           : std::string("Sequences read from standard input: give ") +
+                                                 (args.size() < 2 ? "the molecule kind (second argument, N or Y) and "
+                                                                  : "") +
+                                                 "the criterion (third argument, 1 to 4) on the command line");
                 return 1;
             }
             if (!fromInput && !canOpen(fileName, file)) {
                 writeLine(out, "Cannot open file " + fileName);
                 return 1;
             }
-            sequences.isProtein =
-                args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
-            sequences.readSequences(fromInput ? in : file);
-            reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
             const int threads = line.threads > 0 ? line.threads : defaultThreads();
-            sequences.computeDistances(threads);
+            if (line.matrix) {
+                MatrixFile matrix = readMatrixFile(fromInput ? in : file);
+                sequences.count = matrix.distances->count();
+                sequences.names = std::move(matrix.names);
+                sequences.distances = std::move(matrix.distances);
+            } else {
+                sequences.isProtein =
+                    args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
+                sequences.distanceOptions = distanceOptionsOf(line, sequences.isProtein);
+                sequences.readSequences(fromInput ? in : file);
+                reserveMemory(DistanceMatrix::bytesFor(sequences.count) +
+                              WorkingDistanceTable::bytesFor(sequences.count));
+                sequences.computeDistances(threads);
+            }
             if (!fromInput) file.close();
+            if (!line.writeMatrix.empty()) {
+                std::ofstream written(line.writeMatrix);
+                if (written.is_open()) writeMatrixFile(written, *sequences.distances, sequences.names);
+                if (!written.is_open() || !written) {
+                    writeLine(out, "Cannot write file " + line.writeMatrix);
+                    return 1;
+                }
+            }
 
             const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
             if (criterion <= 0) {
@@ -196,6 +249,9 @@ int withFailuresReported(const std::function<int()>& run, const int& sequenceCou
     try {
         return run();
     } catch (const SequenceFileError& error) {
+        writeLine(out, error.what());
+        return 1;
+    } catch (const FailedRun& error) {
         writeLine(out, error.what());
         return 1;
     } catch (const std::bad_alloc&) {

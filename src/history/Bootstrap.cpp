@@ -6,6 +6,7 @@
 #include <random>
 #include <unordered_map>
 
+#include "common/FailedRun.h"
 #include "common/Parallel.h"
 #include "driver/myException.h"
 #include "history/Refinement.h"
@@ -126,6 +127,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
             me.tally.segment.assign(support.segmentCount.size(), 0);
             me.tally.block.assign(support.blockCount.size(), 0);
             me.replicate.isProtein = sequences.isProtein;
+            me.replicate.distanceOptions = sequences.distanceOptions;
             me.replicate.count = sequences.count;
             me.replicate.length = sequences.length;
             me.replicate.sequences = sequences.sequences;
@@ -142,6 +144,9 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
         try {
             me.replicate.computeDistances();
         } catch (const myException&) {
+            ++me.tally.leftOut;
+            return;
+        } catch (const FailedRun&) {  // two copies kept no column without a gap
             ++me.tally.leftOut;
             return;
         }

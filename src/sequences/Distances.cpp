@@ -1,9 +1,12 @@
-// Jukes-Cantor corrected distances between every pair of sequences.
+// Corrected distances between every pair of sequences: Jukes-Cantor by
+// default, or another model, with or without the columns that hold gaps.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <string>
 
+#include "common/FailedRun.h"
 #include "common/Parallel.h"
 #include "common/VectorClones.h"
 #include "driver/myException.h"
@@ -60,9 +63,79 @@ double correctedDistance(std::int64_t m, int length, bool isProtein) {
     return std::log(1.0 - static_cast<double>(m) / scaled) * -0.95;
 }
 
+bool isGap(unsigned char c) { return c == '-' || c == '.'; }
+
+// 1 for a purine (A, G), 2 for a pyrimidine (C, T, U), either case; 0 else.
+int baseClass(unsigned char c) {
+    switch (c) {
+    case 'A': case 'a': case 'G': case 'g': return 1;
+    case 'C': case 'c': case 'T': case 't': case 'U': case 'u': return 2;
+    default: return 0;
+    }
+}
+
+// What two sequences have in common over the columns compared.
+struct PairCounts {
+    std::int64_t compared = 0;
+    std::int64_t differences = 0;
+    std::int64_t transitions = 0;  // differences within the purines or within the pyrimidines
+};
+
+PairCounts countPair(const std::string& a, const std::string& b, bool pairwiseGaps) {
+    PairCounts counts;
+    const std::size_t L = std::min(a.size(), b.size());
+    for (std::size_t k = 0; k < L; ++k) {
+        const auto x = static_cast<unsigned char>(a[k]), y = static_cast<unsigned char>(b[k]);
+        if (pairwiseGaps && (isGap(x) || isGap(y))) continue;
+        ++counts.compared;
+        if (x == y) continue;
+        ++counts.differences;
+        const int kind = baseClass(x);
+        if (kind != 0 && kind == baseClass(y)) ++counts.transitions;
+    }
+    return counts;
+}
+
+// The distance of one pair under `model`, or kUndefinedDistance.
+double modelDistance(const PairCounts& counts, DistanceModel model, bool isProtein) {
+    const double L = static_cast<double>(counts.compared);
+    const double p = static_cast<double>(counts.differences) / L;
+    switch (model) {
+    case DistanceModel::jukesCantor:
+        if (counts.compared > INT32_MAX) return kUndefinedDistance;
+        return correctedDistance(counts.differences, static_cast<int>(counts.compared), isProtein);
+    case DistanceModel::uncorrected: return p;
+    case DistanceModel::kimuraTwoParameter: {
+        const double P = static_cast<double>(counts.transitions) / L;
+        const double Q = static_cast<double>(counts.differences - counts.transitions) / L;
+        const double a = 1.0 - 2.0 * P - Q;
+        const double b = 1.0 - 2.0 * Q;
+        if (a <= 0.0 || b <= 0.0) return kUndefinedDistance;
+        return -0.5 * std::log(a) - 0.25 * std::log(b);
+    }
+    case DistanceModel::kimuraProtein: {
+        const double a = 1.0 - p - 0.2 * p * p;
+        if (a <= 0.0) return kUndefinedDistance;
+        return -std::log(a);
+    }
+    }
+    return kUndefinedDistance;
+}
+
+std::string noColumnsMessage(int i, int j) {
+    return "Copies " + std::to_string(i) + " and " + std::to_string(j) +
+           " have no column where neither has a gap: no distance between them";
+}
+
 }  // namespace
 
 double SequenceSet::pairDistance(int i, int j) const {
+    if (!distanceOptions.isDefault()) {
+        const PairCounts counts = countPair(sequences[static_cast<std::size_t>(i)],
+                                            sequences[static_cast<std::size_t>(j)], distanceOptions.pairwiseGaps);
+        if (counts.compared == 0) throw FailedRun(noColumnsMessage(std::min(i, j), std::max(i, j)));
+        return modelDistance(counts, distanceOptions.model, isProtein);
+    }
     const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
     return correctedDistance(countMismatches(textOf(sequences[static_cast<std::size_t>(i)]),
                                              textOf(sequences[static_cast<std::size_t>(j)]), L),
@@ -72,6 +145,30 @@ double SequenceSet::pairDistance(int i, int j) const {
 void SequenceSet::computeDistances(int threads) {
     distances = std::make_unique<DistanceMatrix>(count);
     std::vector<double>& values = distances->values();
+    if (!distanceOptions.isDefault()) {
+        // Each pair counted column by column; the first pair in row order
+        // without a column to compare is the one reported.
+        std::vector<int> blocked(static_cast<std::size_t>(count), -1);
+        std::atomic<bool> undefined{false};
+        runSlices(std::max(1, threads), count, [&](int i, int) {
+            std::size_t k = i + 1 < count ? DistanceMatrix::indexOf(i, i + 1, count) : 0;
+            for (int j = i + 1; j < count; ++j, ++k) {
+                const PairCounts counts = countPair(sequences[static_cast<std::size_t>(i)],
+                                                    sequences[static_cast<std::size_t>(j)],
+                                                    distanceOptions.pairwiseGaps);
+                if (counts.compared == 0) {
+                    blocked[static_cast<std::size_t>(i)] = j;
+                    return;
+                }
+                values[k] = modelDistance(counts, distanceOptions.model, isProtein);
+                if (values[k] == kUndefinedDistance || std::isnan(values[k])) undefined = true;
+            }
+        });
+        for (int i = 0; i < count; ++i)
+            if (blocked[static_cast<std::size_t>(i)] >= 0) throw FailedRun(noColumnsMessage(i, blocked[static_cast<std::size_t>(i)]));
+        if (undefined) throw myException(kUndefinedDistanceMessage);
+        return;
+    }
     const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
     // All texts side by side, each padded with zeros to whole 64-byte blocks:
     // padding matches padding, so the counts are those of the texts.
