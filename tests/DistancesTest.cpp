@@ -111,11 +111,12 @@ TEST(Distances, StopsAtTheFirstUndefinedPairInFillOrder) {
 
 namespace {
 
-// The counts behind the distances, for lengths around the 64-byte blocks and
-// past the point where the byte-wide tallies must be emptied.
+// The counts behind the distances, for lengths around the 64-byte blocks,
+// past the point where the byte-wide tallies must be emptied, and on both
+// sides of the longest alignment whose distances are held coded.
 TEST(Distances, MatchAPlainCountForEveryLengthAndNumberOfThreads) {
     std::mt19937 random(11);
-    for (int L : {1, 5, 63, 64, 65, 130, 1000, 16320, 16384, 20000}) {
+    for (int L : {1, 5, 63, 64, 65, 130, 1000, 16320, 16384, 20000, 65535, 65536}) {
         SequenceSet set;
         set.isProtein = true;
         set.count = 4;
@@ -141,6 +142,7 @@ TEST(Distances, MatchAPlainCountForEveryLengthAndNumberOfThreads) {
                 EXPECT_EQ(set.distances->at(i, j), expected) << "L " << L << " pair " << i << "," << j;
                 EXPECT_EQ(set.pairDistance(i, j), expected);
             }
+        EXPECT_EQ(set.distances->coded(), L < 65536);
     }
 }
 

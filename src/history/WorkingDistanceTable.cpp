@@ -21,12 +21,12 @@ WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
       size_(distances.count()) {
     const std::size_t n = n_;
     for (std::size_t i = 0; i < n; ++i) rowStart_[i] = i * n;
-    const std::vector<double>& values = distances.values();
     std::size_t k = 0;
     for (int i = 0; i < size_; ++i) {
         for (int j = i + 1; j < size_; ++j) {
-            row(i)[j] = values[k];
-            row(j)[i] = values[k];
+            const double value = distances.valueAt(k);
+            row(i)[j] = value;
+            row(j)[i] = value;
             ++k;
         }
     }

@@ -143,9 +143,10 @@ double SequenceSet::pairDistance(int i, int j) const {
 }
 
 void SequenceSet::computeDistances(int threads) {
-    distances = std::make_unique<DistanceMatrix>(count);
-    std::vector<double>& values = distances->values();
+    distances.reset();
     if (!distanceOptions.isDefault()) {
+        distances = std::make_unique<DistanceMatrix>(count);
+        double* values = distances->doubles();
         // Each pair counted column by column; the first pair in row order
         // without a column to compare is the one reported.
         std::vector<int> blocked(static_cast<std::size_t>(count), -1);
@@ -177,9 +178,24 @@ void SequenceSet::computeDistances(int threads) {
     for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
         std::copy(sequences[i].begin(), sequences[i].begin() + static_cast<std::ptrdiff_t>(L),
                   packed.begin() + static_cast<std::ptrdiff_t>(i * stride));
-    // Every pair with the same number of mismatches has the same distance:
-    // each worker works each one out once, when first needed. Rows are the
+    // Every pair with the same number of mismatches has the same distance.
+    // When the counts fit the codes, each pair keeps its count as its code,
+    // the distance of every count worked out once beforehand; else each
+    // worker works each one out once, when first needed. Rows are the
     // slices; each pair's value has a place of its own.
+    const bool coded = L + 1 <= DistanceMatrix::kMostCodes;
+    std::vector<double> byCount;
+    if (coded) {
+        byCount.resize(L + 1);
+        for (std::size_t m = 0; m <= L; ++m)
+            byCount[m] = correctedDistance(static_cast<std::int64_t>(m), length, isProtein);
+        distances = std::make_unique<DistanceMatrix>(count, byCount);
+    } else {
+        distances = std::make_unique<DistanceMatrix>(count);
+    }
+    DistanceMatrix::Code* codes = coded ? distances->codes() : nullptr;
+    double* values = coded ? nullptr : distances->doubles();
+    auto undefinedValue = [](double d) { return d == kUndefinedDistance || std::isnan(d); };
     struct Cache {
         std::vector<double> byMismatches;
         std::vector<char> known;
@@ -195,16 +211,22 @@ void SequenceSet::computeDistances(int threads) {
         for (int j = i + 1; j < count; ++j, ++k) {
             const std::int64_t m = countBlockMismatches(a, &packed[static_cast<std::size_t>(j) * stride], stride);
             const std::size_t slot = static_cast<std::size_t>(m);
-            if (slot >= cache.known.size()) {
-                cache.known.resize(slot + 1, 0);
-                cache.byMismatches.resize(slot + 1);
+            double value;
+            if (coded) {
+                codes[k] = static_cast<DistanceMatrix::Code>(slot);
+                value = byCount[slot];
+            } else {
+                if (slot >= cache.known.size()) {
+                    cache.known.resize(slot + 1, 0);
+                    cache.byMismatches.resize(slot + 1);
+                }
+                if (!cache.known[slot]) {
+                    cache.byMismatches[slot] = correctedDistance(m, length, isProtein);
+                    cache.known[slot] = 1;
+                }
+                value = values[k] = cache.byMismatches[slot];
             }
-            if (!cache.known[slot]) {
-                cache.byMismatches[slot] = correctedDistance(m, length, isProtein);
-                cache.known[slot] = 1;
-            }
-            values[k] = cache.byMismatches[slot];
-            if (values[k] == kUndefinedDistance || std::isnan(values[k])) {
+            if (undefinedValue(value)) {
                 undefined = true;
                 return;
             }
