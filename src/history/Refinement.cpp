@@ -77,12 +77,29 @@ Topology topologyOf(const BinaryTree& tree) {
 // The recognition test: reduces the row of copies by visible duplication
 // events, the first one in the row each time, and gives the merges in the
 // order made, or false when the tree is no duplication tree.
-bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
+//
+// The reduction may start from a row already partly reduced (`start`), and
+// may be kept from making the nodes marked in `barred`; `end` receives the
+// row it stops at. Any visible event may be merged first without changing
+// the answer, which is what lets a reduction be done in two parts.
+bool recognise(const Topology& t, std::vector<CandidateBlock>* merges, const std::vector<int>* start = nullptr,
+               const std::vector<char>* barred = nullptr, std::vector<int>* end = nullptr) {
     if (t.n < 1) return true;
-    std::vector<int> row(static_cast<std::size_t>(t.n));
-    for (int i = 0; i < t.n; ++i) row[static_cast<std::size_t>(i)] = i;
+    std::vector<int> row;
+    if (start != nullptr) {
+        row = *start;
+    } else {
+        row.resize(static_cast<std::size_t>(t.n));
+        for (int i = 0; i < t.n; ++i) row[static_cast<std::size_t>(i)] = i;
+    }
     std::vector<int> position(t.parent.size(), -1);
-    for (int i = 0; i < t.n; ++i) position[static_cast<std::size_t>(i)] = i;
+    for (std::size_t p = 0; p < row.size(); ++p) position[static_cast<std::size_t>(row[p])] = static_cast<int>(p);
+    auto mergeable = [&](int a, int b) {
+        const int parent = t.parent[static_cast<std::size_t>(a)];
+        return parent >= 0 && parent == t.parent[static_cast<std::size_t>(b)] &&
+               (barred == nullptr || !(*barred)[static_cast<std::size_t>(parent)]);
+    };
+    bool whole = true;
     while (row.size() > 1) {
         const int k = static_cast<int>(row.size());
         bool merged = false;
@@ -94,12 +111,8 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
             const int s = j - i;
             if (i + 2 * s > k) continue;
             bool run = true;
-            for (int c = 1; c < s && run; ++c) {
-                const int a = row[static_cast<std::size_t>(i + c)];
-                const int b = row[static_cast<std::size_t>(i + s + c)];
-                run = t.parent[static_cast<std::size_t>(a)] >= 0 &&
-                      t.parent[static_cast<std::size_t>(a)] == t.parent[static_cast<std::size_t>(b)];
-            }
+            for (int c = 0; c < s && run; ++c)
+                run = mergeable(row[static_cast<std::size_t>(i + c)], row[static_cast<std::size_t>(i + s + c)]);
             if (!run) continue;
             for (int c = 0; c < s; ++c) {
                 int& slot = row[static_cast<std::size_t>(i + c)];
@@ -113,9 +126,13 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
             if (merges != nullptr) merges->push_back({i, s});
             merged = true;
         }
-        if (!merged) return false;
+        if (!merged) {
+            whole = false;
+            break;
+        }
     }
-    return true;
+    if (end != nullptr) *end = std::move(row);
+    return whole;
 }
 
 // A criterion that names merges given beforehand: the engine then builds
@@ -338,11 +355,21 @@ std::vector<int> rootPath(const Topology& t) {
 
 // Roots the unrooted tree of t where it is a duplication tree: where it is
 // now if it is one there, else at the first position along the root path.
+//
+// Every valid root lies on the path from the first copy to the last, and a
+// node off that path has the same parent wherever on it the root stands: the
+// events among such nodes are merged once, and each rooting only finishes
+// the reduction from there.
 bool rootAsDuplicationTree(Topology& t) {
-    if (recognise(t, nullptr)) return true;
+    std::vector<char> onPath(t.parent.size(), 0);
+    for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
+    for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
+    std::vector<int> offPath;
+    recognise(t, nullptr, nullptr, &onPath, &offPath);
+    if (recognise(t, nullptr, &offPath)) return true;
     for (const int x : rootPath(t)) {
         Topology rooted = rootedAbove(t, x);
-        if (recognise(rooted, nullptr)) {
+        if (recognise(rooted, nullptr, &offPath)) {
             t = std::move(rooted);
             return true;
         }
