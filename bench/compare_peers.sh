@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
-# Times tandemtree against two neighbour-joining tools from Debian's packages
-# (clearcut -N, exact neighbour joining, and quicktree) on the same simulated
-# tandem families, side by side in one run, and prints the ratios.
+# Times tandemtree against tree builders from Debian's packages (clearcut -N,
+# exact neighbour joining; quicktree; FastTree without its refinements) on
+# the same simulated tandem families, side by side in one run, with the peak
+# memory of each, and prints the ratios to criterion 3 on 1 and 2 threads.
 #
 #   bench/compare_peers.sh [BUILD_DIR] [SIZES...]      (default: build 2000 4000)
 #
-# Installs clearcut and quicktree with apt-get when they are missing.
+# LENGTH (default 500) sets the alignment length, PEERS=0 times tandemtree
+# alone. Installs clearcut, quicktree and fasttree with apt-get when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 shift || true
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(2000 4000)
-length=500
+length=${LENGTH:-500}
+peers=${PEERS:-1}
 
 missing=()
 command -v clearcut >/dev/null 2>&1 || missing+=(clearcut)
 command -v quicktree >/dev/null 2>&1 || missing+=(quicktree)
-if [ ${#missing[@]} -gt 0 ]; then
+command -v fasttree >/dev/null 2>&1 || command -v FastTree >/dev/null 2>&1 || missing+=(fasttree)
+if [ "$peers" = 1 ] && [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q >/dev/null
   apt-get install -y -q "${missing[@]}" >/dev/null
@@ -27,13 +31,13 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-seconds() {  # runs a command, prints its wall-clock seconds
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
+fasttree=$(command -v fasttree || command -v FastTree || true)
+
+measure() {  # runs a command, prints "SECONDS s, PEAK MB"
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1 || true
+  awk '{ printf "%.2f s, %.0f MB", $1, $2 / 1024 }' "$work/time"
 }
+secondsOf() { awk '{ print $1 }' "$work/time"; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
@@ -41,10 +45,17 @@ for n in "${sizes[@]}"; do
   "$build/make_family" "$n" "$length" 7 dna native >"$work/family.txt"
   "$build/make_family" "$n" "$length" 7 dna fasta >"$work/family.fa"
   "$build/make_family" "$n" "$length" 7 dna stockholm >"$work/family.sto"
-  ours3=$(seconds "$build/tandemtree" "$work/family.txt" N 3)
-  ours2=$(seconds "$build/tandemtree" "$work/family.txt" N 2)
-  clear=$(seconds clearcut -N -D -a -i "$work/family.fa" -o "$work/clearcut.tree")
-  quick=$(seconds sh -c "quicktree -in a '$work/family.sto' > '$work/quicktree.tree'")
-  printf 'n=%d L=%d: tandemtree criterion 3 %s s, criterion 2 %s s; clearcut -N %s s (%sx ours); quicktree %s s (%sx ours)\n' \
-    "$n" "$length" "$ours3" "$ours2" "$clear" "$(ratio "$clear" "$ours3")" "$quick" "$(ratio "$quick" "$ours3")"
+  echo "n=$n L=$length"
+  one=$(measure "$build/tandemtree" --threads 1 "$work/family.txt" N 3); t1=$(secondsOf)
+  two=$(measure "$build/tandemtree" --threads 2 "$work/family.txt" N 3); t2=$(secondsOf)
+  echo "  tandemtree criterion 3, 1 thread:  $one"
+  echo "  tandemtree criterion 3, 2 threads: $two"
+  echo "  tandemtree criterion 2, 2 threads: $(measure "$build/tandemtree" --threads 2 "$work/family.txt" N 2)"
+  [ "$peers" = 1 ] || continue
+  clear=$(measure clearcut -N -D -a -i "$work/family.fa" -o "$work/clearcut.tree"); tc=$(secondsOf)
+  echo "  clearcut -N:                       $clear (criterion 3 takes $(ratio "$t1" "$tc")x on 1 thread, $(ratio "$t2" "$tc")x on 2)"
+  echo "  quicktree:                         $(measure sh -c "quicktree -in a '$work/family.sto' > '$work/quicktree.tree'")"
+  if [ -n "$fasttree" ]; then
+    echo "  FastTree -noml -nome:              $(measure "$fasttree" -nt -noml -nome -quiet -out "$work/fasttree.tree" "$work/family.fa")"
+  fi
 done
