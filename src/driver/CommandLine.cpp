@@ -47,12 +47,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         const std::string& word = args[w];
         // Options with a value: the value after '=', or the next word.
         const std::string name = word.substr(0, word.find('='));
+        auto takeValue = [&] {
+            if (name.size() < word.size()) return word.substr(name.size() + 1);
+            return w + 1 < args.size() ? args[++w] : std::string();
+        };
         if (!optionsEnded && (name == "--model" || name == "--gaps" || name == "--write-matrix")) {
-            std::string value;
-            if (name.size() < word.size())
-                value = word.substr(name.size() + 1);
-            else if (w + 1 < args.size())
-                value = args[++w];
+            const std::string value = takeValue();
             std::string wrong;
             if (name == "--model") {
                 line.model = value;
@@ -70,11 +70,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads")) {
-            std::string value;
-            if (name.size() < word.size())
-                value = word.substr(name.size() + 1);
-            else if (w + 1 < args.size())
-                value = args[++w];
+            const std::string value = takeValue();
             bool valid = false;
             std::string wanted;
             if (name == "--bootstrap") {

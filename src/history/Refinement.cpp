@@ -281,17 +281,16 @@ struct Unrooted {
         relink(z, x, p);
         next[static_cast<std::size_t>(p)] = {v, x, z};
     }
-    // The tree rooted on the edge between copy 0 and its neighbour, the root
+    // The tree rooted on the edge between the neighbours a and b, the root
     // numbered `root`.
-    Topology rooted(int n, int root) const {
+    Topology rootedOn(int a, int b, int n, int root) const {
         Topology t;
         t.n = n;
         t.root = root;
         t.parent.assign(next.size(), -1);
         t.child.assign(next.size(), {-1, -1});
-        const int top = next[0][0];
-        t.child[static_cast<std::size_t>(root)] = {0, top};
-        std::vector<std::pair<int, int>> stack = {{0, root}, {top, root}};  // node, its parent
+        t.child[static_cast<std::size_t>(root)] = {a, b};
+        std::vector<std::pair<int, int>> stack = {{a, root}, {b, root}};  // node, its parent
         while (!stack.empty()) {
             const auto [y, above] = stack.back();
             stack.pop_back();
@@ -299,7 +298,7 @@ struct Unrooted {
             std::array<int, 2> below = {-1, -1};
             int count = 0;
             for (const int z : next[static_cast<std::size_t>(y)]) {
-                if (z < 0 || z == above || (above == root && (z == 0 || z == top))) continue;
+                if (z < 0 || z == above || (above == root && (z == a || z == b))) continue;
                 below[static_cast<std::size_t>(count++)] = z;
                 stack.push_back({z, y});
             }
@@ -313,28 +312,9 @@ struct Unrooted {
 // neighbour towards the old root (x not the root). The root's node number is
 // kept for the new root.
 Topology rootedAbove(const Topology& t, int x) {
-    const int r = t.root;
     const int p = t.parent[static_cast<std::size_t>(x)];
-    if (p == r) return t;  // the root's own edge
-    const Unrooted g(t);
-    Topology rooted = t;
-    rooted.child[static_cast<std::size_t>(r)] = {x, p};
-    rooted.parent[static_cast<std::size_t>(r)] = -1;
-    std::vector<std::pair<int, int>> stack = {{x, r}, {p, r}};  // node, its new parent
-    while (!stack.empty()) {
-        const auto [y, above] = stack.back();
-        stack.pop_back();
-        rooted.parent[static_cast<std::size_t>(y)] = above;
-        std::array<int, 2> below = {-1, -1};
-        int count = 0;
-        for (const int z : g.next[static_cast<std::size_t>(y)]) {
-            if (z < 0 || z == above || (above == r && (z == x || z == p))) continue;
-            below[static_cast<std::size_t>(count++)] = z;
-            stack.push_back({z, y});
-        }
-        rooted.child[static_cast<std::size_t>(y)] = below;
-    }
-    return rooted;
+    if (p == t.root) return t;  // the root's own edge
+    return Unrooted(t).rootedOn(x, p, t.n, t.root);
 }
 
 // The nodes above whose edge a root can stand for the tree to be a
@@ -610,7 +590,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             for (const Move& move : shorter) {
                 Unrooted moved = g;
                 moved.move(v, p, move.from, move.to);
-                Topology rooted = moved.rooted(n, t.root);
+                Topology rooted = moved.rootedOn(0, moved.next[0][0], n, t.root);
                 if (!rootAsDuplicationTree(rooted)) continue;
                 const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
