@@ -1,8 +1,13 @@
 #include "sequences/MatrixFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "common/DecimalNumber.h"
@@ -17,19 +22,14 @@ std::string rowName(std::size_t row, const std::string& name) {
     return "row " + std::to_string(row + 1) + " " + quoted(name);
 }
 
-// The distance a word gives, or the message that says why it gives none.
-double distanceOf(const Token& word, std::size_t row, std::size_t column, const std::string& name) {
-    const std::string where = rowName(row, name) + ", column " + std::to_string(column + 1) + " (line " +
-                              std::to_string(word.line) + ")";
-    const char* begin = word.text.c_str();
-    char* end = nullptr;
-    const double value = std::strtod(begin, &end);
-    if (end == begin || *end != '\0')
-        throw MatrixFileError(where + ": found " + quoted(word.text) + ", expected a distance");
-    if (!std::isfinite(value))
-        throw MatrixFileError(where + ": the distance " + quoted(word.text) + " is not finite");
-    if (value < 0) throw MatrixFileError(where + ": the distance " + quoted(word.text) + " is negative");
-    return value;
+// The shortest text that reads back as the value.
+std::string shortest(double value) {
+    char buffer[32];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+        if (std::strtod(buffer, nullptr) == value) break;
+    }
+    return buffer;
 }
 
 // Values of row r in each layout.
@@ -42,10 +42,107 @@ std::size_t valuesInRow(Layout layout, std::size_t r, std::size_t n) {
     return n;
 }
 
+// The words after the count, held small, for a matrix has n^2 of them: a word
+// that reads as a finite number is held as its double; the text is held only
+// for the other words and for those that stand where some layout puts a row
+// name, the double then being a NaN that carries the text's index. Lines are
+// held where they change.
+class MatrixWords {
+public:
+    explicit MatrixWords(std::size_t n) : n_(n) {}
+
+    void add(Token&& word) {
+        const std::size_t w = value_.size() + 1;  // words counted from 1 after the count
+        if (lines_.empty() || lines_.back().second != word.line) lines_.push_back({value_.size(), word.line});
+        bool name = false;
+        for (Layout layout : {Layout::square, Layout::lower, Layout::lowerWithDiagonal}) {
+            Next& next = next_[static_cast<int>(layout)];
+            if (w != next.at) continue;
+            name = true;
+            next.at = w + 1 + valuesInRow(layout, next.row++, n_);
+        }
+        double value = 0.0;
+        if (!name && finiteNumber(word.text, value)) {
+            value_.push_back(value);
+            return;
+        }
+        const std::uint64_t bits = kTextMark | static_cast<std::uint64_t>(texts_.size());
+        std::memcpy(&value, &bits, sizeof value);
+        value_.push_back(value);
+        texts_.push_back(std::move(word.text));
+    }
+
+    std::size_t size() const { return value_.size(); }
+    // Word w (from 0): whether it is a finite number, that number, its text.
+    bool number(std::size_t w, double& value) const {
+        const std::string* text = heldText(w);
+        if (text == nullptr) {
+            value = value_[w];
+            return true;
+        }
+        return finiteNumber(*text, value);
+    }
+    std::string text(std::size_t w) const {
+        const std::string* text = heldText(w);
+        return text != nullptr ? *text : shortest(value_[w]);
+    }
+    long line(std::size_t w) const {
+        auto it = std::upper_bound(lines_.begin(), lines_.end(), std::pair<std::size_t, long>{w, LONG_MAX});
+        return std::prev(it)->second;
+    }
+
+private:
+    // A quiet NaN with the top bit of its payload set; the rest is the index.
+    static constexpr std::uint64_t kTextMark = 0x7ffc000000000000ULL;
+
+    static bool finiteNumber(const std::string& text, double& value) {
+        const char* begin = text.c_str();
+        char* end = nullptr;
+        value = std::strtod(begin, &end);
+        return end != begin && *end == '\0' && std::isfinite(value);
+    }
+    const std::string* heldText(std::size_t w) const {
+        if (!std::isnan(value_[w])) return nullptr;
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value_[w], sizeof bits);
+        return &texts_[static_cast<std::size_t>(bits & ~kTextMark)];
+    }
+
+    struct Next {
+        std::size_t at = 1;
+        std::size_t row = 0;
+    };
+    std::size_t n_;
+    std::vector<double> value_;
+    std::vector<std::string> texts_;
+    std::vector<std::pair<std::size_t, long>> lines_;  // first word of each line, and its line
+    Next next_[3];
+};
+
+// The distance of word w, or the message that says why it gives none.
+double distanceOf(const MatrixWords& words, std::size_t w, std::size_t row, std::size_t column,
+                  const std::string& name) {
+    const std::string where = rowName(row, name) + ", column " + std::to_string(column + 1) + " (line " +
+                              std::to_string(words.line(w)) + ")";
+    double value = 0.0;
+    if (!words.number(w, value)) {
+        const std::string text = words.text(w);
+        const char* begin = text.c_str();
+        char* end = nullptr;
+        std::strtod(begin, &end);
+        if (end == begin || *end != '\0')
+            throw MatrixFileError(where + ": found " + quoted(text) + ", expected a distance");
+        throw MatrixFileError(where + ": the distance " + quoted(text) + " is not finite");
+    }
+    if (value < 0) throw MatrixFileError(where + ": the distance " + quoted(words.text(w)) + " is negative");
+    return value;
+}
+
 }  // namespace
 
 MatrixFile readMatrixFile(std::istream& in) {
-    std::vector<Token> words;
+    std::size_t n = 0;
+    std::optional<MatrixWords> words;
     try {
         const std::unique_ptr<GzipInput> unzipped = unzippedIfGzip(in);
         TextSource source(unzipped ? unzipped.get() : in.rdbuf());
@@ -58,15 +155,14 @@ MatrixFile readMatrixFile(std::istream& in) {
         if (!count.fitsInt() || count.value() > 1000000)
             throw MatrixFileError("line " + std::to_string(first->line) + ": " + quoted(first->text) +
                                   " rows is too many");
-        words.push_back(*first);
-        for (std::optional<Token> word = source.nextWord(); word; word = source.nextWord())
-            words.push_back(std::move(*word));
+        n = static_cast<std::size_t>(count.value());
+        words.emplace(n);
+        for (std::optional<Token> word = source.nextWord(); word; word = source.nextWord()) words->add(std::move(*word));
     } catch (const GzipError& error) {
         throw MatrixFileError(error.what());
     }
 
-    const std::size_t n = static_cast<std::size_t>(DecimalNumber::read(words[0].text, 0).value());
-    const std::size_t after = words.size() - 1;
+    const std::size_t after = words->size();
     // The layout from how many words follow the count; when none fits, the
     // first row tells (a square row has its values on the name's line) and
     // the reading below says where the file goes wrong.
@@ -77,54 +173,50 @@ MatrixFile readMatrixFile(std::istream& in) {
         layout = Layout::lower;
     } else if (after == n + n * (n + 1) / 2) {
         layout = Layout::lowerWithDiagonal;
-    } else if (after >= 2 && words[2].line != words[1].line) {
+    } else if (after >= 2 && words->line(1) != words->line(0)) {
         layout = Layout::lower;
     }
 
-    // The values as read, row after row: no more of them than the file holds
-    // words, so a count far beyond the rows costs nothing before it fails.
+    // Every row checked for its name and its count of distances first, so
+    // that a count far beyond the rows costs nothing before it fails.
     MatrixFile file;
-    std::vector<double> values;
     std::vector<std::size_t> rowStart;
-    std::size_t w = 1;
+    std::size_t w = 0;
     for (std::size_t r = 0; r < n; ++r) {
-        if (w >= words.size())
+        if (w >= after)
             throw MatrixFileError("the file ends after " + std::to_string(r) + " of " + std::to_string(n) +
                                   " rows, expected the name of row " + std::to_string(r + 1));
-        file.names.push_back(words[w++].text);
-        rowStart.push_back(values.size());
+        file.names.push_back(words->text(w++));
+        rowStart.push_back(w);
         const std::size_t wanted = valuesInRow(layout, r, n);
-        for (std::size_t c = 0; c < wanted; ++c) {
-            if (w >= words.size())
-                throw MatrixFileError("the file ends in " + rowName(r, file.names[r]) + " after " +
-                                      std::to_string(c) + " of its " + std::to_string(wanted) + " distances");
-            values.push_back(distanceOf(words[w++], r, c, file.names[r]));
-        }
+        if (after - w < wanted)
+            throw MatrixFileError("the file ends in " + rowName(r, file.names[r]) + " after " +
+                                  std::to_string(after - w) + " of its " + std::to_string(wanted) + " distances");
+        w += wanted;
     }
-    if (w < words.size())
-        throw MatrixFileError("line " + std::to_string(words[w].line) + ": found " + quoted(words[w].text) +
+    if (w < after)
+        throw MatrixFileError("line " + std::to_string(words->line(w)) + ": found " + quoted(words->text(w)) +
                               " after the last of the " + std::to_string(n) + " rows");
 
-    auto at = [&](std::size_t r, std::size_t c) { return values[rowStart[r] + c]; };
-    // The shortest text that reads back as the value.
-    auto text = [](double value) {
-        char buffer[32];
-        for (int digits = 1; digits <= 17; ++digits) {
-            std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-            if (std::strtod(buffer, nullptr) == value) break;
-        }
-        return std::string(buffer);
+    // Then every distance, row by row.
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < valuesInRow(layout, r, n); ++c)
+            distanceOf(*words, rowStart[r] + c, r, c, file.names[r]);
+    auto at = [&](std::size_t r, std::size_t c) {
+        double value = 0.0;
+        words->number(rowStart[r] + c, value);
+        return value;
     };
     file.distances = std::make_unique<DistanceMatrix>(static_cast<int>(n));
     for (std::size_t r = 0; r < n; ++r) {
         if (layout != Layout::lower && at(r, r) != 0.0)
             throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(r + 1) +
-                                  ": the diagonal holds " + text(at(r, r)) + ", expected 0");
+                                  ": the diagonal holds " + shortest(at(r, r)) + ", expected 0");
         for (std::size_t c = 0; c < r; ++c) {
             if (layout == Layout::square && at(r, c) != at(c, r))
                 throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(c + 1) + ": " +
-                                      text(at(r, c)) + " differs from row " + std::to_string(c + 1) + ", column " +
-                                      std::to_string(r + 1) + ": " + text(at(c, r)) +
+                                      shortest(at(r, c)) + " differs from row " + std::to_string(c + 1) +
+                                      ", column " + std::to_string(r + 1) + ": " + shortest(at(c, r)) +
                                       " (the matrix must be symmetric)");
             file.distances->set(static_cast<int>(c), static_cast<int>(r), at(r, c));
         }
