@@ -122,8 +122,10 @@ private:
 // The distance of word w, or the message that says why it gives none.
 double distanceOf(const MatrixWords& words, std::size_t w, std::size_t row, std::size_t column,
                   const std::string& name) {
-    const std::string where = rowName(row, name) + ", column " + std::to_string(column + 1) + " (line " +
-                              std::to_string(words.line(w)) + ")";
+    auto where = [&] {
+        return rowName(row, name) + ", column " + std::to_string(column + 1) + " (line " +
+               std::to_string(words.line(w)) + ")";
+    };
     double value = 0.0;
     if (!words.number(w, value)) {
         const std::string text = words.text(w);
@@ -131,10 +133,10 @@ double distanceOf(const MatrixWords& words, std::size_t w, std::size_t row, std:
         char* end = nullptr;
         std::strtod(begin, &end);
         if (end == begin || *end != '\0')
-            throw MatrixFileError(where + ": found " + quoted(text) + ", expected a distance");
-        throw MatrixFileError(where + ": the distance " + quoted(text) + " is not finite");
+            throw MatrixFileError(where() + ": found " + quoted(text) + ", expected a distance");
+        throw MatrixFileError(where() + ": the distance " + quoted(text) + " is not finite");
     }
-    if (value < 0) throw MatrixFileError(where + ": the distance " + quoted(words.text(w)) + " is negative");
+    if (value < 0) throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) + " is negative");
     return value;
 }
 
