@@ -198,6 +198,7 @@ TEST(DistanceModels, OptionsThatDoNotFitTheInputAreRefused) {
         {{"--matrix", matrix, "N", "1"}, "With --matrix give the file and the criterion only: a matrix has no molecule kind"},
         {{"--matrix", "-"}, "Matrix read from standard input: give the criterion (second argument, 1 to 4) on the command line"},
         {{dna, "N", "1", "--write-matrix", "/nonexistent/folder/m.phy"}, "Cannot write file /nonexistent/folder/m.phy"},
+        {{dna, "N", "1", "--write-matrix="}, "--write-matrix needs the name of the file to write"},
     };
     for (const auto& [args, message] : cases) {
         const ToolResult result = runTool(args);
