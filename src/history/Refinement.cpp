@@ -347,10 +347,28 @@ bool rootAsDuplicationTree(Topology& t) {
     std::vector<int> offPath;
     recognise(t, nullptr, nullptr, &onPath, &offPath);
     if (recognise(t, nullptr, &offPath)) return true;
-    for (const int x : rootPath(t)) {
-        Topology rooted = rootedAbove(t, x);
-        if (recognise(rooted, nullptr, &offPath)) {
-            t = std::move(rooted);
+    // The root walks along the path one edge at a time, which changes the
+    // parents of three nodes only; the tree is rerooted in full once the
+    // first valid place is found.
+    const std::vector<int> path = rootPath(t);
+    Topology walking = t;
+    const int r = t.root;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const int c = path[i];
+        const int b = t.parent[static_cast<std::size_t>(c)];
+        if (b == r) continue;  // the root's own edge, tried above
+        // The root stands on the edge (a, b) and moves to (b, c): b's other
+        // child stays below it, a goes below it too.
+        const auto& rootChildren = walking.child[static_cast<std::size_t>(r)];
+        const int a = rootChildren[0] == b ? rootChildren[1] : rootChildren[0];
+        auto& below = walking.child[static_cast<std::size_t>(b)];
+        (below[0] == c ? below[0] : below[1]) = a;
+        walking.parent[static_cast<std::size_t>(a)] = b;
+        walking.child[static_cast<std::size_t>(r)] = {b, c};
+        walking.parent[static_cast<std::size_t>(b)] = r;
+        walking.parent[static_cast<std::size_t>(c)] = r;
+        if (recognise(walking, nullptr, &offPath)) {
+            t = rootedAbove(t, c);
             return true;
         }
     }
