@@ -45,6 +45,32 @@ TEST(Recognition, TellsDuplicationTreesFromOthers) {
     }
 }
 
+// Random trees, joined from random pairs, most of them no duplication trees:
+// the linked-list reduction and the scan of the row agree on every one.
+TEST(Recognition, BothReductionsAgree) {
+    std::mt19937 random(8);
+    int yes = 0, no = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const int n = 3 + round % 10;
+        std::vector<std::unique_ptr<TreeNode>> pool;
+        for (int i = 0; i < n; ++i) pool.push_back(leaf(i));
+        for (int label = -1; pool.size() > 1; --label) {
+            const std::size_t a = random() % pool.size();
+            std::unique_ptr<TreeNode> left = std::move(pool[a]);
+            pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(a));
+            const std::size_t b = random() % pool.size();
+            std::unique_ptr<TreeNode> right = std::move(pool[b]);
+            pool[b] = join(label, std::move(left), std::move(right));
+        }
+        const BinaryTree tree = treeOf(std::move(pool[0]), n);
+        const bool fast = isDuplicationTree(tree);
+        ASSERT_EQ(fast, isDuplicationTreeByScan(tree)) << tree.toText(false);
+        ++(fast ? yes : no);
+    }
+    EXPECT_GT(yes, 100);
+    EXPECT_GT(no, 100);
+}
+
 SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
     SequenceSet set;
     set.isProtein = protein;

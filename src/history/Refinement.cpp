@@ -135,6 +135,144 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges, const std
     return whole;
 }
 
+// The same test as recognise, for a yes or no alone, in about linear time:
+// the row is a linked list, every element is a candidate start once, and
+// after a merge only the starts that the new segments can complete are
+// candidates again. Since any visible event may be merged first, the order
+// of the merges does not change the answer.
+class Reduction {
+public:
+    Reduction(const Topology& t, const std::vector<char>* barred) : t_(t), barred_(barred) {
+        const std::size_t nodes = t.parent.size();
+        next_.assign(nodes, -1);
+        prev_.assign(nodes, -1);
+        label_.assign(nodes, -1);
+        alive_.assign(nodes + 1, 0);
+    }
+
+    // Reduces from `row` (or the copies 0 .. n-1); leaves what is left in
+    // `end` when asked.
+    bool run(const std::vector<int>* row, std::vector<int>* end) {
+        std::vector<int> start;
+        if (row != nullptr) {
+            start = *row;
+        } else {
+            start.resize(static_cast<std::size_t>(t_.n));
+            for (int i = 0; i < t_.n; ++i) start[static_cast<std::size_t>(i)] = i;
+        }
+        if (start.empty()) return true;
+        for (std::size_t p = 0; p < start.size(); ++p) {
+            const int x = start[p];
+            label_[static_cast<std::size_t>(x)] = static_cast<int>(p);
+            prev_[static_cast<std::size_t>(x)] = p > 0 ? start[p - 1] : -1;
+            next_[static_cast<std::size_t>(x)] = p + 1 < start.size() ? start[p + 1] : -1;
+            mark(static_cast<int>(p), 1);
+        }
+        first_ = start.front();
+        size_ = static_cast<int>(start.size());
+        std::vector<int> work(start.rbegin(), start.rend());
+        while (!work.empty() && size_ > 1) {
+            const int x = work.back();
+            work.pop_back();
+            if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
+            tryEventAt(x, work);
+        }
+        if (end != nullptr) {
+            end->clear();
+            for (int x = first_; x >= 0; x = next_[static_cast<std::size_t>(x)]) end->push_back(x);
+        }
+        return size_ == 1;
+    }
+
+private:
+    bool mergeable(int a, int b) const {
+        const int parent = t_.parent[static_cast<std::size_t>(a)];
+        return parent >= 0 && parent == t_.parent[static_cast<std::size_t>(b)] &&
+               (barred_ == nullptr || !(*barred_)[static_cast<std::size_t>(parent)]);
+    }
+    // Alive labels, counted with a Fenwick tree, for positions in the row.
+    void mark(int label, int change) {
+        for (std::size_t i = static_cast<std::size_t>(label) + 1; i < alive_.size(); i += i & (~i + 1))
+            alive_[i] += change;
+    }
+    int position(int x) const {
+        int count = 0;
+        for (std::size_t i = static_cast<std::size_t>(label_[static_cast<std::size_t>(x)]); i > 0; i -= i & (~i + 1))
+            count += alive_[i];
+        return count;
+    }
+    int sibling(int x) const { return t_.parent[static_cast<std::size_t>(x)] < 0 ? -1 : t_.sibling(x); }
+    bool inRow(int x) const { return x >= 0 && label_[static_cast<std::size_t>(x)] >= 0; }
+
+    // Merges the event that starts at x, if one is visible there.
+    void tryEventAt(int x, std::vector<int>& work) {
+        const int y = sibling(x);
+        if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
+        int s = 0;
+        for (int l = x, r = y;; l = next_[static_cast<std::size_t>(l)], r = next_[static_cast<std::size_t>(r)], ++s) {
+            if (l == y) break;
+            if (r < 0 || !mergeable(l, r)) return;
+        }
+        // Merge: the left elements become their parents, the right ones go.
+        std::vector<int> made;
+        made.reserve(static_cast<std::size_t>(s));
+        int l = x, r = y;
+        for (int c = 0; c < s; ++c) {
+            const int nextLeft = next_[static_cast<std::size_t>(l)];
+            const int nextRight = next_[static_cast<std::size_t>(r)];
+            const int u = t_.parent[static_cast<std::size_t>(l)];
+            replace(l, u);
+            remove(r);
+            made.push_back(u);
+            l = nextLeft == r ? nextRight : nextLeft;
+            r = nextRight;
+        }
+        // Candidates again: for each new segment whose sibling is in the row,
+        // every start of an event that would hold the two as one of its
+        // pairs: the left one of them and the span - 1 positions before it.
+        for (const int u : made) {
+            const int w = sibling(u);
+            if (!inRow(w)) continue;
+            const bool uFirst = label_[static_cast<std::size_t>(u)] < label_[static_cast<std::size_t>(w)];
+            const int left = uFirst ? u : w;
+            const int span = std::abs(position(u) - position(w));
+            int z = left;
+            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work.push_back(z);
+        }
+    }
+    void replace(int from, int to) {
+        const auto f = static_cast<std::size_t>(from), t = static_cast<std::size_t>(to);
+        label_[t] = label_[f];
+        prev_[t] = prev_[f];
+        next_[t] = next_[f];
+        if (prev_[t] >= 0) next_[static_cast<std::size_t>(prev_[t])] = to; else first_ = to;
+        if (next_[t] >= 0) prev_[static_cast<std::size_t>(next_[t])] = to;
+        label_[f] = -1;
+    }
+    void remove(int x) {
+        const auto i = static_cast<std::size_t>(x);
+        if (prev_[i] >= 0) next_[static_cast<std::size_t>(prev_[i])] = next_[i]; else first_ = next_[i];
+        if (next_[i] >= 0) prev_[static_cast<std::size_t>(next_[i])] = prev_[i];
+        mark(label_[i], -1);
+        label_[i] = -1;
+        --size_;
+    }
+
+    const Topology& t_;
+    const std::vector<char>* barred_;
+    std::vector<int> next_, prev_, label_;
+    std::vector<int> alive_;
+    int first_ = -1;
+    int size_ = 0;
+};
+
+bool reducible(const Topology& t, const std::vector<int>* start = nullptr, const std::vector<char>* barred = nullptr,
+               std::vector<int>* end = nullptr) {
+    if (t.n < 1) return true;
+    Reduction reduction(t, barred);
+    return reduction.run(start, end);
+}
+
 // A criterion that names merges given beforehand: the engine then builds
 // the tree, its labels and its blocks exactly as for a reconstruction.
 class ReplayedMerges : public BlockCriterion {
@@ -345,8 +483,8 @@ bool rootAsDuplicationTree(Topology& t) {
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     std::vector<int> offPath;
-    recognise(t, nullptr, nullptr, &onPath, &offPath);
-    if (recognise(t, nullptr, &offPath)) return true;
+    reducible(t, nullptr, &onPath, &offPath);
+    if (reducible(t, &offPath)) return true;
     // The root walks along the path one edge at a time, which changes the
     // parents of three nodes only; the tree is rerooted in full once the
     // first valid place is found.
@@ -367,7 +505,7 @@ bool rootAsDuplicationTree(Topology& t) {
         walking.child[static_cast<std::size_t>(r)] = {b, c};
         walking.parent[static_cast<std::size_t>(b)] = r;
         walking.parent[static_cast<std::size_t>(c)] = r;
-        if (recognise(walking, nullptr, &offPath)) {
+        if (reducible(walking, &offPath)) {
             t = rootedAbove(t, c);
             return true;
         }
@@ -574,7 +712,9 @@ std::vector<Move> movesOf(const SideAverages& A, const Unrooted& g, int v) {
 }
 }  // namespace
 
-bool isDuplicationTree(const BinaryTree& tree) { return recognise(topologyOf(tree), nullptr); }
+bool isDuplicationTree(const BinaryTree& tree) { return reducible(topologyOf(tree)); }
+
+bool isDuplicationTreeByScan(const BinaryTree& tree) { return recognise(topologyOf(tree), nullptr); }
 
 double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances) {
     BalancedLength length(distances, tree.leafCount);

@@ -42,5 +42,10 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
 // either order; the row decides which copy is the left one.
 bool isDuplicationTree(const BinaryTree& tree);
 
+// The same test done the other way: the first visible event of the row each
+// time, the order in which the merges of a history are read off. Any visible
+// event may be merged first, so the two always agree.
+bool isDuplicationTreeByScan(const BinaryTree& tree);
+
 // The balanced minimum evolution length of a tree over the distances.
 double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances);
