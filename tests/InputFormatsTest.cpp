@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -161,18 +162,41 @@ TEST(DistanceModels, HandWorkedValuesAndWhereEachBecomesUndefined) {
     EXPECT_NEAR(pair("AC-GTA", "ACTG.C", false, M::uncorrected).pairDistance(0, 1), 0.5, 1e-15);
 }
 
+// The whole matrix (counted with vector compares) against the pair function
+// (counted one column at a time), for every model and both gap rules, over
+// lengths around the vector widths.
 TEST(DistanceModels, EveryPairAsThePairFunctionGivesItOnAnyNumberOfThreads) {
+    std::mt19937 random(5);
+    for (const int L : {12, 63, 64, 65, 200}) {
+        // Copies of one sequence with a sixth of their columns changed to any
+        // of the characters the counts tell apart.
+        std::string base;
+        for (int c = 0; c < L; ++c) base.push_back("ACGT"[random() % 4]);
+        std::vector<std::string> texts(7, base);
+        for (std::string& text : texts)
+            for (char& ch : text)
+                if (random() % 6 == 0) ch = "ACGTacgtu-.N"[random() % 12];
+        for (const DistanceModel model : {DistanceModel::jukesCantor, DistanceModel::kimuraTwoParameter,
+                                          DistanceModel::uncorrected})
+            for (const bool gaps : {false, true}) {
+                SequenceSet set = pair("", "", false, model, gaps);
+                set.count = 7;
+                set.length = L;
+                set.sequences = texts;
+                if (model == DistanceModel::jukesCantor && !gaps) continue;  // the default path, tested apart
+                set.computeDistances(1);
+                const std::vector<double> one = set.distances->values();
+                set.computeDistances(3);
+                EXPECT_EQ(set.distances->values(), one);
+                for (int i = 0; i < 7; ++i)
+                    for (int j = i + 1; j < 7; ++j) EXPECT_EQ(set.distances->at(i, j), set.pairDistance(i, j));
+            }
+    }
     SequenceSet set = pair("", "", false, DistanceModel::kimuraTwoParameter, true);
     set.count = 7;
     set.length = 12;
     set.sequences = {"ACGT-ACGTACG", "ACGTTACG.ACG", "GCGTTACGTACA", "ACATTAC-TACG",
                      "ACGTTACGTTCG", "TCGTTACGAACG", "ACGTTGCGTAC-"};
-    set.computeDistances(1);
-    const std::vector<double> one = set.distances->values();
-    set.computeDistances(3);
-    EXPECT_EQ(set.distances->values(), one);
-    for (int i = 0; i < 7; ++i)
-        for (int j = i + 1; j < 7; ++j) EXPECT_EQ(set.distances->at(i, j), set.pairDistance(i, j));
     // The first pair in row order with nothing to compare is the one named.
     set.sequences[4] = "------------";
     EXPECT_THROW(set.computeDistances(2), FailedRun);

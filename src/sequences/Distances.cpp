@@ -96,6 +96,46 @@ PairCounts countPair(const std::string& a, const std::string& b, bool pairwiseGa
     return counts;
 }
 
+// The columns of every sequence as three byte rows: the character, its base
+// class, and whether the column is compared at all (not a gap, when gaps are
+// left out pairwise), so that a pair is counted with vector compares.
+struct CodedColumns {
+    std::size_t length = 0;
+    std::vector<unsigned char> text, kind, kept;
+
+    CodedColumns(const std::vector<std::string>& sequences, std::size_t L, bool pairwiseGaps)
+        : length(L), text(sequences.size() * L), kind(sequences.size() * L), kept(sequences.size() * L) {
+        for (std::size_t i = 0; i < sequences.size(); ++i)
+            for (std::size_t c = 0; c < L; ++c) {
+                const auto x = static_cast<unsigned char>(sequences[i][c]);
+                text[i * L + c] = x;
+                kind[i * L + c] = static_cast<unsigned char>(baseClass(x));
+                kept[i * L + c] = !(pairwiseGaps && isGap(x));
+            }
+    }
+};
+
+// The counts of sequences i and j from their coded columns; the same as
+// countPair gives. Every count fits 32 bits, as L does.
+TANDEMTREE_VECTOR_CLONES PairCounts countCoded(const CodedColumns& coded, std::size_t i, std::size_t j) {
+    const std::size_t L = coded.length;
+    const unsigned char* __restrict ta = &coded.text[i * L];
+    const unsigned char* __restrict tb = &coded.text[j * L];
+    const unsigned char* __restrict ka = &coded.kind[i * L];
+    const unsigned char* __restrict kb = &coded.kind[j * L];
+    const unsigned char* __restrict pa = &coded.kept[i * L];
+    const unsigned char* __restrict pb = &coded.kept[j * L];
+    std::uint32_t compared = 0, differences = 0, transitions = 0;
+    for (std::size_t c = 0; c < L; ++c) {
+        const std::uint32_t both = pa[c] & pb[c];
+        const std::uint32_t differ = both & static_cast<std::uint32_t>(ta[c] != tb[c]);
+        compared += both;
+        differences += differ;
+        transitions += differ & static_cast<std::uint32_t>(ka[c] == kb[c]) & static_cast<std::uint32_t>(ka[c] != 0);
+    }
+    return {compared, differences, transitions};
+}
+
 // The distance of one pair under `model`, or kUndefinedDistance.
 double modelDistance(const PairCounts& counts, DistanceModel model, bool isProtein) {
     const double L = static_cast<double>(counts.compared);
@@ -147,16 +187,16 @@ void SequenceSet::computeDistances(int threads) {
     if (!distanceOptions.isDefault()) {
         distances = std::make_unique<DistanceMatrix>(count);
         double* values = distances->doubles();
-        // Each pair counted column by column; the first pair in row order
-        // without a column to compare is the one reported.
+        // Each pair counted from the coded columns; the first pair in row
+        // order without a column to compare is the one reported.
+        const CodedColumns coded(sequences, length > 0 ? static_cast<std::size_t>(length) : 0,
+                                 distanceOptions.pairwiseGaps);
         std::vector<int> blocked(static_cast<std::size_t>(count), -1);
         std::atomic<bool> undefined{false};
         runSlices(std::max(1, threads), count, [&](int i, int) {
             std::size_t k = i + 1 < count ? DistanceMatrix::indexOf(i, i + 1, count) : 0;
             for (int j = i + 1; j < count; ++j, ++k) {
-                const PairCounts counts = countPair(sequences[static_cast<std::size_t>(i)],
-                                                    sequences[static_cast<std::size_t>(j)],
-                                                    distanceOptions.pairwiseGaps);
+                const PairCounts counts = countCoded(coded, static_cast<std::size_t>(i), static_cast<std::size_t>(j));
                 if (counts.compared == 0) {
                     blocked[static_cast<std::size_t>(i)] = j;
                     return;
