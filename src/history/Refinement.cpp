@@ -77,29 +77,12 @@ Topology topologyOf(const BinaryTree& tree) {
 // The recognition test: reduces the row of copies by visible duplication
 // events, the first one in the row each time, and gives the merges in the
 // order made, or false when the tree is no duplication tree.
-//
-// The reduction may start from a row already partly reduced (`start`), and
-// may be kept from making the nodes marked in `barred`; `end` receives the
-// row it stops at. Any visible event may be merged first without changing
-// the answer, which is what lets a reduction be done in two parts.
-bool recognise(const Topology& t, std::vector<CandidateBlock>* merges, const std::vector<int>* start = nullptr,
-               const std::vector<char>* barred = nullptr, std::vector<int>* end = nullptr) {
+bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
     if (t.n < 1) return true;
-    std::vector<int> row;
-    if (start != nullptr) {
-        row = *start;
-    } else {
-        row.resize(static_cast<std::size_t>(t.n));
-        for (int i = 0; i < t.n; ++i) row[static_cast<std::size_t>(i)] = i;
-    }
+    std::vector<int> row(static_cast<std::size_t>(t.n));
+    for (int i = 0; i < t.n; ++i) row[static_cast<std::size_t>(i)] = i;
     std::vector<int> position(t.parent.size(), -1);
-    for (std::size_t p = 0; p < row.size(); ++p) position[static_cast<std::size_t>(row[p])] = static_cast<int>(p);
-    auto mergeable = [&](int a, int b) {
-        const int parent = t.parent[static_cast<std::size_t>(a)];
-        return parent >= 0 && parent == t.parent[static_cast<std::size_t>(b)] &&
-               (barred == nullptr || !(*barred)[static_cast<std::size_t>(parent)]);
-    };
-    bool whole = true;
+    for (int i = 0; i < t.n; ++i) position[static_cast<std::size_t>(i)] = i;
     while (row.size() > 1) {
         const int k = static_cast<int>(row.size());
         bool merged = false;
@@ -111,8 +94,12 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges, const std
             const int s = j - i;
             if (i + 2 * s > k) continue;
             bool run = true;
-            for (int c = 0; c < s && run; ++c)
-                run = mergeable(row[static_cast<std::size_t>(i + c)], row[static_cast<std::size_t>(i + s + c)]);
+            for (int c = 1; c < s && run; ++c) {
+                const int a = row[static_cast<std::size_t>(i + c)];
+                const int b = row[static_cast<std::size_t>(i + s + c)];
+                run = t.parent[static_cast<std::size_t>(a)] >= 0 &&
+                      t.parent[static_cast<std::size_t>(a)] == t.parent[static_cast<std::size_t>(b)];
+            }
             if (!run) continue;
             for (int c = 0; c < s; ++c) {
                 int& slot = row[static_cast<std::size_t>(i + c)];
@@ -126,20 +113,18 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges, const std
             if (merges != nullptr) merges->push_back({i, s});
             merged = true;
         }
-        if (!merged) {
-            whole = false;
-            break;
-        }
+        if (!merged) return false;
     }
-    if (end != nullptr) *end = std::move(row);
-    return whole;
+    return true;
 }
 
 // The same test as recognise, for a yes or no alone, in about linear time:
 // the row is a linked list, every element is a candidate start once, and
 // after a merge only the starts that the new segments can complete are
 // candidates again. Since any visible event may be merged first, the order
-// of the merges does not change the answer.
+// of the merges does not change the answer, and so the reduction may also
+// start from a row already partly reduced, and may be kept from making the
+// nodes marked in `barred` (it then stops where those are needed).
 class Reduction {
 public:
     Reduction(const Topology& t, const std::vector<char>* barred) : t_(t), barred_(barred) {
