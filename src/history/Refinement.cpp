@@ -127,52 +127,56 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
 // nodes marked in `barred` (it then stops where those are needed).
 class Reduction {
 public:
-    Reduction(const Topology& t, const std::vector<char>* barred) : t_(t), barred_(barred) {
+    // Reduces t from `row` (or the copies 0 .. n-1), never making the nodes
+    // marked in `barred`; leaves what is left in `end` when asked. The
+    // workspace is kept for the next tree: only what a run touched is reset.
+    bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row,
+             std::vector<int>* end) {
+        t_ = &t;
+        barred_ = barred;
         const std::size_t nodes = t.parent.size();
-        next_.assign(nodes, -1);
-        prev_.assign(nodes, -1);
-        label_.assign(nodes, -1);
-        alive_.assign(nodes + 1, 0);
-    }
-
-    // Reduces from `row` (or the copies 0 .. n-1); leaves what is left in
-    // `end` when asked.
-    bool run(const std::vector<int>* row, std::vector<int>* end) {
-        std::vector<int> start;
-        if (row != nullptr) {
-            start = *row;
-        } else {
-            start.resize(static_cast<std::size_t>(t_.n));
-            for (int i = 0; i < t_.n; ++i) start[static_cast<std::size_t>(i)] = i;
+        if (label_.size() < nodes) {
+            label_.assign(nodes, -1);
+            next_.resize(nodes);
+            prev_.resize(nodes);
         }
-        if (start.empty()) return true;
-        for (std::size_t p = 0; p < start.size(); ++p) {
-            const int x = start[p];
+        start_.clear();
+        if (row != nullptr) {
+            start_ = *row;
+        } else {
+            for (int i = 0; i < t.n; ++i) start_.push_back(i);
+        }
+        if (start_.empty()) return true;
+        alive_.assign(start_.size() + 1, 0);
+        for (std::size_t p = 0; p < start_.size(); ++p) {
+            const int x = start_[p];
             label_[static_cast<std::size_t>(x)] = static_cast<int>(p);
-            prev_[static_cast<std::size_t>(x)] = p > 0 ? start[p - 1] : -1;
-            next_[static_cast<std::size_t>(x)] = p + 1 < start.size() ? start[p + 1] : -1;
+            prev_[static_cast<std::size_t>(x)] = p > 0 ? start_[p - 1] : -1;
+            next_[static_cast<std::size_t>(x)] = p + 1 < start_.size() ? start_[p + 1] : -1;
             mark(static_cast<int>(p), 1);
         }
-        first_ = start.front();
-        size_ = static_cast<int>(start.size());
-        std::vector<int> work(start.rbegin(), start.rend());
-        while (!work.empty() && size_ > 1) {
-            const int x = work.back();
-            work.pop_back();
+        touched_ = start_;
+        first_ = start_.front();
+        size_ = static_cast<int>(start_.size());
+        work_.assign(start_.rbegin(), start_.rend());
+        while (!work_.empty() && size_ > 1) {
+            const int x = work_.back();
+            work_.pop_back();
             if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
-            tryEventAt(x, work);
+            tryEventAt(x);
         }
         if (end != nullptr) {
             end->clear();
             for (int x = first_; x >= 0; x = next_[static_cast<std::size_t>(x)]) end->push_back(x);
         }
+        for (const int x : touched_) label_[static_cast<std::size_t>(x)] = -1;
         return size_ == 1;
     }
 
 private:
     bool mergeable(int a, int b) const {
-        const int parent = t_.parent[static_cast<std::size_t>(a)];
-        return parent >= 0 && parent == t_.parent[static_cast<std::size_t>(b)] &&
+        const int parent = t_->parent[static_cast<std::size_t>(a)];
+        return parent >= 0 && parent == t_->parent[static_cast<std::size_t>(b)] &&
                (barred_ == nullptr || !(*barred_)[static_cast<std::size_t>(parent)]);
     }
     // Alive labels, counted with a Fenwick tree, for positions in the row.
@@ -186,11 +190,11 @@ private:
             count += alive_[i];
         return count;
     }
-    int sibling(int x) const { return t_.parent[static_cast<std::size_t>(x)] < 0 ? -1 : t_.sibling(x); }
+    int sibling(int x) const { return t_->parent[static_cast<std::size_t>(x)] < 0 ? -1 : t_->sibling(x); }
     bool inRow(int x) const { return x >= 0 && label_[static_cast<std::size_t>(x)] >= 0; }
 
     // Merges the event that starts at x, if one is visible there.
-    void tryEventAt(int x, std::vector<int>& work) {
+    void tryEventAt(int x) {
         const int y = sibling(x);
         if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
         int s = 0;
@@ -199,30 +203,30 @@ private:
             if (r < 0 || !mergeable(l, r)) return;
         }
         // Merge: the left elements become their parents, the right ones go.
-        std::vector<int> made;
-        made.reserve(static_cast<std::size_t>(s));
+        made_.clear();
         int l = x, r = y;
         for (int c = 0; c < s; ++c) {
             const int nextLeft = next_[static_cast<std::size_t>(l)];
             const int nextRight = next_[static_cast<std::size_t>(r)];
-            const int u = t_.parent[static_cast<std::size_t>(l)];
+            const int u = t_->parent[static_cast<std::size_t>(l)];
             replace(l, u);
             remove(r);
-            made.push_back(u);
+            made_.push_back(u);
+            touched_.push_back(u);
             l = nextLeft == r ? nextRight : nextLeft;
             r = nextRight;
         }
         // Candidates again: for each new segment whose sibling is in the row,
         // every start of an event that would hold the two as one of its
         // pairs: the left one of them and the span - 1 positions before it.
-        for (const int u : made) {
+        for (const int u : made_) {
             const int w = sibling(u);
             if (!inRow(w)) continue;
             const bool uFirst = label_[static_cast<std::size_t>(u)] < label_[static_cast<std::size_t>(w)];
             const int left = uFirst ? u : w;
             const int span = std::abs(position(u) - position(w));
             int z = left;
-            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work.push_back(z);
+            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work_.push_back(z);
         }
     }
     void replace(int from, int to) {
@@ -243,19 +247,18 @@ private:
         --size_;
     }
 
-    const Topology& t_;
-    const std::vector<char>* barred_;
-    std::vector<int> next_, prev_, label_;
+    const Topology* t_ = nullptr;
+    const std::vector<char>* barred_ = nullptr;
+    std::vector<int> next_, prev_, label_;  // label -1: not in the row
     std::vector<int> alive_;
+    std::vector<int> start_, work_, made_, touched_;
     int first_ = -1;
     int size_ = 0;
 };
 
-bool reducible(const Topology& t, const std::vector<int>* start = nullptr, const std::vector<char>* barred = nullptr,
-               std::vector<int>* end = nullptr) {
-    if (t.n < 1) return true;
-    Reduction reduction(t, barred);
-    return reduction.run(start, end);
+bool reducible(const Topology& t) {
+    Reduction reduction;
+    return reduction.run(t, nullptr, nullptr, nullptr);
 }
 
 // A criterion that names merges given beforehand: the engine then builds
@@ -463,13 +466,13 @@ std::vector<int> rootPath(const Topology& t) {
 // node off that path has the same parent wherever on it the root stands: the
 // events among such nodes are merged once, and each rooting only finishes
 // the reduction from there.
-bool rootAsDuplicationTree(Topology& t) {
+bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
     std::vector<char> onPath(t.parent.size(), 0);
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     std::vector<int> offPath;
-    reducible(t, nullptr, &onPath, &offPath);
-    if (reducible(t, &offPath)) return true;
+    reduction.run(t, &onPath, nullptr, &offPath);
+    if (reduction.run(t, nullptr, &offPath, nullptr)) return true;
     // The root walks along the path one edge at a time, which changes the
     // parents of three nodes only; the tree is rerooted in full once the
     // first valid place is found.
@@ -490,7 +493,7 @@ bool rootAsDuplicationTree(Topology& t) {
         walking.child[static_cast<std::size_t>(r)] = {b, c};
         walking.parent[static_cast<std::size_t>(b)] = r;
         walking.parent[static_cast<std::size_t>(c)] = r;
-        if (reducible(walking, &offPath)) {
+        if (reduction.run(walking, nullptr, &offPath, nullptr)) {
             t = rootedAbove(t, c);
             return true;
         }
@@ -761,6 +764,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     double current = length.of(t);
 
     Unrooted g(t);
+    Reduction reduction;
     bool improved = true;
     while (improved) {
         improved = false;
@@ -781,7 +785,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 Unrooted moved = g;
                 moved.move(v, p, move.from, move.to);
                 Topology rooted = moved.rootedOn(0, moved.next[0][0], n, t.root);
-                if (!rootAsDuplicationTree(rooted)) continue;
+                if (!rootAsDuplicationTree(rooted, reduction)) continue;
                 const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
                 g = std::move(moved);
