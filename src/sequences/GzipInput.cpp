@@ -49,9 +49,3 @@ GzipInput::int_type GzipInput::underflow() {
     }
     return traits_type::eof();
 }
-
-std::unique_ptr<GzipInput> unzippedIfGzip(std::istream& in) {
-    std::streambuf* raw = in.rdbuf();
-    if (raw == nullptr || !GzipInput::startsGzip(*raw)) return nullptr;
-    return std::make_unique<GzipInput>(*raw);
-}

@@ -2,8 +2,6 @@
 
 #include <zlib.h>
 
-#include <istream>
-#include <memory>
 #include <stdexcept>
 #include <streambuf>
 #include <string>
@@ -40,7 +38,3 @@ private:
     std::vector<char> out_;
     bool ended_ = false;
 };
-
-// A reader of the text of `in`: of what it unpacks when `in` holds gzip
-// data, else nothing (the text is then `in` as it stands).
-std::unique_ptr<GzipInput> unzippedIfGzip(std::istream& in);

@@ -146,8 +146,7 @@ MatrixFile readMatrixFile(std::istream& in) {
     std::size_t n = 0;
     std::optional<MatrixWords> words;
     try {
-        const std::unique_ptr<GzipInput> unzipped = unzippedIfGzip(in);
-        TextSource source(unzipped ? unzipped.get() : in.rdbuf());
+        TextSource source(in);
         std::optional<Token> first = source.nextWord();
         if (!first) throw MatrixFileError("the file is empty, expected the number of rows");
         const DecimalNumber count = DecimalNumber::read(first->text, 0);

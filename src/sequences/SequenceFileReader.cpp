@@ -1,7 +1,6 @@
 #include "sequences/SequenceFileReader.h"
 
 #include <climits>
-#include <memory>
 #include <optional>
 
 #include "common/DecimalNumber.h"
@@ -119,8 +118,7 @@ void readNative(TextSource& tokens, SequenceFile& file) {
 
 void readSequenceFile(std::istream& in, SequenceFile& file) {
     try {
-        const std::unique_ptr<GzipInput> unzipped = unzippedIfGzip(in);
-        TextSource source(unzipped ? unzipped.get() : in.rdbuf());
+        TextSource source(in);
         if (source.skipBlanks() == '>') {
             readFasta(source, file);
             return;

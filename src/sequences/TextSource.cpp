@@ -1,5 +1,14 @@
 #include "sequences/TextSource.h"
 
+#include "sequences/GzipInput.h"
+
+TextSource::TextSource(std::istream& in) : buf_(in.rdbuf()) {
+    if (buf_ != nullptr && GzipInput::startsGzip(*buf_)) {
+        unzipped_ = std::make_unique<GzipInput>(*buf_);
+        buf_ = unzipped_.get();
+    }
+}
+
 std::string quoted(const std::string& text) {
     constexpr std::size_t kShown = 24;
     std::string shown;

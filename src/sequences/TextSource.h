@@ -1,6 +1,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <optional>
 #include <streambuf>
 #include <string>
@@ -15,13 +16,14 @@ struct Token {
 };
 
 // Characters of a stream, read one at a time, with the number of the line
-// they stand on, for messages.
+// they stand on, for messages. A stream that holds gzip data is read through
+// zlib: the characters are those it unpacks (the reads then throw GzipError
+// on corrupt or truncated data).
 class TextSource {
 public:
     static constexpr int kEnd = std::char_traits<char>::eof();
 
-    explicit TextSource(std::istream& in) : buf_(in.rdbuf()) {}
-    explicit TextSource(std::streambuf* buf) : buf_(buf) {}
+    explicit TextSource(std::istream& in);
 
     // The next character, not taken (kEnd at the end of the input).
     int peek() { return buf_ == nullptr ? kEnd : buf_->sgetc(); }
@@ -70,6 +72,7 @@ public:
     long lastLine() const { return lastLine_; }
 
 private:
+    std::unique_ptr<std::streambuf> unzipped_;
     std::streambuf* buf_;
     long line_ = 1;
     long lastLine_ = 1;
