@@ -679,12 +679,10 @@ private:
     std::vector<int> preOrder_, postOrder_;
 };
 
-// A move: the subtree below `subtree` (seen from copy 0) goes, with its
-// parent, onto the edge between `from` and `to`; `gain` is the change of
-// the balanced length.
+// A move of a pruned subtree (with its parent) onto the edge between `from`
+// and `to`; `gain` is the change of the balanced length.
 struct Move {
     double gain;
-    int subtree;
     int from;
     int to;
 };
@@ -738,7 +736,7 @@ std::vector<Move> movesOf(const SideAverages& A, const Unrooted& g, int v) {
                 const double cross = step.cross + (A(Y, Z) - behindToY) / 2;
                 const double toBack = (step.toBack + A(v, Y)) / 2;
                 const double score = (A(v, Z) + toBack - cross) / 2;
-                moves.push_back({score - here, v, x, z});
+                moves.push_back({score - here, x, z});
                 if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, step.k + 1, cross, toBack});
             }
         }

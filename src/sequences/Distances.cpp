@@ -63,6 +63,9 @@ double correctedDistance(std::int64_t m, int length, bool isProtein) {
     return std::log(1.0 - static_cast<double>(m) / scaled) * -0.95;
 }
 
+// A distance that no model gives: past its bound, or not a number.
+bool isUndefined(double d) { return d == kUndefinedDistance || std::isnan(d); }
+
 bool isGap(unsigned char c) { return c == '-' || c == '.'; }
 
 // 1 for a purine (A, G), 2 for a pyrimidine (C, T, U), either case; 0 else.
@@ -202,7 +205,7 @@ void SequenceSet::computeDistances(int threads) {
                     return;
                 }
                 values[k] = modelDistance(counts, distanceOptions.model, isProtein);
-                if (values[k] == kUndefinedDistance || std::isnan(values[k])) undefined = true;
+                if (isUndefined(values[k])) undefined = true;
             }
         });
         for (int i = 0; i < count; ++i)
@@ -235,7 +238,6 @@ void SequenceSet::computeDistances(int threads) {
     }
     DistanceMatrix::Code* codes = coded ? distances->codes() : nullptr;
     double* values = coded ? nullptr : distances->doubles();
-    auto undefinedValue = [](double d) { return d == kUndefinedDistance || std::isnan(d); };
     struct Cache {
         std::vector<double> byMismatches;
         std::vector<char> known;
@@ -266,7 +268,7 @@ void SequenceSet::computeDistances(int threads) {
                 }
                 value = values[k] = cache.byMismatches[slot];
             }
-            if (undefinedValue(value)) {
+            if (isUndefined(value)) {
                 undefined = true;
                 return;
             }

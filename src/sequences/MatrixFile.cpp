@@ -4,10 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 #include "common/DecimalNumber.h"
@@ -30,6 +30,17 @@ std::string shortest(double value) {
         if (std::strtod(buffer, nullptr) == value) break;
     }
     return buffer;
+}
+
+// What a word reads as: no number, a number that is not finite, or one that is.
+enum class Reading { none, notFinite, finite };
+
+Reading readNumber(const std::string& text, double& value) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    value = std::strtod(begin, &end);
+    if (end == begin || *end != '\0') return Reading::none;
+    return std::isfinite(value) ? Reading::finite : Reading::notFinite;
 }
 
 // Values of row r in each layout.
@@ -62,7 +73,7 @@ public:
             next.at = w + 1 + valuesInRow(layout, next.row++, n_);
         }
         double value = 0.0;
-        if (!name && finiteNumber(word.text, value)) {
+        if (!name && readNumber(word.text, value) == Reading::finite) {
             value_.push_back(value);
             return;
         }
@@ -73,14 +84,14 @@ public:
     }
 
     std::size_t size() const { return value_.size(); }
-    // Word w (from 0): whether it is a finite number, that number, its text.
-    bool number(std::size_t w, double& value) const {
+    // Word w (from 0): what it reads as, with its number, and its text.
+    Reading number(std::size_t w, double& value) const {
         const std::string* text = heldText(w);
         if (text == nullptr) {
             value = value_[w];
-            return true;
+            return Reading::finite;
         }
-        return finiteNumber(*text, value);
+        return readNumber(*text, value);
     }
     std::string text(std::size_t w) const {
         const std::string* text = heldText(w);
@@ -95,12 +106,6 @@ private:
     // A quiet NaN with the top bit of its payload set; the rest is the index.
     static constexpr std::uint64_t kTextMark = 0x7ffc000000000000ULL;
 
-    static bool finiteNumber(const std::string& text, double& value) {
-        const char* begin = text.c_str();
-        char* end = nullptr;
-        value = std::strtod(begin, &end);
-        return end != begin && *end == '\0' && std::isfinite(value);
-    }
     const std::string* heldText(std::size_t w) const {
         if (!std::isnan(value_[w])) return nullptr;
         std::uint64_t bits = 0;
@@ -119,25 +124,21 @@ private:
     Next next_[3];
 };
 
-// The distance of word w, or the message that says why it gives none.
-double distanceOf(const MatrixWords& words, std::size_t w, std::size_t row, std::size_t column,
-                  const std::string& name) {
+// Checks that word w is a distance, else throws the message that says why.
+void checkDistance(const MatrixWords& words, std::size_t w, std::size_t row, std::size_t column,
+                   const std::string& name) {
     auto where = [&] {
         return rowName(row, name) + ", column " + std::to_string(column + 1) + " (line " +
                std::to_string(words.line(w)) + ")";
     };
     double value = 0.0;
-    if (!words.number(w, value)) {
-        const std::string text = words.text(w);
-        const char* begin = text.c_str();
-        char* end = nullptr;
-        std::strtod(begin, &end);
-        if (end == begin || *end != '\0')
-            throw MatrixFileError(where() + ": found " + quoted(text) + ", expected a distance");
-        throw MatrixFileError(where() + ": the distance " + quoted(text) + " is not finite");
+    switch (words.number(w, value)) {
+    case Reading::none: throw MatrixFileError(where() + ": found " + quoted(words.text(w)) + ", expected a distance");
+    case Reading::notFinite:
+        throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) + " is not finite");
+    case Reading::finite: break;
     }
     if (value < 0) throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) + " is negative");
-    return value;
 }
 
 }  // namespace
@@ -202,7 +203,7 @@ MatrixFile readMatrixFile(std::istream& in) {
     // Then every distance, row by row.
     for (std::size_t r = 0; r < n; ++r)
         for (std::size_t c = 0; c < valuesInRow(layout, r, n); ++c)
-            distanceOf(*words, rowStart[r] + c, r, c, file.names[r]);
+            checkDistance(*words, rowStart[r] + c, r, c, file.names[r]);
     auto at = [&](std::size_t r, std::size_t c) {
         double value = 0.0;
         words->number(rowStart[r] + c, value);
