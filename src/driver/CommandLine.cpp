@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <iterator>
+#include <utility>
 #include <thread>
 
 #include "history/BlockCriterion.h"
@@ -55,11 +57,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             const std::string value = takeValue();
             std::string wrong;
             if (name == "--model") {
-                line.model = value;
-                if (value != "jc" && value != "k2p" && value != "p" && value != "kimura")
+                const std::pair<const char*, DistanceModel> models[] = {{"jc", DistanceModel::jukesCantor},
+                                                                        {"k2p", DistanceModel::kimuraTwoParameter},
+                                                                        {"p", DistanceModel::uncorrected},
+                                                                        {"kimura", DistanceModel::kimuraProtein}};
+                const auto found = std::find_if(std::begin(models), std::end(models),
+                                                [&](const auto& entry) { return value == entry.first; });
+                if (found != std::end(models))
+                    line.distance.model = found->second;
+                else
                     wrong = "--model needs jc, k2p, p or kimura, not '" + value + "'";
             } else if (name == "--gaps") {
-                line.pairwiseGaps = value == "pairwise";
+                line.distance.pairwiseGaps = value == "pairwise";
                 if (value != "pairwise" && value != "literal")
                     wrong = "--gaps needs pairwise or literal, not '" + value + "'";
             } else {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "history/Bootstrap.h"
+#include "sequences/DistanceOptions.h"
 
 // The words of the command line, options taken out. Options may stand
 // anywhere; "--" ends them, so that a file whose name starts with '-' stays
@@ -25,11 +26,11 @@ struct CommandLine {
     bool supportLabels = false;
     bool refine = false;
     // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;
-    // --model M (jc, k2p, p, kimura); --gaps pairwise.
+    // --model M (jc, k2p, p, kimura) and --gaps pairwise, unchecked against
+    // the molecule kind.
     bool matrix = false;
     std::string writeMatrix;
-    std::string model = "jc";
-    bool pairwiseGaps = false;
+    DistanceOptions distance;
     std::string unknownOption;  // the first word that is no known option
     std::string badValue;       // why the first option with a wrong value is wrong
 };

@@ -82,18 +82,11 @@ void reserveRunMemory(const CommandLine& line, const std::vector<const Criterion
 // The distance model and the handling of gaps that the options ask for,
 // checked against the molecule kind.
 DistanceOptions distanceOptionsOf(const CommandLine& line, bool isProtein) {
-    DistanceOptions options;
-    options.pairwiseGaps = line.pairwiseGaps;
-    if (line.model == "p") {
-        options.model = DistanceModel::uncorrected;
-    } else if (line.model == "k2p") {
-        if (isProtein) throw FailedRun("--model k2p is for DNA (KIND N); for protein choose jc, kimura or p");
-        options.model = DistanceModel::kimuraTwoParameter;
-    } else if (line.model == "kimura") {
-        if (!isProtein) throw FailedRun("--model kimura is for protein; for DNA choose jc, k2p or p");
-        options.model = DistanceModel::kimuraProtein;
-    }
-    return options;
+    if (line.distance.model == DistanceModel::kimuraTwoParameter && isProtein)
+        throw FailedRun("--model k2p is for DNA (KIND N); for protein choose jc, kimura or p");
+    if (line.distance.model == DistanceModel::kimuraProtein && !isProtein)
+        throw FailedRun("--model kimura is for protein; for DNA choose jc, k2p or p");
+    return line.distance;
 }
 
 }  // namespace
@@ -140,7 +133,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         writeLine(out, "--bootstrap resamples the alignment's columns: it needs an alignment, not --matrix");
         return 1;
     }
-    if (line.matrix && (line.model != "jc" || line.pairwiseGaps)) {
+    if (line.matrix && !line.distance.isDefault()) {
         writeLine(out, "--model and --gaps say how distances are made from an alignment: not with --matrix");
         return 1;
     }
