@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <utility>
 
 #include "history/EdgeLengths.h"
@@ -766,16 +765,16 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     bool improved = true;
     while (improved) {
         improved = false;
-        auto averages = std::make_unique<SideAverages>(g, length.table(), n);
-        const std::vector<int> order = averages->postOrder();
+        SideAverages averages(g, length.table(), n);
+        const std::vector<int> order = averages.postOrder();
         for (const int v : order) {
-            const int p = averages->parent(v);
+            const int p = averages.parent(v);
             if (p <= 0) continue;
             // Moves that shorten the tree, the most first (ties in the order
             // met); the first that can be rooted as a duplication tree is
             // taken.
             std::vector<Move> shorter;
-            for (const Move& move : movesOf(*averages, g, v))
+            for (const Move& move : movesOf(averages, g, v))
                 if (move.gain < -1e-12 * std::fabs(current)) shorter.push_back(move);
             std::stable_sort(shorter.begin(), shorter.end(),
                              [](const Move& l, const Move& r) { return l.gain < r.gain; });
@@ -790,7 +789,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 t = std::move(rooted);
                 current = exact;
                 improved = true;
-                averages = std::make_unique<SideAverages>(g, length.table(), n);
+                averages = SideAverages(g, length.table(), n);
                 break;
             }
         }
