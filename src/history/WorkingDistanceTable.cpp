@@ -33,6 +33,7 @@ WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
     rowSums_.resize(n);
     checkpoints_.resize(n / kRowsPerCheckpoint * n);
     updateRowSums();
+    allZero_ = std::all_of(cells_.begin(), cells_.end(), [](double value) { return value == 0.0; });
 }
 
 void WorkingDistanceTable::updateRowSums() {
@@ -103,6 +104,12 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
     size_ = remaining;
 
+    // Averages of zeros are zeros: every row sum stays zero, and the partial
+    // sums are never needed again.
+    if (allZero_) {
+        validCheckpoints_ = 0;
+        return;
+    }
     // Partial row sums over rows that all lie before the block stay valid,
     // once they follow the compaction and the new segments' own sums over
     // those rows are put in.

@@ -26,6 +26,9 @@ public:
     // r_p, the sum of the distances from p to every current segment, added
     // in ascending order of position from 0.0, for every p.
     const double* rowSums() const { return rowSums_.data(); }
+    // Whether every distance held is zero (as among identical copies): the
+    // row sums are all zero then, and every merge keeps it so.
+    bool allZero() const { return allZero_; }
     // Row p as k contiguous values.
     const double* row(int p) const { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
 
@@ -65,4 +68,5 @@ private:
     std::vector<double> rowSums_;
     std::vector<double> checkpoints_;  // checkpoint c at (c - 1) * n, c >= 1
     int validCheckpoints_ = 0;
+    bool allZero_ = false;
 };
