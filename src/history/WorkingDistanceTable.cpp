@@ -94,13 +94,19 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     const int remaining = k - size;
     const int before = removedFrom;
     const int after = k - blockEnd;
-    for (int p = 0; p < remaining; ++p) {
-        double* cells = row(p);
-        if (before <= after)
-            std::copy_backward(cells, cells + before, cells + blockEnd);
-        else
-            std::copy(cells + blockEnd, cells + k, cells + removedFrom);
-    }
+    // Each row moves on its own, so the rows are shared among the threads.
+    const int workers = remaining >= kLeastSharedRows ? threads_ : 1;
+    const int rowsPerSlice = (remaining + workers - 1) / workers;
+    runSlices(workers, workers, [&](int slice, int) {
+        const int last = std::min(remaining, (slice + 1) * rowsPerSlice);
+        for (int p = slice * rowsPerSlice; p < last; ++p) {
+            double* cells = row(p);
+            if (before <= after)
+                std::copy_backward(cells, cells + before, cells + blockEnd);
+            else
+                std::copy(cells + blockEnd, cells + k, cells + removedFrom);
+        }
+    });
     if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
     size_ = remaining;
 
