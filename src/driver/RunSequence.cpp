@@ -214,7 +214,12 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 const std::unique_ptr<BlockCriterion> chosen = entry->make();
                 chosen->setThreads(threads);
                 progress.start(entry->number, std::max(sequences.count - 1, 0));
-                tree.reconstruct(*sequences.distances, *chosen, &progress);
+                // A single reconstruction whose tree alone is written needs
+                // no distances afterwards (replicates make their own).
+                if (runs.size() == 1 && !line.refine && !line.newick)
+                    tree.reconstruct(std::move(*sequences.distances), *chosen, &progress);
+                else
+                    tree.reconstruct(*sequences.distances, *chosen, &progress);
                 progress.finish();
                 if (line.refine) refineHistory(tree, *sequences.distances);
                 HistorySupport support;

@@ -6,6 +6,7 @@
 #include "history/BinaryTree.h"
 #include "history/BlockCriterion.h"
 #include "history/ReconstructionProgress.h"
+#include "history/WorkingDistanceTable.h"
 #include "sequences/DistanceMatrix.h"
 
 // One duplication event that copied a run of two or more adjacent segments:
@@ -35,6 +36,14 @@ public:
     // The same with a criterion object, which is begun afresh.
     void reconstruct(const DistanceMatrix& distances, BlockCriterion& criterion,
                      ReconstructionProgress* progress = nullptr);
+    // The same from distances that nothing reads afterwards: their memory is
+    // given back while the working table takes them in, so that the peak is
+    // the table's alone. The matrix is left without its rows.
+    void reconstruct(DistanceMatrix&& distances, BlockCriterion& criterion,
+                     ReconstructionProgress* progress = nullptr);
 
     std::vector<DuplicationBlock> blocks;
+
+private:
+    void reconstructFrom(WorkingDistanceTable& table, BlockCriterion& criterion, ReconstructionProgress* progress);
 };

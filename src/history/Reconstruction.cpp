@@ -16,7 +16,20 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, int criterion
 void DuplicationTree::reconstruct(const DistanceMatrix& distances, BlockCriterion& criterion,
                                   ReconstructionProgress* progress) {
     clearHistory();
-    const int n = distances.count();
+    WorkingDistanceTable table(distances);
+    reconstructFrom(table, criterion, progress);
+}
+
+void DuplicationTree::reconstruct(DistanceMatrix&& distances, BlockCriterion& criterion,
+                                  ReconstructionProgress* progress) {
+    clearHistory();
+    WorkingDistanceTable table(std::move(distances));
+    reconstructFrom(table, criterion, progress);
+}
+
+void DuplicationTree::reconstructFrom(WorkingDistanceTable& table, BlockCriterion& criterion,
+                                      ReconstructionProgress* progress) {
+    const int n = table.size();
     if (n < 1) return;
 
     // The subtrees whose tops are the segments that lie side by side, in
@@ -24,7 +37,6 @@ void DuplicationTree::reconstruct(const DistanceMatrix& distances, BlockCriterio
     std::vector<std::unique_ptr<TreeNode>> segmentNodes;
     segmentNodes.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) segmentNodes.push_back(std::make_unique<TreeNode>(nullptr, i));
-    WorkingDistanceTable table(distances);
     table.setThreads(criterion.threads());
     leafCount = n;
     criterion.begin(table, progress);

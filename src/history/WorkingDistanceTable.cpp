@@ -15,25 +15,50 @@ TANDEMTREE_VECTOR_CLONES void addRow(const double* __restrict row, double* __res
 }  // namespace
 
 WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
-    : cells_(static_cast<std::size_t>(distances.count()) * static_cast<std::size_t>(distances.count()), 0.0),
-      rowStart_(static_cast<std::size_t>(distances.count())),
-      n_(static_cast<std::size_t>(distances.count())),
-      size_(distances.count()) {
-    const std::size_t n = n_;
-    for (std::size_t i = 0; i < n; ++i) rowStart_[i] = i * n;
-    std::size_t k = 0;
-    for (int i = 0; i < size_; ++i) {
-        for (int j = i + 1; j < size_; ++j) {
-            const double value = distances.valueAt(k);
-            row(i)[j] = value;
-            row(j)[i] = value;
-            ++k;
+    : n_(static_cast<std::size_t>(distances.count())), size_(distances.count()) {
+    fill(distances, nullptr);
+}
+
+WorkingDistanceTable::WorkingDistanceTable(DistanceMatrix&& distances)
+    : n_(static_cast<std::size_t>(distances.count())), size_(distances.count()) {
+    fill(distances, &distances);
+}
+
+void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix* release) {
+    const int n = size_;
+    const std::size_t width = n_;
+    rowStart_.resize(width);
+    const double* valueOfCode = distances.coded() ? distances.valueOfCode().data() : nullptr;
+    for (int first = 0; first < n; first += kRowsPerBlock) {
+        const int end = std::min(n, first + kRowsPerBlock);
+        blocks_.emplace_back(static_cast<std::size_t>(end - first) * width, 0.0);
+        for (int i = first; i < end; ++i) {
+            rowStart_[static_cast<std::size_t>(i)] =
+                blocks_.back().data() + static_cast<std::size_t>(i - first) * width;
+            double* cells = row(i);
+            if (valueOfCode != nullptr) {
+                const DistanceMatrix::Code* codes = distances.codesOfRow(i);
+                for (int j = i + 1; j < n; ++j) cells[j] = valueOfCode[codes[j - i - 1]];
+            } else {
+                const double* values = distances.valuesOfRow(i);
+                for (int j = i + 1; j < n; ++j) cells[j] = values[j - i - 1];
+            }
         }
+        // The cells left of the diagonal mirror those above it, 64 columns
+        // of the rows before at a time.
+        for (int from = 0; from < end; from += kRowsPerBlock)
+            for (int j = from; j < std::min(end, from + kRowsPerBlock); ++j) {
+                const double* above = row(j);
+                for (int i = std::max(first, j + 1); i < end; ++i) row(i)[j] = above[i];
+            }
+        if (release != nullptr) release->releaseRowsBefore(end);
     }
-    rowSums_.resize(n);
-    checkpoints_.resize(n / kRowsPerCheckpoint * n);
+    rowSums_.resize(width);
+    checkpoints_.resize(width / kRowsPerCheckpoint * width);
     updateRowSums();
-    allZero_ = std::all_of(cells_.begin(), cells_.end(), [](double value) { return value == 0.0; });
+    allZero_ = std::all_of(blocks_.begin(), blocks_.end(), [](const std::vector<double>& block) {
+        return std::all_of(block.begin(), block.end(), [](double value) { return value == 0.0; });
+    });
 }
 
 void WorkingDistanceTable::updateRowSums() {

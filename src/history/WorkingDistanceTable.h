@@ -17,6 +17,10 @@
 class WorkingDistanceTable {
 public:
     explicit WorkingDistanceTable(const DistanceMatrix& distances);
+    // The same table from distances that nothing needs afterwards: their
+    // memory is given back as their rows are read, so that the two are never
+    // held whole together. The matrix is left without its rows.
+    explicit WorkingDistanceTable(DistanceMatrix&& distances);
 
     // Bytes that the table of n segments holds.
     static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(double); }
@@ -30,7 +34,7 @@ public:
     // row sums are all zero then, and every merge keeps it so.
     bool allZero() const { return allZero_; }
     // Row p as k contiguous values.
-    const double* row(int p) const { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
+    const double* row(int p) const { return rowStart_[static_cast<std::size_t>(p)] + columnOffset_; }
 
     // Replaces the block of `size` pairs starting at `start` by its ancestral
     // segments. The distance from a new segment u (copies a, b) to a segment x
@@ -43,15 +47,20 @@ public:
     void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
 
 private:
+    // Fills the table from `distances`, giving back their rows' memory as it
+    // goes when `release` is that same matrix.
+    void fill(const DistanceMatrix& distances, DistanceMatrix* release);
     void updateRowSums();
 
-    double* row(int p) { return &cells_[rowStart_[static_cast<std::size_t>(p)] + columnOffset_]; }
+    double* row(int p) { return rowStart_[static_cast<std::size_t>(p)] + columnOffset_; }
 
-    // Rows live in a fixed n x n store: removing a row only drops its start
-    // from the list. Columns are removed by shifting, in every row, the
-    // shorter side of the removed run, so that all rows share one offset.
-    std::vector<double> cells_;
-    std::vector<std::size_t> rowStart_;
+    // Rows of n cells each live in blocks of kRowsPerBlock: removing a row
+    // only drops its start from the list. Columns are removed by shifting, in
+    // every row, the shorter side of the removed run, so that all rows share
+    // one offset.
+    static constexpr int kRowsPerBlock = 64;
+    std::vector<std::vector<double>> blocks_;
+    std::vector<double*> rowStart_;
     std::size_t n_;
     std::size_t columnOffset_ = 0;
     int size_;

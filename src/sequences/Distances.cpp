@@ -189,7 +189,6 @@ void SequenceSet::computeDistances(int threads) {
     distances.reset();
     if (!distanceOptions.isDefault()) {
         distances = std::make_unique<DistanceMatrix>(count);
-        double* values = distances->doubles();
         // Each pair counted from the coded columns; the first pair in row
         // order without a column to compare is the one reported.
         const CodedColumns coded(sequences, length > 0 ? static_cast<std::size_t>(length) : 0,
@@ -197,15 +196,16 @@ void SequenceSet::computeDistances(int threads) {
         std::vector<int> blocked(static_cast<std::size_t>(count), -1);
         std::atomic<bool> undefined{false};
         runSlices(std::max(1, threads), count, [&](int i, int) {
-            std::size_t k = i + 1 < count ? DistanceMatrix::indexOf(i, i + 1, count) : 0;
-            for (int j = i + 1; j < count; ++j, ++k) {
+            double* values = distances->valuesOfRow(i);  // pair (i, j) at j - i - 1
+            for (int j = i + 1; j < count; ++j) {
                 const PairCounts counts = countCoded(coded, static_cast<std::size_t>(i), static_cast<std::size_t>(j));
                 if (counts.compared == 0) {
                     blocked[static_cast<std::size_t>(i)] = j;
                     return;
                 }
-                values[k] = modelDistance(counts, distanceOptions.model, isProtein);
-                if (isUndefined(values[k])) undefined = true;
+                double& value = values[j - i - 1];
+                value = modelDistance(counts, distanceOptions.model, isProtein);
+                if (isUndefined(value)) undefined = true;
             }
         });
         for (int i = 0; i < count; ++i)
@@ -236,8 +236,6 @@ void SequenceSet::computeDistances(int threads) {
     } else {
         distances = std::make_unique<DistanceMatrix>(count);
     }
-    DistanceMatrix::Code* codes = coded ? distances->codes() : nullptr;
-    double* values = coded ? nullptr : distances->doubles();
     struct Cache {
         std::vector<double> byMismatches;
         std::vector<char> known;
@@ -249,13 +247,15 @@ void SequenceSet::computeDistances(int threads) {
         if (undefined) return;
         Cache& cache = caches[static_cast<std::size_t>(worker)];
         const unsigned char* a = &packed[static_cast<std::size_t>(i) * stride];
-        std::size_t k = i + 1 < count ? DistanceMatrix::indexOf(i, i + 1, count) : 0;
-        for (int j = i + 1; j < count; ++j, ++k) {
+        // Pair (i, j) of this row at place j - i - 1 of these.
+        DistanceMatrix::Code* codes = coded ? distances->codesOfRow(i) : nullptr;
+        double* values = coded ? nullptr : distances->valuesOfRow(i);
+        for (int j = i + 1; j < count; ++j) {
             const std::int64_t m = countBlockMismatches(a, &packed[static_cast<std::size_t>(j) * stride], stride);
             const std::size_t slot = static_cast<std::size_t>(m);
             double value;
             if (coded) {
-                codes[k] = static_cast<DistanceMatrix::Code>(slot);
+                codes[j - i - 1] = static_cast<DistanceMatrix::Code>(slot);
                 value = byCount[slot];
             } else {
                 if (slot >= cache.known.size()) {
@@ -266,7 +266,7 @@ void SequenceSet::computeDistances(int threads) {
                     cache.byMismatches[slot] = correctedDistance(m, length, isProtein);
                     cache.known[slot] = 1;
                 }
-                value = values[k] = cache.byMismatches[slot];
+                value = values[j - i - 1] = cache.byMismatches[slot];
             }
             if (isUndefined(value)) {
                 undefined = true;
