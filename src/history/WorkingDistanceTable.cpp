@@ -44,13 +44,12 @@ void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix*
                 for (int j = i + 1; j < n; ++j) cells[j] = values[j - i - 1];
             }
         }
-        // The cells left of the diagonal mirror those above it, 64 columns
-        // of the rows before at a time.
-        for (int from = 0; from < end; from += kRowsPerBlock)
-            for (int j = from; j < std::min(end, from + kRowsPerBlock); ++j) {
-                const double* above = row(j);
-                for (int i = std::max(first, j + 1); i < end; ++i) row(i)[j] = above[i];
-            }
+        // The cells left of the diagonal mirror those above it, read from
+        // the rows already filled (each along the block's own columns).
+        for (int j = 0; j < end; ++j) {
+            const double* above = row(j);
+            for (int i = std::max(first, j + 1); i < end; ++i) row(i)[j] = above[i];
+        }
         if (release != nullptr) release->releaseRowsBefore(end);
     }
     rowSums_.resize(width);
