@@ -214,12 +214,19 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 const std::unique_ptr<BlockCriterion> chosen = entry->make();
                 chosen->setThreads(threads);
                 progress.start(entry->number, std::max(sequences.count - 1, 0));
-                // A single reconstruction whose tree alone is written needs
-                // no distances afterwards (replicates make their own).
-                if (runs.size() == 1 && !line.refine && !line.newick)
-                    tree.reconstruct(std::move(*sequences.distances), *chosen, &progress);
-                else
+                // The working table takes the distances in, giving their
+                // memory back as it reads them, unless they came from a
+                // matrix file and are needed again; distances made from the
+                // alignment are made again once the table is gone, for
+                // whatever needs them next (replicates make their own).
+                const bool neededAfter = line.refine || line.newick || entry != runs.back();
+                if (line.matrix && neededAfter) {
                     tree.reconstruct(*sequences.distances, *chosen, &progress);
+                } else {
+                    tree.reconstruct(std::move(*sequences.distances), *chosen, &progress);
+                    sequences.distances.reset();
+                    if (neededAfter) sequences.computeDistances(threads);
+                }
                 progress.finish();
                 if (line.refine) refineHistory(tree, *sequences.distances);
                 HistorySupport support;
