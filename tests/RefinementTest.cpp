@@ -82,7 +82,8 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
 }
 
 // Simulated histories of every size, refined from every criterion: the result
-// is a duplication tree whose blocks are its own events, and no longer.
+// is a duplication tree whose blocks are its own events, no longer, and no
+// longer than the descent without kicks gives.
 TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
     for (std::uint64_t seed = 1; seed <= 16; ++seed) {
         SimulationSettings settings;
@@ -95,9 +96,15 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
             DuplicationTree tree;
             tree.reconstruct(*set.distances, criterion);
             const double before = balancedLength(tree, *set.distances);
+            DuplicationTree unkicked;
+            unkicked.reconstruct(*set.distances, criterion);
             refineHistory(tree, *set.distances);
             ASSERT_TRUE(isDuplicationTree(tree)) << "seed " << seed << " criterion " << criterion;
             EXPECT_LE(balancedLength(tree, *set.distances), before + 1e-12 * before);
+            RefineSettings noKicks;
+            noKicks.kicks = 0;
+            refineHistory(unkicked, *set.distances, noKicks);
+            EXPECT_LE(balancedLength(tree, *set.distances), balancedLength(unkicked, *set.distances) + 1e-12 * before);
             EXPECT_EQ(tree.leafCount, settings.copies);
             // The blocks are those a reconstruction replaying its events makes.
             for (const DuplicationBlock& block : tree.blocks) EXPECT_GE(block.size(), 2u);

@@ -753,15 +753,11 @@ double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances) {
     return length.of(topologyOf(tree));
 }
 
-void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings) {
-    const int n = history.leafCount;
-    if (n < 4 || !history.root) return;
-    Topology t = topologyOf(history);
-    BalancedLength length(distances, n);
-    double current = length.of(t);
+namespace {
 
-    Unrooted g(t);
-    Reduction reduction;
+// Sweeps of moves, each taking the first valid shortening move of every
+// subtree in turn, until a sweep takes none.
+void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n) {
     bool improved = true;
     while (improved) {
         improved = false;
@@ -792,6 +788,48 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 averages = SideAverages(g, length.table(), n);
                 break;
             }
+        }
+    }
+}
+
+}  // namespace
+
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings) {
+    const int n = history.leafCount;
+    if (n < 4 || !history.root) return;
+    Topology t = topologyOf(history);
+    BalancedLength length(distances, n);
+    double current = length.of(t);
+
+    Unrooted g(t);
+    Reduction reduction;
+    descend(g, t, current, length, reduction, n);
+
+    // Kicks: a subtree takes its least lengthening valid move and the search
+    // descends from there; the result is kept when it is shorter.
+    int kicksLeft = settings.kicks;
+    const std::vector<int> order = SideAverages(g, length.table(), n).postOrder();
+    for (const int v : order) {
+        if (kicksLeft <= 0) break;
+        const SideAverages averages(g, length.table(), n);
+        const int p = averages.parent(v);
+        if (p <= 0) continue;
+        --kicksLeft;
+        std::vector<Move> moves = movesOf(averages, g, v);
+        std::stable_sort(moves.begin(), moves.end(), [](const Move& l, const Move& r) { return l.gain < r.gain; });
+        for (const Move& move : moves) {
+            Unrooted moved = g;
+            moved.move(v, p, move.from, move.to);
+            Topology rooted = moved.rootedOn(0, moved.next[0][0], n, t.root);
+            if (!rootAsDuplicationTree(rooted, reduction)) continue;
+            double kicked = length.of(rooted);
+            descend(moved, rooted, kicked, length, reduction, n);
+            if (kicked < current - 1e-12 * std::fabs(current)) {
+                g = std::move(moved);
+                t = std::move(rooted);
+                current = kicked;
+            }
+            break;
         }
     }
 

@@ -22,6 +22,11 @@
 // over the tree and a table of balanced averages between its sides, rebuilt
 // after each move taken.
 //
+// A descent ends where no single move shortens the tree. It is then kicked
+// out of that point: for up to `kicks` subtrees in turn (the same order), the
+// subtree takes the valid move that lengthens the tree the least, the search
+// descends from there, and the result replaces the tree when it is shorter.
+//
 // The tree length does not depend on the root, so the root is then chosen
 // among the positions that give a duplication tree (all on the path from the
 // first copy to the last) as the most clock-like: the one whose fitted edge
@@ -29,6 +34,7 @@
 // such position from the first copy's side on ties.
 struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
+    int kicks = 64;
 };
 
 // Replaces `history` by its refinement: the tree, relabelled and with its
