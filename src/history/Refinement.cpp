@@ -755,6 +755,17 @@ double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances) {
 
 namespace {
 
+// The tree after moving the subtree below v (its parent p with it) as `move`
+// says, rooted as a duplication tree (see rootAsDuplicationTree); false when
+// no root makes it one.
+bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
+               Unrooted& moved, Topology& rooted) {
+    moved = g;
+    moved.move(v, p, move.from, move.to);
+    rooted = moved.rootedOn(0, moved.next[0][0], n, root);
+    return rootAsDuplicationTree(rooted, reduction);
+}
+
 // Sweeps of moves, each taking the first valid shortening move of every
 // subtree in turn, until a sweep takes none.
 void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n) {
@@ -774,11 +785,11 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 if (move.gain < -1e-12 * std::fabs(current)) shorter.push_back(move);
             std::stable_sort(shorter.begin(), shorter.end(),
                              [](const Move& l, const Move& r) { return l.gain < r.gain; });
+            if (shorter.empty()) continue;
+            Unrooted moved = g;
+            Topology rooted;
             for (const Move& move : shorter) {
-                Unrooted moved = g;
-                moved.move(v, p, move.from, move.to);
-                Topology rooted = moved.rootedOn(0, moved.next[0][0], n, t.root);
-                if (!rootAsDuplicationTree(rooted, reduction)) continue;
+                if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
                 const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
                 g = std::move(moved);
@@ -817,11 +828,10 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         --kicksLeft;
         std::vector<Move> moves = movesOf(averages, g, v);
         std::stable_sort(moves.begin(), moves.end(), [](const Move& l, const Move& r) { return l.gain < r.gain; });
+        Unrooted moved = g;
+        Topology rooted;
         for (const Move& move : moves) {
-            Unrooted moved = g;
-            moved.move(v, p, move.from, move.to);
-            Topology rooted = moved.rootedOn(0, moved.next[0][0], n, t.root);
-            if (!rootAsDuplicationTree(rooted, reduction)) continue;
+            if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
             double kicked = length.of(rooted);
             descend(moved, rooted, kicked, length, reduction, n);
             if (kicked < current - 1e-12 * std::fabs(current)) {
