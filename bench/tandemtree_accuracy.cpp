@@ -4,7 +4,7 @@
 // table of means per cell and method, and writes one TSV row per history and
 // method.
 //
-//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--tsv FILE]
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--tsv FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -97,6 +97,7 @@ std::string ratio(int part, int whole) {
 int main(int argc, char** argv) {
     bool quick = false;
     int replicates = 40;
+    int kicks = 0;  // of every refinement
     std::uint64_t seed = 2026;
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     for (int i = 1; i < argc; ++i) {
@@ -106,10 +107,12 @@ int main(int argc, char** argv) {
             replicates = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--kicks") == 0 && i + 1 < argc) {
+            kicks = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
-            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--tsv FILE]\n");
+            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -170,7 +173,10 @@ int main(int argc, char** argv) {
                     DuplicationTree refined;
                     start = Clock::now();
                     refined.reconstruct(*set.distances, criterion);
-                    refineHistory(refined, *set.distances, {clockRoot});
+                    RefineSettings settings;
+                    settings.clockRoot = clockRoot;
+                    settings.kicks = kicks;
+                    refineHistory(refined, *set.distances, settings);
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();
                     row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining);
                 }

@@ -98,12 +98,12 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
             const double before = balancedLength(tree, *set.distances);
             DuplicationTree unkicked;
             unkicked.reconstruct(*set.distances, criterion);
-            refineHistory(tree, *set.distances);
+            RefineSettings kicked;
+            kicked.kicks = 16;
+            refineHistory(tree, *set.distances, kicked);
             ASSERT_TRUE(isDuplicationTree(tree)) << "seed " << seed << " criterion " << criterion;
             EXPECT_LE(balancedLength(tree, *set.distances), before + 1e-12 * before);
-            RefineSettings noKicks;
-            noKicks.kicks = 0;
-            refineHistory(unkicked, *set.distances, noKicks);
+            refineHistory(unkicked, *set.distances);
             EXPECT_LE(balancedLength(tree, *set.distances), balancedLength(unkicked, *set.distances) + 1e-12 * before);
             EXPECT_EQ(tree.leafCount, settings.copies);
             // The blocks are those a reconstruction replaying its events makes.
@@ -160,6 +160,11 @@ TEST(Refinement, TheReportSaysTheTreeWasRefined) {
                   std::string::npos);
     const ToolResult newick = runTool({path, "N", "3", "--refine", "--newick", "--bootstrap", "10"});
     EXPECT_NE(newick.out.find("[&&NHX:support="), std::string::npos);
+    // --kicks refines on its own, and wants a count.
+    const ToolResult kicked = runTool({path, "N", "3", "--kicks", "8"});
+    EXPECT_EQ(kicked.out.rfind("History tree refined from algorithm 3\n", 0), 0u) << kicked.out;
+    EXPECT_EQ(runTool({path, "N", "3", "--kicks=some"}).out,
+              "--kicks needs a number of kicks from 0 to 1000000, not 'some'\n");
 }
 
 }  // namespace

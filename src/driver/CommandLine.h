@@ -25,6 +25,7 @@ struct CommandLine {
     int threads = 0;
     bool supportLabels = false;
     bool refine = false;
+    int kicks = 0;  // --kicks K (which also sets refine)
     // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;
     // --model M (jc, k2p, p, kimura) and --gaps pairwise, unchecked against
     // the molecule kind.

@@ -205,6 +205,9 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             bootstrap.seed = line.seed;
             bootstrap.threads = threads;
             bootstrap.refine = line.refine;
+            bootstrap.kicks = line.kicks;
+            RefineSettings refining;
+            refining.kicks = line.kicks;
 
             DuplicationTree tree;
             std::vector<SvgPanel> panels;
@@ -228,7 +231,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                     if (neededAfter) sequences.computeDistances(threads);
                 }
                 progress.finish();
-                if (line.refine) refineHistory(tree, *sequences.distances);
+                if (line.refine) refineHistory(tree, *sequences.distances, refining);
                 HistorySupport support;
                 if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
                 const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;

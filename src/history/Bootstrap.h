@@ -17,6 +17,7 @@ struct BootstrapSettings {
     std::uint64_t seed = kDefaultSeed;
     int threads = 1;
     bool refine = false;  // refine every replicate's history, as the history was
+    int kicks = 0;        // with that many kicks
 };
 
 // Counts of the replicates that agree with each part of a history.

@@ -34,7 +34,7 @@
 // such position from the first copy's side on ties.
 struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
-    int kicks = 64;
+    int kicks = 0;
 };
 
 // Replaces `history` by its refinement: the tree, relabelled and with its
