@@ -769,6 +769,10 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
 // Sweeps of moves, each taking the first valid shortening move of every
 // subtree in turn, until a sweep takes none.
 void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n) {
+    // A subtree that found no move is not looked at again until a move has
+    // changed the tree: it would find none again.
+    int taken = 0;
+    std::vector<int> foundNoneAt(g.next.size(), -1);
     bool improved = true;
     while (improved) {
         improved = false;
@@ -776,7 +780,8 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
         const std::vector<int> order = averages.postOrder();
         for (const int v : order) {
             const int p = averages.parent(v);
-            if (p <= 0) continue;
+            if (p <= 0 || foundNoneAt[static_cast<std::size_t>(v)] == taken) continue;
+            foundNoneAt[static_cast<std::size_t>(v)] = taken;
             // Moves that shorten the tree, the most first (ties in the order
             // met); the first that can be rooted as a duplication tree is
             // taken.
@@ -796,6 +801,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 t = std::move(rooted);
                 current = exact;
                 improved = true;
+                ++taken;
                 averages = SideAverages(g, length.table(), n);
                 break;
             }
