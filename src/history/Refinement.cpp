@@ -824,11 +824,12 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
 
     // Kicks: a subtree takes its least lengthening valid move and the search
     // descends from there; the result is kept when it is shorter.
+    // The side averages change only with the tree, when a kick is kept.
     int kicksLeft = settings.kicks;
-    const std::vector<int> order = SideAverages(g, length.table(), n).postOrder();
+    SideAverages averages(g, length.table(), n);
+    const std::vector<int> order = averages.postOrder();
     for (const int v : order) {
         if (kicksLeft <= 0) break;
-        const SideAverages averages(g, length.table(), n);
         const int p = averages.parent(v);
         if (p <= 0) continue;
         --kicksLeft;
@@ -844,6 +845,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 g = std::move(moved);
                 t = std::move(rooted);
                 current = kicked;
+                averages = SideAverages(g, length.table(), n);
             }
             break;
         }
