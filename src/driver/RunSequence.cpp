@@ -204,10 +204,10 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             bootstrap.replicates = line.bootstrap;
             bootstrap.seed = line.seed;
             bootstrap.threads = threads;
-            bootstrap.refine = line.refine;
-            bootstrap.kicks = line.kicks;
             RefineSettings refining;
             refining.kicks = line.kicks;
+            bootstrap.refine = line.refine;
+            bootstrap.refining = refining;
 
             DuplicationTree tree;
             std::vector<SvgPanel> panels;

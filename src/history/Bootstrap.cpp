@@ -151,11 +151,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
             return;
         }
         me.tree.reconstruct(*me.replicate.distances, *me.chooser);
-        if (settings.refine) {
-            RefineSettings refining;
-            refining.kicks = settings.kicks;
-            refineHistory(me.tree, *me.replicate.distances, refining);
-        }
+        if (settings.refine) refineHistory(me.tree, *me.replicate.distances, settings.refining);
         clusters.match(me.tree, me.matched);
         for (const int k : me.matched)
             if (k > 0) ++me.tally.segment[static_cast<std::size_t>(k - 1)];

@@ -5,6 +5,7 @@
 
 #include "history/BlockCriterion.h"
 #include "history/DuplicationTree.h"
+#include "history/Refinement.h"
 #include "sequences/SequenceSet.h"
 
 // How a history's support is measured: replicates that each resample the
@@ -16,8 +17,8 @@ struct BootstrapSettings {
     int replicates = 100;
     std::uint64_t seed = kDefaultSeed;
     int threads = 1;
-    bool refine = false;  // refine every replicate's history, as the history was
-    int kicks = 0;        // with that many kicks
+    bool refine = false;  // refine every replicate's history, as the history was,
+    RefineSettings refining{};  // with these settings
 };
 
 // Counts of the replicates that agree with each part of a history.
