@@ -4,7 +4,7 @@
 // table of means per cell and method, and writes one TSV row per history and
 // method.
 //
-//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--tsv FILE]
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--tsv FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     bool quick = false;
     int replicates = 40;
     int kicks = 0;  // of every refinement
+    int rebuilds = 0;
     std::uint64_t seed = 2026;
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     for (int i = 1; i < argc; ++i) {
@@ -109,10 +110,12 @@ int main(int argc, char** argv) {
             seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (std::strcmp(argv[i], "--kicks") == 0 && i + 1 < argc) {
             kicks = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--rebuilds") == 0 && i + 1 < argc) {
+            rebuilds = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
-            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--tsv FILE]\n");
+            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -176,7 +179,9 @@ int main(int argc, char** argv) {
                     RefineSettings settings;
                     settings.clockRoot = clockRoot;
                     settings.kicks = kicks;
-                    refineHistory(refined, *set.distances, settings);
+                    settings.rebuilds = rebuilds;
+                    const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
+                    refineHistory(refined, *set.distances, settings, rebuilder.get());
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();
                     row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining);
                 }

@@ -82,8 +82,9 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
 }
 
 // Simulated histories of every size, refined from every criterion: the result
-// is a duplication tree whose blocks are its own events, no longer, and no
-// longer than the descent without kicks gives.
+// is a duplication tree whose blocks are its own events, no longer, and with
+// kicks and rebuilds (by the criterion itself) no longer than the plain
+// descent gives.
 TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
     for (std::uint64_t seed = 1; seed <= 16; ++seed) {
         SimulationSettings settings;
@@ -100,7 +101,9 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
             unkicked.reconstruct(*set.distances, criterion);
             RefineSettings kicked;
             kicked.kicks = 16;
-            refineHistory(tree, *set.distances, kicked);
+            kicked.rebuilds = 8;
+            const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
+            refineHistory(tree, *set.distances, kicked, rebuilder.get());
             ASSERT_TRUE(isDuplicationTree(tree)) << "seed " << seed << " criterion " << criterion;
             EXPECT_LE(balancedLength(tree, *set.distances), before + 1e-12 * before);
             refineHistory(unkicked, *set.distances);
@@ -165,6 +168,10 @@ TEST(Refinement, TheReportSaysTheTreeWasRefined) {
     EXPECT_EQ(kicked.out.rfind("History tree refined from algorithm 3\n", 0), 0u) << kicked.out;
     EXPECT_EQ(runTool({path, "N", "3", "--kicks=some"}).out,
               "--kicks needs a number of kicks from 0 to 1000000, not 'some'\n");
+    const ToolResult rebuilt = runTool({path, "N", "2", "--rebuilds", "4"});
+    EXPECT_EQ(rebuilt.out.rfind("History tree refined from algorithm 2\n", 0), 0u) << rebuilt.out;
+    EXPECT_EQ(runTool({path, "N", "3", "--rebuilds", "-1"}).out,
+              "--rebuilds needs a number of rebuilds from 0 to 1000000, not '-1'\n");
 }
 
 }  // namespace

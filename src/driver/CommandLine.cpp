@@ -78,7 +78,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (!wrong.empty() && line.badValue.empty()) line.badValue = wrong;
             continue;
         }
-        if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads" || name == "--kicks")) {
+        if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads" || name == "--kicks" ||
+                             name == "--rebuilds")) {
             const std::string value = takeValue();
             bool valid = false;
             std::string wanted;
@@ -88,6 +89,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             } else if (name == "--kicks") {
                 valid = readNumber(value, 0, 1000000, line.kicks);
                 wanted = "a number of kicks from 0 to 1000000";
+                line.refine = true;
+            } else if (name == "--rebuilds") {
+                valid = readNumber(value, 0, 1000000, line.rebuilds);
+                wanted = "a number of rebuilds from 0 to 1000000";
                 line.refine = true;
             } else if (name == "--seed") {
                 valid = readNumber<std::uint64_t>(value, 0, UINT64_MAX, line.seed);
@@ -158,6 +163,12 @@ Options (anywhere on the line; "--" ends them):
                  kick up to K subtrees in turn to their least lengthening valid
                  place and search again, keeping what is shorter: closer to
                  the truth, and slower (64 kicks: about five times as long)
+  --rebuilds R   refine (as --refine), and then let up to R subtrees in turn
+                 take their most shortening place even where the tree stops
+                 being a duplication tree, the history made whole again by the
+                 chosen criterion from the segments the move leaves, and search
+                 again, keeping what is shorter: far closer to the truth from
+                 criteria 2 and 3, and slower still
   --bootstrap N  the support of every ancestral segment and duplication block,
                  from N replicates that resample the alignment columns; in the
                  report, the Newick (as NHX) and the picture

@@ -206,6 +206,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             bootstrap.threads = threads;
             RefineSettings refining;
             refining.kicks = line.kicks;
+            refining.rebuilds = line.rebuilds;
             bootstrap.refine = line.refine;
             bootstrap.refining = refining;
 
@@ -231,7 +232,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                     if (neededAfter) sequences.computeDistances(threads);
                 }
                 progress.finish();
-                if (line.refine) refineHistory(tree, *sequences.distances, refining);
+                if (line.refine) refineHistory(tree, *sequences.distances, refining, chosen.get());
                 HistorySupport support;
                 if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
                 const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;

@@ -151,7 +151,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
             return;
         }
         me.tree.reconstruct(*me.replicate.distances, *me.chooser);
-        if (settings.refine) refineHistory(me.tree, *me.replicate.distances, settings.refining);
+        if (settings.refine) refineHistory(me.tree, *me.replicate.distances, settings.refining, me.chooser.get());
         clusters.match(me.tree, me.matched);
         for (const int k : me.matched)
             if (k > 0) ++me.tally.segment[static_cast<std::size_t>(k - 1)];

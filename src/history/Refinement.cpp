@@ -261,17 +261,35 @@ bool reducible(const Topology& t) {
 }
 
 // A criterion that names merges given beforehand: the engine then builds
-// the tree, its labels and its blocks exactly as for a reconstruction.
+// the tree, its labels and its blocks exactly as for a reconstruction. When
+// the merges end before one segment is left, `then` chooses the rest of the
+// history, beginning on the table the merges left.
 class ReplayedMerges : public BlockCriterion {
 public:
-    explicit ReplayedMerges(std::vector<CandidateBlock> merges) : merges_(std::move(merges)) {}
-    void begin(const WorkingDistanceTable&, ReconstructionProgress*) override { next_ = 0; }
-    CandidateBlock chooseBlock(const WorkingDistanceTable&) override { return merges_[next_++]; }
-    void merged(const WorkingDistanceTable&, CandidateBlock) override {}
+    explicit ReplayedMerges(std::vector<CandidateBlock> merges, BlockCriterion* then = nullptr)
+        : merges_(std::move(merges)), then_(then) {}
+    void begin(const WorkingDistanceTable& table, ReconstructionProgress*) override {
+        next_ = 0;
+        handedOver_ = merges_.empty() && then_ != nullptr;
+        if (handedOver_) then_->begin(table, nullptr);
+    }
+    CandidateBlock chooseBlock(const WorkingDistanceTable& table) override {
+        return handedOver_ ? then_->chooseBlock(table) : merges_[next_++];
+    }
+    void merged(const WorkingDistanceTable& table, CandidateBlock block) override {
+        if (handedOver_) {
+            then_->merged(table, block);
+        } else if (next_ == merges_.size() && then_ != nullptr) {
+            then_->begin(table, nullptr);
+            handedOver_ = true;
+        }
+    }
 
 private:
     std::vector<CandidateBlock> merges_;
+    BlockCriterion* then_;
     std::size_t next_ = 0;
+    bool handedOver_ = false;
 };
 
 // The balanced length, from the distances as a full n x n table: the pairs
@@ -458,23 +476,26 @@ std::vector<int> rootPath(const Topology& t) {
     return path;
 }
 
-// Roots the unrooted tree of t where it is a duplication tree: where it is
-// now if it is one there, else at the first position along the root path.
+// Reduces the tree rooted at each place along its root path in turn, from
+// where it is rooted now: `visit(c, left)` hears the node c above whose edge
+// the root stands (-1 for where it stands now) and how many segments the
+// reduction leaves there, and returns true to stop the walk.
 //
 // Every valid root lies on the path from the first copy to the last, and a
 // node off that path has the same parent wherever on it the root stands: the
 // events among such nodes are merged once, and each rooting only finishes
 // the reduction from there.
-bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
+template <typename Visit>
+void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
     std::vector<char> onPath(t.parent.size(), 0);
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
-    std::vector<int> offPath;
+    std::vector<int> offPath, left;
     reduction.run(t, &onPath, nullptr, &offPath);
-    if (reduction.run(t, nullptr, &offPath, nullptr)) return true;
+    reduction.run(t, nullptr, &offPath, &left);
+    if (visit(-1, left.size())) return;
     // The root walks along the path one edge at a time, which changes the
-    // parents of three nodes only; the tree is rerooted in full once the
-    // first valid place is found.
+    // parents of three nodes only.
     const std::vector<int> path = rootPath(t);
     Topology walking = t;
     const int r = t.root;
@@ -492,12 +513,21 @@ bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
         walking.child[static_cast<std::size_t>(r)] = {b, c};
         walking.parent[static_cast<std::size_t>(b)] = r;
         walking.parent[static_cast<std::size_t>(c)] = r;
-        if (reduction.run(walking, nullptr, &offPath, nullptr)) {
-            t = rootedAbove(t, c);
-            return true;
-        }
+        reduction.run(walking, nullptr, &offPath, &left);
+        if (visit(c, left.size())) return;
     }
-    return false;
+}
+
+// Roots the unrooted tree of t where it is a duplication tree: where it is
+// now if it is one there, else at the first position along the root path.
+bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
+    int valid = -2;
+    walkRoot(t, reduction, [&](int c, std::size_t left) {
+        if (left == 1) valid = c;
+        return left == 1;
+    });
+    if (valid >= 0) t = rootedAbove(t, valid);
+    return valid != -2;
 }
 
 // The unrooted tree seen from copy 0: every other node hangs below it, so
@@ -766,6 +796,34 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
     return rootAsDuplicationTree(rooted, reduction);
 }
 
+// The tree after moving the subtree below v (its parent p with it) as `move`
+// says, made a duplication tree again however the move left it: rooted where
+// its reduction leaves the fewest segments (the first such place from where
+// movedTree roots it), the events that reduction merges kept, and the rest
+// of the history chosen by `criterion` over the segments left.
+Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
+                     BlockCriterion& criterion, const DistanceMatrix& distances) {
+    Unrooted moved = g;
+    moved.move(v, p, move.from, move.to);
+    Topology rooted = moved.rootedOn(0, moved.next[0][0], n, root);
+    int fewestAt = -1;
+    std::size_t fewest = static_cast<std::size_t>(n) + 1;
+    walkRoot(rooted, reduction, [&](int c, std::size_t left) {
+        if (left < fewest) {
+            fewest = left;
+            fewestAt = c;
+        }
+        return left == 1;
+    });
+    if (fewestAt >= 0) rooted = rootedAbove(rooted, fewestAt);
+    std::vector<CandidateBlock> merges;
+    recognise(rooted, &merges);
+    ReplayedMerges replay(std::move(merges), &criterion);
+    DuplicationTree tree;
+    tree.reconstruct(distances, replay);
+    return topologyOf(tree);
+}
+
 // Sweeps of moves, each taking the first valid shortening move of every
 // subtree in turn, until a sweep takes none.
 void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n) {
@@ -811,7 +869,8 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
 
 }  // namespace
 
-void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings) {
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings,
+                   BlockCriterion* criterion) {
     const int n = history.leafCount;
     if (n < 4 || !history.root) return;
     Topology t = topologyOf(history);
@@ -848,6 +907,37 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 averages = SideAverages(g, length.table(), n);
             }
             break;
+        }
+    }
+
+    // Rebuilds: a subtree takes its most shortening move, whether or not the
+    // tree stays a duplication tree; the history is made whole again by the
+    // criterion it came from, the search descends from there, and the result
+    // is kept when it is shorter.
+    int rebuildsLeft = criterion != nullptr ? settings.rebuilds : 0;
+    if (rebuildsLeft > 0) {
+        averages = SideAverages(g, length.table(), n);
+        const std::vector<int> subtrees = averages.postOrder();
+        for (const int v : subtrees) {
+            if (rebuildsLeft <= 0) break;
+            const int p = averages.parent(v);
+            if (p <= 0) continue;
+            const std::vector<Move> moves = movesOf(averages, g, v);
+            if (moves.empty()) continue;
+            const Move best = *std::min_element(moves.begin(), moves.end(),
+                                                [](const Move& l, const Move& r) { return l.gain < r.gain; });
+            if (!(best.gain < -1e-12 * std::fabs(current))) continue;
+            --rebuildsLeft;
+            Topology rebuilt = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
+            Unrooted rebuiltUnrooted(rebuilt);
+            double rebuiltLength = length.of(rebuilt);
+            descend(rebuiltUnrooted, rebuilt, rebuiltLength, length, reduction, n);
+            if (rebuiltLength < current - 1e-12 * std::fabs(current)) {
+                g = std::move(rebuiltUnrooted);
+                t = std::move(rebuilt);
+                current = rebuiltLength;
+                averages = SideAverages(g, length.table(), n);
+            }
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "history/BlockCriterion.h"
 #include "history/DuplicationTree.h"
 #include "sequences/DistanceMatrix.h"
 
@@ -35,11 +36,15 @@
 struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
     int kicks = 0;
+    int rebuilds = 0;
 };
 
 // Replaces `history` by its refinement: the tree, relabelled and with its
 // blocks read off as a reconstruction would make them.
-void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {});
+// `criterion`, the criterion the history came from, rebuilds it where a
+// rebuild needs it (none are made without it).
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {},
+                   BlockCriterion* criterion = nullptr);
 
 // Whether a rooted tree over the copies 0 .. n-1 (in chromosome order) is a
 // duplication tree: it is reduced to one segment by merging, again and
