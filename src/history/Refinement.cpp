@@ -126,11 +126,23 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
 // nodes marked in `barred` (it then stops where those are needed).
 class Reduction {
 public:
+    // Workspace of the walk of the root (walkRoot), kept from tree to tree.
+    struct Walk {
+        std::vector<char> onPath;
+        std::vector<int> offPath, left;
+        Topology walking;
+    } walk;
+
     // Reduces t from `row` (or the copies 0 .. n-1), never making the nodes
     // marked in `barred`; leaves what is left in `end` when asked. The
     // workspace is kept for the next tree: only what a run touched is reset.
+    //
+    // With `only`, the row is one in which no event is visible but those
+    // that make a node marked there (as a row that a reduction barred from
+    // those nodes left, whose other events it merged): the first starts
+    // tried are then those of such events alone.
     bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row,
-             std::vector<int>* end) {
+             std::vector<int>* end, const std::vector<char>* only = nullptr) {
         t_ = &t;
         barred_ = barred;
         const std::size_t nodes = t.parent.size();
@@ -146,23 +158,39 @@ public:
             for (int i = 0; i < t.n; ++i) start_.push_back(i);
         }
         if (start_.empty()) return true;
-        alive_.assign(start_.size() + 1, 0);
+        // Every label alive: each Fenwick cell counts the labels it covers.
+        alive_.resize(start_.size() + 1);
+        for (std::size_t i = 0; i < alive_.size(); ++i) alive_[i] = static_cast<int>(i & (~i + 1));
         for (std::size_t p = 0; p < start_.size(); ++p) {
             const int x = start_[p];
             label_[static_cast<std::size_t>(x)] = static_cast<int>(p);
             prev_[static_cast<std::size_t>(x)] = p > 0 ? start_[p - 1] : -1;
             next_[static_cast<std::size_t>(x)] = p + 1 < start_.size() ? start_[p + 1] : -1;
-            mark(static_cast<int>(p), 1);
         }
         touched_ = start_;
         first_ = start_.front();
         size_ = static_cast<int>(start_.size());
-        work_.assign(start_.rbegin(), start_.rend());
+        work_.clear();
+        if (only == nullptr) {
+            for (auto it = start_.rbegin(); it != start_.rend(); ++it) work_.push_back({*it, size_});
+        } else {
+            // For each pair of row elements below a marked node, the starts
+            // of an event that would hold it (labels are positions still).
+            for (std::size_t p = start_.size(); p-- > 0;) {
+                const int x = start_[p];
+                const int parent = t.parent[static_cast<std::size_t>(x)];
+                if (parent < 0 || !(*only)[static_cast<std::size_t>(parent)]) continue;
+                const int w = t.sibling(x);
+                if (!inRow(w) || label_[static_cast<std::size_t>(w)] < static_cast<int>(p)) continue;
+                const int span = label_[static_cast<std::size_t>(w)] - static_cast<int>(p);
+                for (int c = 0; c < span && c <= static_cast<int>(p); ++c) work_.push_back({start_[p - c], span});
+            }
+        }
         while (!work_.empty() && size_ > 1) {
-            const int x = work_.back();
+            const auto [x, size] = work_.back();
             work_.pop_back();
             if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
-            tryEventAt(x);
+            tryEventAt(x, size);
         }
         if (end != nullptr) {
             end->clear();
@@ -192,14 +220,15 @@ private:
     int sibling(int x) const { return t_->parent[static_cast<std::size_t>(x)] < 0 ? -1 : t_->sibling(x); }
     bool inRow(int x) const { return x >= 0 && label_[static_cast<std::size_t>(x)] >= 0; }
 
-    // Merges the event that starts at x, if one is visible there.
-    void tryEventAt(int x) {
+    // Merges the event that starts at x, if one of at most `size` pairs is
+    // visible there.
+    void tryEventAt(int x, int size) {
         const int y = sibling(x);
         if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
         int s = 0;
         for (int l = x, r = y;; l = next_[static_cast<std::size_t>(l)], r = next_[static_cast<std::size_t>(r)], ++s) {
             if (l == y) break;
-            if (r < 0 || !mergeable(l, r)) return;
+            if (s == size || r < 0 || !mergeable(l, r)) return;
         }
         // Merge: the left elements become their parents, the right ones go.
         made_.clear();
@@ -217,7 +246,9 @@ private:
         }
         // Candidates again: for each new segment whose sibling is in the row,
         // every start of an event that would hold the two as one of its
-        // pairs: the left one of them and the span - 1 positions before it.
+        // pairs: the left one of them and the span - 1 positions before it,
+        // each for an event of span pairs. Only an event that holds a new
+        // segment can have become visible, and its size is that span.
         for (const int u : made_) {
             const int w = sibling(u);
             if (!inRow(w)) continue;
@@ -225,7 +256,7 @@ private:
             const int left = uFirst ? u : w;
             const int span = std::abs(position(u) - position(w));
             int z = left;
-            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work_.push_back(z);
+            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work_.push_back({z, span});
         }
     }
     void replace(int from, int to) {
@@ -250,7 +281,8 @@ private:
     const std::vector<char>* barred_ = nullptr;
     std::vector<int> next_, prev_, label_;  // label -1: not in the row
     std::vector<int> alive_;
-    std::vector<int> start_, work_, made_, touched_;
+    std::vector<int> start_, made_, touched_;
+    std::vector<std::pair<int, int>> work_;  // a start, and the most pairs its event may have
     int first_ = -1;
     int size_ = 0;
 };
@@ -428,12 +460,18 @@ struct Unrooted {
     // numbered `root`.
     Topology rootedOn(int a, int b, int n, int root) const {
         Topology t;
+        rootOn(a, b, n, root, t);
+        return t;
+    }
+    // The same into t, whose storage is reused.
+    void rootOn(int a, int b, int n, int root, Topology& t) const {
         t.n = n;
         t.root = root;
         t.parent.assign(next.size(), -1);
         t.child.assign(next.size(), {-1, -1});
         t.child[static_cast<std::size_t>(root)] = {a, b};
-        std::vector<std::pair<int, int>> stack = {{a, root}, {b, root}};  // node, its parent
+        std::vector<std::pair<int, int>>& stack = stack_;  // node, its parent
+        stack.assign({{a, root}, {b, root}});
         while (!stack.empty()) {
             const auto [y, above] = stack.back();
             stack.pop_back();
@@ -447,8 +485,10 @@ struct Unrooted {
             }
             t.child[static_cast<std::size_t>(y)] = below;
         }
-        return t;
     }
+
+private:
+    mutable std::vector<std::pair<int, int>> stack_;
 };
 
 // The same unrooted tree rooted on the edge between node x and its
@@ -487,17 +527,21 @@ std::vector<int> rootPath(const Topology& t) {
 // the reduction from there.
 template <typename Visit>
 void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
-    std::vector<char> onPath(t.parent.size(), 0);
+    Reduction::Walk& scratch = reduction.walk;
+    std::vector<char>& onPath = scratch.onPath;
+    std::vector<int>& offPath = scratch.offPath;
+    std::vector<int>& left = scratch.left;
+    onPath.assign(t.parent.size(), 0);
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
-    std::vector<int> offPath, left;
     reduction.run(t, &onPath, nullptr, &offPath);
-    reduction.run(t, nullptr, &offPath, &left);
+    reduction.run(t, nullptr, &offPath, &left, &onPath);
     if (visit(-1, left.size())) return;
     // The root walks along the path one edge at a time, which changes the
     // parents of three nodes only.
     const std::vector<int> path = rootPath(t);
-    Topology walking = t;
+    Topology& walking = scratch.walking;
+    walking = t;
     const int r = t.root;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const int c = path[i];
@@ -513,7 +557,7 @@ void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
         walking.child[static_cast<std::size_t>(r)] = {b, c};
         walking.parent[static_cast<std::size_t>(b)] = r;
         walking.parent[static_cast<std::size_t>(c)] = r;
-        reduction.run(walking, nullptr, &offPath, &left);
+        reduction.run(walking, nullptr, &offPath, &left, &onPath);
         if (visit(c, left.size())) return;
     }
 }
@@ -792,7 +836,7 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
                Unrooted& moved, Topology& rooted) {
     moved = g;
     moved.move(v, p, move.from, move.to);
-    rooted = moved.rootedOn(0, moved.next[0][0], n, root);
+    moved.rootOn(0, moved.next[0][0], n, root, rooted);
     return rootAsDuplicationTree(rooted, reduction);
 }
 
