@@ -225,6 +225,9 @@ private:
     void tryEventAt(int x, int size) {
         const int y = sibling(x);
         if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
+        // A long event of a known size: its two ends must lie that far apart,
+        // which the counts tell faster than a walk.
+        if (size < size_ && size > 8 && position(y) - position(x) != size) return;
         int s = 0;
         for (int l = x, r = y;; l = next_[static_cast<std::size_t>(l)], r = next_[static_cast<std::size_t>(r)], ++s) {
             if (l == y) break;
