@@ -28,6 +28,14 @@
 // subtree takes the valid move that lengthens the tree the least, the search
 // descends from there, and the result replaces the tree when it is shorter.
 //
+// Rebuilds go further, where every shortening move breaks a duplication
+// event: for up to `rebuilds` subtrees in turn, the subtree takes its most
+// shortening move whatever it does to the history; the tree is rooted where
+// its reduction leaves the fewest segments, the events that reduction merges
+// are kept, the criterion the history came from chooses the rest over the
+// segments left, the search descends from there, and the result replaces the
+// tree when it is shorter.
+//
 // The tree length does not depend on the root, so the root is then chosen
 // among the positions that give a duplication tree (all on the path from the
 // first copy to the last) as the most clock-like: the one whose fitted edge
@@ -36,7 +44,7 @@
 struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
     int kicks = 0;
-    int rebuilds = 0;
+    int rebuilds = 0;  // made only when refineHistory is given the criterion
 };
 
 // Replaces `history` by its refinement: the tree, relabelled and with its
