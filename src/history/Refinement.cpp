@@ -144,7 +144,17 @@ public:
     bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row,
              std::vector<int>* end, const std::vector<char>* only = nullptr) {
         t_ = &t;
-        barred_ = barred;
+        // The parent through which each node may merge: none when barred.
+        if (barred == nullptr) {
+            up_ = t.parent.data();
+        } else {
+            allowedParent_.resize(t.parent.size());
+            for (std::size_t x = 0; x < t.parent.size(); ++x) {
+                const int parent = t.parent[x];
+                allowedParent_[x] = parent >= 0 && !(*barred)[static_cast<std::size_t>(parent)] ? parent : -1;
+            }
+            up_ = allowedParent_.data();
+        }
         const std::size_t nodes = t.parent.size();
         if (label_.size() < nodes) {
             label_.assign(nodes, -1);
@@ -202,9 +212,8 @@ public:
 
 private:
     bool mergeable(int a, int b) const {
-        const int parent = t_->parent[static_cast<std::size_t>(a)];
-        return parent >= 0 && parent == t_->parent[static_cast<std::size_t>(b)] &&
-               (barred_ == nullptr || !(*barred_)[static_cast<std::size_t>(parent)]);
+        const int parent = up_[static_cast<std::size_t>(a)];
+        return parent >= 0 && parent == up_[static_cast<std::size_t>(b)];
     }
     // Alive labels, counted with a Fenwick tree, for positions in the row.
     void mark(int label, int change) {
@@ -281,7 +290,8 @@ private:
     }
 
     const Topology* t_ = nullptr;
-    const std::vector<char>* barred_ = nullptr;
+    const int* up_ = nullptr;  // the parent array, or allowedParent_
+    std::vector<int> allowedParent_;
     std::vector<int> next_, prev_, label_;  // label -1: not in the row
     std::vector<int> alive_;
     std::vector<int> start_, made_, touched_;
