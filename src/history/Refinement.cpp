@@ -604,6 +604,12 @@ public:
         orient(g);
         fill(table);
     }
+    // The table of another tree over the same nodes, in the same storage.
+    void rebuild(const Unrooted& g, const std::vector<double>& table) {
+        std::fill(average_.begin(), average_.end(), 0.0);
+        orient(g);
+        fill(table);
+    }
 
     double operator()(int x, int y) const {
         return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)];
@@ -889,9 +895,10 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
     int taken = 0;
     std::vector<int> foundNoneAt(g.next.size(), -1);
     bool improved = true;
+    // Rebuilt after every move taken, so a sweep starts from the tree's own.
+    SideAverages averages(g, length.table(), n);
     while (improved) {
         improved = false;
-        SideAverages averages(g, length.table(), n);
         const std::vector<int> order = averages.postOrder();
         for (const int v : order) {
             const int p = averages.parent(v);
@@ -917,7 +924,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 current = exact;
                 improved = true;
                 ++taken;
-                averages = SideAverages(g, length.table(), n);
+                averages.rebuild(g, length.table());
                 break;
             }
         }
@@ -961,7 +968,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 g = std::move(moved);
                 t = std::move(rooted);
                 current = kicked;
-                averages = SideAverages(g, length.table(), n);
+                averages.rebuild(g, length.table());
             }
             break;
         }
@@ -973,7 +980,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     // is kept when it is shorter.
     int rebuildsLeft = criterion != nullptr ? settings.rebuilds : 0;
     if (rebuildsLeft > 0) {
-        averages = SideAverages(g, length.table(), n);
+        averages.rebuild(g, length.table());
         const std::vector<int> subtrees = averages.postOrder();
         for (const int v : subtrees) {
             if (rebuildsLeft <= 0) break;
@@ -993,7 +1000,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 g = std::move(rebuiltUnrooted);
                 t = std::move(rebuilt);
                 current = rebuiltLength;
-                averages = SideAverages(g, length.table(), n);
+                averages.rebuild(g, length.table());
             }
         }
     }
