@@ -887,9 +887,61 @@ Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, i
     return topologyOf(tree);
 }
 
+// The copies on the far side of every edge of the tree seen from copy 0,
+// each list ascending, all of them in ascending order: the same for two
+// trees exactly when they are the same unrooted tree.
+std::vector<std::vector<int>> sidesSeenFromFirst(const Unrooted& g, int n) {
+    const std::size_t nodes = g.next.size();
+    std::vector<int> parent(nodes, -1), order, stack = {0};
+    while (!stack.empty()) {
+        const int x = stack.back();
+        stack.pop_back();
+        order.push_back(x);
+        for (const int y : g.next[static_cast<std::size_t>(x)])
+            if (y > 0 && y != parent[static_cast<std::size_t>(x)]) {
+                parent[static_cast<std::size_t>(y)] = x;
+                stack.push_back(y);
+            }
+    }
+    std::vector<std::vector<int>> below(nodes), sides;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        const int x = *it;
+        if (x == 0) continue;
+        std::vector<int>& mine = below[static_cast<std::size_t>(x)];
+        if (x < n) mine.push_back(x);
+        std::sort(mine.begin(), mine.end());
+        sides.push_back(mine);
+        std::vector<int>& above = below[static_cast<std::size_t>(parent[static_cast<std::size_t>(x)])];
+        above.insert(above.end(), mine.begin(), mine.end());
+    }
+    std::sort(sides.begin(), sides.end());
+    return sides;
+}
+
+// The trees that descents have ended at, so that no move shortens them: a
+// descent that meets one again would end there too, and so stops at once.
+// Trees of the same length are compared in full.
+class KnownEnds {
+public:
+    bool has(const Unrooted& g, double length, int n) const {
+        for (const auto& [known, tree] : ends_)
+            if (known == length && sidesSeenFromFirst(g, n) == sidesSeenFromFirst(tree, n)) return true;
+        return false;
+    }
+    void add(const Unrooted& g, double length, int n) {
+        if (!has(g, length, n)) ends_.push_back({length, g});
+    }
+
+private:
+    std::vector<std::pair<double, Unrooted>> ends_;
+};
+
 // Sweeps of moves, each taking the first valid shortening move of every
-// subtree in turn, until a sweep takes none.
-void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n) {
+// subtree in turn, until a sweep takes none or the tree is one of `ends`;
+// the tree it ends at joins them.
+void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, Reduction& reduction, int n,
+             KnownEnds& ends) {
+    if (ends.has(g, current, n)) return;
     // A subtree that found no move is not looked at again until a move has
     // changed the tree: it would find none again.
     int taken = 0;
@@ -924,11 +976,13 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 current = exact;
                 improved = true;
                 ++taken;
+                if (ends.has(g, current, n)) return;
                 averages.rebuild(g, length.table());
                 break;
             }
         }
     }
+    ends.add(g, current, n);
 }
 
 }  // namespace
@@ -943,7 +997,8 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
 
     Unrooted g(t);
     Reduction reduction;
-    descend(g, t, current, length, reduction, n);
+    KnownEnds ends;
+    descend(g, t, current, length, reduction, n, ends);
 
     // Kicks: a subtree takes its least lengthening valid move and the search
     // descends from there; the result is kept when it is shorter.
@@ -963,7 +1018,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         for (const Move& move : moves) {
             if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
             double kicked = length.of(rooted);
-            descend(moved, rooted, kicked, length, reduction, n);
+            descend(moved, rooted, kicked, length, reduction, n, ends);
             if (kicked < current - 1e-12 * std::fabs(current)) {
                 g = std::move(moved);
                 t = std::move(rooted);
@@ -995,7 +1050,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             Topology rebuilt = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
             Unrooted rebuiltUnrooted(rebuilt);
             double rebuiltLength = length.of(rebuilt);
-            descend(rebuiltUnrooted, rebuilt, rebuiltLength, length, reduction, n);
+            descend(rebuiltUnrooted, rebuilt, rebuiltLength, length, reduction, n, ends);
             if (rebuiltLength < current - 1e-12 * std::fabs(current)) {
                 g = std::move(rebuiltUnrooted);
                 t = std::move(rebuilt);
