@@ -162,7 +162,7 @@ Options (anywhere on the line; "--" ends them):
   --kicks K      refine (as --refine), and where no move shortens the tree,
                  kick up to K subtrees in turn to their least lengthening valid
                  place and search again, keeping what is shorter: closer to
-                 the truth, and slower (64 kicks: about five times as long)
+                 the truth, and slower (64 kicks: about twice as long)
   --rebuilds R   refine (as --refine), and then let up to R subtrees in turn
                  take their most shortening place even where the tree stops
                  being a duplication tree, the history made whole again by the
