@@ -1002,9 +1002,21 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
 
     // Kicks: a subtree takes its least lengthening valid move and the search
     // descends from there; the result is kept when it is shorter.
-    // The side averages change only with the tree, when a kick is kept.
     int kicksLeft = settings.kicks;
     SideAverages averages(g, length.table(), n);
+    // The search descends from a tree other than the current one, and the
+    // tree it ends at replaces the current one (the side averages with it)
+    // when it is shorter.
+    auto searchFrom = [&](Unrooted start, Topology rooted) {
+        double reached = length.of(rooted);
+        descend(start, rooted, reached, length, reduction, n, ends);
+        if (reached < current - 1e-12 * std::fabs(current)) {
+            g = std::move(start);
+            t = std::move(rooted);
+            current = reached;
+            averages.rebuild(g, length.table());
+        }
+    };
     const std::vector<int> order = averages.postOrder();
     for (const int v : order) {
         if (kicksLeft <= 0) break;
@@ -1017,14 +1029,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         Topology rooted;
         for (const Move& move : moves) {
             if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
-            double kicked = length.of(rooted);
-            descend(moved, rooted, kicked, length, reduction, n, ends);
-            if (kicked < current - 1e-12 * std::fabs(current)) {
-                g = std::move(moved);
-                t = std::move(rooted);
-                current = kicked;
-                averages.rebuild(g, length.table());
-            }
+            searchFrom(std::move(moved), std::move(rooted));
             break;
         }
     }
@@ -1035,7 +1040,6 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     // is kept when it is shorter.
     int rebuildsLeft = criterion != nullptr ? settings.rebuilds : 0;
     if (rebuildsLeft > 0) {
-        averages.rebuild(g, length.table());
         const std::vector<int> subtrees = averages.postOrder();
         for (const int v : subtrees) {
             if (rebuildsLeft <= 0) break;
@@ -1049,14 +1053,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             --rebuildsLeft;
             Topology rebuilt = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
             Unrooted rebuiltUnrooted(rebuilt);
-            double rebuiltLength = length.of(rebuilt);
-            descend(rebuiltUnrooted, rebuilt, rebuiltLength, length, reduction, n, ends);
-            if (rebuiltLength < current - 1e-12 * std::fabs(current)) {
-                g = std::move(rebuiltUnrooted);
-                t = std::move(rebuilt);
-                current = rebuiltLength;
-                averages.rebuild(g, length.table());
-            }
+            searchFrom(std::move(rebuiltUnrooted), std::move(rebuilt));
         }
     }
 
