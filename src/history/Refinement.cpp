@@ -129,7 +129,7 @@ public:
     // Workspace of the walk of the root (walkRoot), kept from tree to tree.
     struct Walk {
         std::vector<char> onPath;
-        std::vector<int> offPath, left;
+        std::vector<int> offPath;
         Topology walking;
     } walk;
 
@@ -167,7 +167,10 @@ public:
         } else {
             for (int i = 0; i < t.n; ++i) start_.push_back(i);
         }
-        if (start_.empty()) return true;
+        if (start_.empty()) {
+            size_ = 0;
+            return true;
+        }
         // Every label alive: each Fenwick cell counts the labels it covers.
         alive_.resize(start_.size() + 1);
         for (std::size_t i = 0; i < alive_.size(); ++i) alive_[i] = static_cast<int>(i & (~i + 1));
@@ -209,6 +212,9 @@ public:
         for (const int x : touched_) label_[static_cast<std::size_t>(x)] = -1;
         return size_ == 1;
     }
+
+    // How many segments the last run left.
+    std::size_t left() const { return static_cast<std::size_t>(size_); }
 
 private:
     bool mergeable(int a, int b) const {
@@ -543,13 +549,12 @@ void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
     Reduction::Walk& scratch = reduction.walk;
     std::vector<char>& onPath = scratch.onPath;
     std::vector<int>& offPath = scratch.offPath;
-    std::vector<int>& left = scratch.left;
     onPath.assign(t.parent.size(), 0);
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     reduction.run(t, &onPath, nullptr, &offPath);
-    reduction.run(t, nullptr, &offPath, &left, &onPath);
-    if (visit(-1, left.size())) return;
+    reduction.run(t, nullptr, &offPath, nullptr, &onPath);
+    if (visit(-1, reduction.left())) return;
     // The root walks along the path one edge at a time, which changes the
     // parents of three nodes only.
     const std::vector<int> path = rootPath(t);
@@ -570,8 +575,8 @@ void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
         walking.child[static_cast<std::size_t>(r)] = {b, c};
         walking.parent[static_cast<std::size_t>(b)] = r;
         walking.parent[static_cast<std::size_t>(c)] = r;
-        reduction.run(walking, nullptr, &offPath, &left, &onPath);
-        if (visit(c, left.size())) return;
+        reduction.run(walking, nullptr, &offPath, nullptr, &onPath);
+        if (visit(c, reduction.left())) return;
     }
 }
 
