@@ -119,7 +119,7 @@ bool recognise(const Topology& t, std::vector<CandidateBlock>* merges) {
 
 // The same test as recognise, for a yes or no alone, in about linear time:
 // the row is a linked list, every element is a candidate start once, and
-// after a merge only the starts that the new segments can complete are
+// after a merge only the events that hold a new segment's pair are
 // candidates again. Since any visible event may be merged first, the order
 // of the merges does not change the answer, and so the reduction may also
 // start from a row already partly reduced, and may be kept from making the
@@ -187,23 +187,24 @@ public:
         if (only == nullptr) {
             for (auto it = start_.rbegin(); it != start_.rend(); ++it) work_.push_back({*it, size_});
         } else {
-            // For each pair of row elements below a marked node, the starts
-            // of an event that would hold it (labels are positions still).
+            // Each pair of row elements below a marked node, as the pair of
+            // an event that would hold it.
             for (std::size_t p = start_.size(); p-- > 0;) {
                 const int x = start_[p];
                 const int parent = t.parent[static_cast<std::size_t>(x)];
                 if (parent < 0 || !(*only)[static_cast<std::size_t>(parent)]) continue;
                 const int w = t.sibling(x);
-                if (!inRow(w) || label_[static_cast<std::size_t>(w)] < static_cast<int>(p)) continue;
-                const int span = label_[static_cast<std::size_t>(w)] - static_cast<int>(p);
-                for (int c = 0; c < span && c <= static_cast<int>(p); ++c) work_.push_back({start_[p - c], span});
+                if (inRow(w) && label_[static_cast<std::size_t>(w)] > static_cast<int>(p)) work_.push_back({x, kPairOf});
             }
         }
         while (!work_.empty() && size_ > 1) {
             const auto [x, size] = work_.back();
             work_.pop_back();
             if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
-            tryEventAt(x, size);
+            if (size == kPairOf)
+                tryEventWith(x);
+            else
+                tryEventAt(x, size);
         }
         if (end != nullptr) {
             end->clear();
@@ -240,15 +241,47 @@ private:
     void tryEventAt(int x, int size) {
         const int y = sibling(x);
         if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
-        // A long event of a known size: its two ends must lie that far apart,
-        // which the counts tell faster than a walk.
-        if (size < size_ && size > 8 && position(y) - position(x) != size) return;
         int s = 0;
         for (int l = x, r = y;; l = next_[static_cast<std::size_t>(l)], r = next_[static_cast<std::size_t>(r)], ++s) {
             if (l == y) break;
             if (s == size || r < 0 || !mergeable(l, r)) return;
         }
-        // Merge: the left elements become their parents, the right ones go.
+        mergeEvent(x, y, s);
+    }
+
+    // Merges an event that holds x and its sibling as one of its pairs, if
+    // one is visible. Such an event has as many pairs as the two lie apart,
+    // and its pairs are a run of sibling pairs that far apart: the run is
+    // followed from the pair to the left, then to the right, until it is
+    // long enough, and the event starting where it begins is merged.
+    void tryEventWith(int x) {
+        int left = x, right = sibling(x);
+        if (!inRow(right) || !mergeable(left, right)) return;
+        if (label_[static_cast<std::size_t>(right)] < label_[static_cast<std::size_t>(left)]) std::swap(left, right);
+        const int span = position(right) - position(left);
+        int l = left, r = right, pairs = 1;
+        while (pairs < span) {
+            const int pl = prev_[static_cast<std::size_t>(l)];
+            const int pr = prev_[static_cast<std::size_t>(r)];
+            if (pl < 0 || !mergeable(pl, pr)) break;
+            l = pl;
+            r = pr;
+            ++pairs;
+        }
+        for (int a = left, b = right; pairs < span; ++pairs) {
+            a = next_[static_cast<std::size_t>(a)];
+            b = next_[static_cast<std::size_t>(b)];
+            if (b < 0 || !mergeable(a, b)) return;
+        }
+        mergeEvent(l, r, span);
+    }
+
+    // Merges the event of s pairs whose first pair is (x, y): the left
+    // elements become their parents, the right ones go. Only an event that
+    // holds a new segment can have become visible by it, and such an event
+    // holds the segment's pair: each new segment whose sibling is in the row
+    // is a candidate again.
+    void mergeEvent(int x, int y, int s) {
         made_.clear();
         int l = x, r = y;
         for (int c = 0; c < s; ++c) {
@@ -262,20 +295,8 @@ private:
             l = nextLeft == r ? nextRight : nextLeft;
             r = nextRight;
         }
-        // Candidates again: for each new segment whose sibling is in the row,
-        // every start of an event that would hold the two as one of its
-        // pairs: the left one of them and the span - 1 positions before it,
-        // each for an event of span pairs. Only an event that holds a new
-        // segment can have become visible, and its size is that span.
-        for (const int u : made_) {
-            const int w = sibling(u);
-            if (!inRow(w)) continue;
-            const bool uFirst = label_[static_cast<std::size_t>(u)] < label_[static_cast<std::size_t>(w)];
-            const int left = uFirst ? u : w;
-            const int span = std::abs(position(u) - position(w));
-            int z = left;
-            for (int c = 0; c < span && z >= 0; ++c, z = prev_[static_cast<std::size_t>(z)]) work_.push_back({z, span});
-        }
+        for (const int u : made_)
+            if (inRow(sibling(u))) work_.push_back({u, kPairOf});
     }
     void replace(int from, int to) {
         const auto f = static_cast<std::size_t>(from), t = static_cast<std::size_t>(to);
@@ -301,7 +322,10 @@ private:
     std::vector<int> next_, prev_, label_;  // label -1: not in the row
     std::vector<int> alive_;
     std::vector<int> start_, made_, touched_;
-    std::vector<std::pair<int, int>> work_;  // a start, and the most pairs its event may have
+    // A start and the most pairs its event may have, or a segment and
+    // kPairOf for an event that holds it and its sibling.
+    static constexpr int kPairOf = 0;
+    std::vector<std::pair<int, int>> work_;
     int first_ = -1;
     int size_ = 0;
 };
