@@ -185,7 +185,7 @@ public:
         size_ = static_cast<int>(start_.size());
         work_.clear();
         if (only == nullptr) {
-            for (auto it = start_.rbegin(); it != start_.rend(); ++it) work_.push_back({*it, size_});
+            for (auto it = start_.rbegin(); it != start_.rend(); ++it) work_.push_back({*it, Candidate::kStart});
         } else {
             // Each pair of row elements below a marked node, as the pair of
             // an event that would hold it.
@@ -194,17 +194,17 @@ public:
                 const int parent = t.parent[static_cast<std::size_t>(x)];
                 if (parent < 0 || !(*only)[static_cast<std::size_t>(parent)]) continue;
                 const int w = t.sibling(x);
-                if (inRow(w) && label_[static_cast<std::size_t>(w)] > static_cast<int>(p)) work_.push_back({x, kPairOf});
+                if (inRow(w) && label_[static_cast<std::size_t>(w)] > static_cast<int>(p)) work_.push_back({x, Candidate::kPair});
             }
         }
         while (!work_.empty() && size_ > 1) {
-            const auto [x, size] = work_.back();
+            const auto [x, kind] = work_.back();
             work_.pop_back();
             if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
-            if (size == kPairOf)
+            if (kind == Candidate::kPair)
                 tryEventWith(x);
             else
-                tryEventAt(x, size);
+                tryEventAt(x);
         }
         if (end != nullptr) {
             end->clear();
@@ -236,15 +236,14 @@ private:
     int sibling(int x) const { return t_->parent[static_cast<std::size_t>(x)] < 0 ? -1 : t_->sibling(x); }
     bool inRow(int x) const { return x >= 0 && label_[static_cast<std::size_t>(x)] >= 0; }
 
-    // Merges the event that starts at x, if one of at most `size` pairs is
-    // visible there.
-    void tryEventAt(int x, int size) {
+    // Merges the event that starts at x, if one is visible there.
+    void tryEventAt(int x) {
         const int y = sibling(x);
         if (!inRow(y) || label_[static_cast<std::size_t>(y)] < label_[static_cast<std::size_t>(x)]) return;
         int s = 0;
         for (int l = x, r = y;; l = next_[static_cast<std::size_t>(l)], r = next_[static_cast<std::size_t>(r)], ++s) {
             if (l == y) break;
-            if (s == size || r < 0 || !mergeable(l, r)) return;
+            if (r < 0 || !mergeable(l, r)) return;
         }
         mergeEvent(x, y, s);
     }
@@ -296,7 +295,7 @@ private:
             r = nextRight;
         }
         for (const int u : made_)
-            if (inRow(sibling(u))) work_.push_back({u, kPairOf});
+            if (inRow(sibling(u))) work_.push_back({u, Candidate::kPair});
     }
     void replace(int from, int to) {
         const auto f = static_cast<std::size_t>(from), t = static_cast<std::size_t>(to);
@@ -322,10 +321,10 @@ private:
     std::vector<int> next_, prev_, label_;  // label -1: not in the row
     std::vector<int> alive_;
     std::vector<int> start_, made_, touched_;
-    // A start and the most pairs its event may have, or a segment and
-    // kPairOf for an event that holds it and its sibling.
-    static constexpr int kPairOf = 0;
-    std::vector<std::pair<int, int>> work_;
+    // A candidate: the start of an event, or a segment whose event with its
+    // sibling is looked for.
+    enum class Candidate { kStart, kPair };
+    std::vector<std::pair<int, Candidate>> work_;
     int first_ = -1;
     int size_ = 0;
 };
