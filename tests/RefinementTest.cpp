@@ -10,6 +10,7 @@
 #include "ToolRunner.h"
 #include "TreeBuilding.h"
 #include "history/Refinement.h"
+#include "output/NewickWriter.h"
 #include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"
 
@@ -124,6 +125,35 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
         }
     }
     EXPECT_GT(shorter, 0);
+}
+
+// Descents of kicks and rebuilds run side by side give the trees of one
+// descent after another.
+TEST(Refinement, ThreadsGiveTheSameTree) {
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        SimulationSettings settings;
+        settings.copies = 60;
+        settings.length = 120;
+        settings.divergence = 0.3;
+        settings.seed = seed;
+        const SequenceSet set = copiesOf(simulateHistory(settings), false);
+        for (int criterion = 2; criterion <= 3; ++criterion) {
+            std::string first;
+            for (int threads = 1; threads <= 3; ++threads) {
+                DuplicationTree tree;
+                tree.reconstruct(*set.distances, criterion);
+                RefineSettings refining;
+                refining.kicks = 32;
+                refining.rebuilds = 16;
+                refining.threads = threads;
+                const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
+                refineHistory(tree, *set.distances, refining, rebuilder.get());
+                const std::string text = newickText(tree, {});
+                if (threads == 1) first = text;
+                EXPECT_EQ(text, first) << "seed " << seed << " criterion " << criterion << " threads " << threads;
+            }
+        }
+    }
 }
 
 // Distances measured along a clock-like true history: it is the shortest

@@ -208,7 +208,8 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             refining.kicks = line.kicks;
             refining.rebuilds = line.rebuilds;
             bootstrap.refine = line.refine;
-            bootstrap.refining = refining;
+            bootstrap.refining = refining;  // replicates share the threads among themselves
+            refining.threads = threads;
 
             DuplicationTree tree;
             std::vector<SvgPanel> panels;

@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
+#include "common/Parallel.h"
 #include "history/EdgeLengths.h"
 
 namespace {
@@ -370,16 +372,19 @@ private:
 // are met at their last common ancestor, with their depths below it.
 class BalancedLength {
 public:
-    BalancedLength(const DistanceMatrix& distances, int n)
-        : n_(static_cast<std::size_t>(n)), table_(n_ * n_, 0.0), weight_(2 * n_ + 2, 0.0) {
+    // Copies share the table and have scratch of their own, so that each
+    // thread can measure trees with its own copy.
+    BalancedLength(const DistanceMatrix& distances, int n) : n_(static_cast<std::size_t>(n)), weight_(2 * n_ + 2, 0.0) {
+        auto table = std::make_shared<std::vector<double>>(n_ * n_, 0.0);
         for (int i = 0; i < n; ++i)
             for (int j = i + 1; j < n; ++j)
-                table_[static_cast<std::size_t>(i) * n_ + static_cast<std::size_t>(j)] =
-                    table_[static_cast<std::size_t>(j) * n_ + static_cast<std::size_t>(i)] = distances.at(i, j);
+                (*table)[static_cast<std::size_t>(i) * n_ + static_cast<std::size_t>(j)] =
+                    (*table)[static_cast<std::size_t>(j) * n_ + static_cast<std::size_t>(i)] = distances.at(i, j);
+        table_ = std::move(table);
         for (std::size_t t = 0; t < weight_.size(); ++t) weight_[t] = std::ldexp(1.0, 1 - static_cast<int>(t));
     }
 
-    const std::vector<double>& table() const { return table_; }
+    const std::vector<double>& table() const { return *table_; }
 
     double of(const Topology& t) {
         below_.assign(t.parent.size(), {});
@@ -395,7 +400,7 @@ public:
             // Through the root the two edges below it are one edge.
             const int through = x == t.root ? 1 : 2;
             for (const auto& [a, da] : left) {
-                const double* row = &table_[static_cast<std::size_t>(a) * n_];
+                const double* row = &(*table_)[static_cast<std::size_t>(a) * n_];
                 for (const auto& [b, db] : right)
                     length += weight_[static_cast<std::size_t>(da + db + through)] * row[static_cast<std::size_t>(b)];
             }
@@ -409,7 +414,7 @@ public:
 
 private:
     std::size_t n_;
-    std::vector<double> table_;
+    std::shared_ptr<const std::vector<double>> table_;
     std::vector<double> weight_;
     std::vector<std::vector<std::pair<int, int>>> below_;
 };
@@ -457,6 +462,7 @@ double rootToCopyVariance(const DuplicationTree& tree, const DistanceMatrix& dis
 struct Unrooted {
     std::vector<std::array<int, 3>> next;
 
+    Unrooted() = default;
     explicit Unrooted(const Topology& t) : next(t.parent.size(), {-1, -1, -1}) {
         for (std::size_t x = 0; x < t.parent.size(); ++x) {
             const int p = t.parent[x];
@@ -959,6 +965,9 @@ public:
     void add(const Unrooted& g, double length, int n) {
         if (!has(g, length, n)) ends_.push_back({length, g});
     }
+    void addAll(const KnownEnds& other, int n) {
+        for (const auto& [length, tree] : other.ends_) add(tree, length, n);
+    }
 
 private:
     std::vector<std::pair<double, Unrooted>> ends_;
@@ -1028,62 +1037,109 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     KnownEnds ends;
     descend(g, t, current, length, reduction, n, ends);
 
-    // Kicks: a subtree takes its least lengthening valid move and the search
-    // descends from there; the result is kept when it is shorter.
-    int kicksLeft = settings.kicks;
+    // Searches from other trees than the current one: for the subtrees in
+    // order while the budget lasts, each subtree makes a start from the
+    // current tree (or makes none, counted against the budget or not), the
+    // search descends from it, and the tree it ends at replaces the current
+    // one (the side averages with it) when it is shorter. Descents run side
+    // by side in batches, each from the same current tree; the first of a
+    // batch that is kept replaces it, and the subtrees after it make their
+    // starts again from the new tree: the trees are those of one descent
+    // after another, for any number of threads.
     SideAverages averages(g, length.table(), n);
-    // The search descends from a tree other than the current one, and the
-    // tree it ends at replaces the current one (the side averages with it)
-    // when it is shorter.
-    auto searchFrom = [&](Unrooted start, Topology rooted) {
-        double reached = length.of(rooted);
-        descend(start, rooted, reached, length, reduction, n, ends);
-        if (reached < current - 1e-12 * std::fabs(current)) {
-            g = std::move(start);
-            t = std::move(rooted);
-            current = reached;
+    enum class Start { kNone, kSpent, kMade };
+    struct Descent {
+        std::size_t at;
+        int spent;  // of the budget, up to and including this start
+        Unrooted tree;
+        Topology rooted;
+        double reached;
+    };
+    struct Worker {
+        BalancedLength length;
+        Reduction reduction;
+        KnownEnds ends;
+    };
+    const int threads = std::max(1, settings.threads);
+    std::vector<Worker> workers;
+    // (The order of the subtrees is taken as it stands, before any change.)
+    auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart) {
+        std::vector<Descent> batch;
+        std::size_t next = 0;
+        while (next < subtrees.size() && budget > 0) {
+            batch.clear();
+            int spent = 0;
+            std::size_t i = next;
+            for (; i < subtrees.size() && spent < budget && static_cast<int>(batch.size()) < threads; ++i) {
+                Unrooted tree;
+                Topology rooted;
+                const Start made = makeStart(subtrees[i], tree, rooted);
+                if (made == Start::kNone) continue;
+                ++spent;
+                if (made == Start::kMade) batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0});
+            }
+            if (batch.size() <= 1) {
+                for (Descent& d : batch) {
+                    d.reached = length.of(d.rooted);
+                    descend(d.tree, d.rooted, d.reached, length, reduction, n, ends);
+                }
+            } else {
+                while (workers.size() < batch.size()) workers.push_back({length, Reduction(), KnownEnds()});
+                for (Worker& w : workers) w.ends = ends;
+                runSlices(threads, static_cast<int>(batch.size()), [&](int slice, int worker) {
+                    Worker& w = workers[static_cast<std::size_t>(worker)];
+                    Descent& d = batch[static_cast<std::size_t>(slice)];
+                    d.reached = w.length.of(d.rooted);
+                    descend(d.tree, d.rooted, d.reached, w.length, w.reduction, n, w.ends);
+                });
+                for (const Worker& w : workers) ends.addAll(w.ends, n);
+            }
+            const auto kept = std::find_if(batch.begin(), batch.end(), [&](const Descent& d) {
+                return d.reached < current - 1e-12 * std::fabs(current);
+            });
+            if (kept == batch.end()) {
+                budget -= spent;
+                next = i;
+                continue;
+            }
+            budget -= kept->spent;
+            next = kept->at + 1;
+            g = std::move(kept->tree);
+            t = std::move(kept->rooted);
+            current = kept->reached;
             averages.rebuild(g, length.table());
         }
     };
-    const std::vector<int> order = averages.postOrder();
-    for (const int v : order) {
-        if (kicksLeft <= 0) break;
+
+    // Kicks: a subtree takes its least lengthening valid move and the search
+    // descends from there; the result is kept when it is shorter.
+    searchEach(averages.postOrder(), settings.kicks, [&](int v, Unrooted& tree, Topology& rooted) {
         const int p = averages.parent(v);
-        if (p <= 0) continue;
-        --kicksLeft;
+        if (p <= 0) return Start::kNone;
         std::vector<Move> moves = movesOf(averages, g, v);
         std::stable_sort(moves.begin(), moves.end(), [](const Move& l, const Move& r) { return l.gain < r.gain; });
-        Unrooted moved = g;
-        Topology rooted;
-        for (const Move& move : moves) {
-            if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
-            searchFrom(std::move(moved), std::move(rooted));
-            break;
-        }
-    }
+        for (const Move& move : moves)
+            if (movedTree(g, v, p, move, n, t.root, reduction, tree, rooted)) return Start::kMade;
+        return Start::kSpent;
+    });
 
     // Rebuilds: a subtree takes its most shortening move, whether or not the
     // tree stays a duplication tree; the history is made whole again by the
     // criterion it came from, the search descends from there, and the result
     // is kept when it is shorter.
-    int rebuildsLeft = criterion != nullptr ? settings.rebuilds : 0;
-    if (rebuildsLeft > 0) {
-        const std::vector<int> subtrees = averages.postOrder();
-        for (const int v : subtrees) {
-            if (rebuildsLeft <= 0) break;
+    if (criterion != nullptr)
+        searchEach(averages.postOrder(), settings.rebuilds, [&](int v, Unrooted& tree, Topology& rooted) {
             const int p = averages.parent(v);
-            if (p <= 0) continue;
+            if (p <= 0) return Start::kNone;
             const std::vector<Move> moves = movesOf(averages, g, v);
-            if (moves.empty()) continue;
+            if (moves.empty()) return Start::kNone;
             const Move best = *std::min_element(moves.begin(), moves.end(),
                                                 [](const Move& l, const Move& r) { return l.gain < r.gain; });
-            if (!(best.gain < -1e-12 * std::fabs(current))) continue;
-            --rebuildsLeft;
-            Topology rebuilt = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
-            Unrooted rebuiltUnrooted(rebuilt);
-            searchFrom(std::move(rebuiltUnrooted), std::move(rebuilt));
-        }
-    }
+            if (!(best.gain < -1e-12 * std::fabs(current))) return Start::kNone;
+            rooted = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
+            tree = Unrooted(rooted);
+            return Start::kMade;
+        });
 
     if (settings.clockRoot) {
         // The valid roots lie on the path between the first and the last copy.

@@ -45,6 +45,9 @@ struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
     int kicks = 0;
     int rebuilds = 0;  // made only when refineHistory is given the criterion
+    // Threads that the descents of kicks and rebuilds may run on, side by
+    // side; the trees are the same for any number.
+    int threads = 1;
 };
 
 // Replaces `history` by its refinement: the tree, relabelled and with its
