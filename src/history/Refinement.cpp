@@ -612,13 +612,14 @@ void walkRoot(const Topology& t, Reduction& reduction, Visit visit) {
 // Roots the unrooted tree of t where it is a duplication tree: where it is
 // now if it is one there, else at the first position along the root path.
 bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
-    int valid = -2;
+    constexpr int kNowhere = -2;  // -1 is the root where it stands
+    int valid = kNowhere;
     walkRoot(t, reduction, [&](int c, std::size_t left) {
         if (left == 1) valid = c;
         return left == 1;
     });
     if (valid >= 0) t = rootedAbove(t, valid);
-    return valid != -2;
+    return valid != kNowhere;
 }
 
 // The unrooted tree seen from copy 0: every other node hangs below it, so
