@@ -141,8 +141,8 @@ public:
     //
     // With `only`, the row is one in which no event is visible but those
     // that make a node marked there (as a row that a reduction barred from
-    // those nodes left, whose other events it merged): the first starts
-    // tried are then those of such events alone.
+    // those nodes left, whose other events it merged): the first candidates
+    // are then the pairs of row elements below marked nodes alone.
     bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row,
              std::vector<int>* end, const std::vector<char>* only = nullptr) {
         t_ = &t;
@@ -884,13 +884,19 @@ double balancedLength(const BinaryTree& tree, const DistanceMatrix& distances) {
 namespace {
 
 // The tree after moving the subtree below v (its parent p with it) as `move`
-// says, rooted as a duplication tree (see rootAsDuplicationTree); false when
-// no root makes it one.
-bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
-               Unrooted& moved, Topology& rooted) {
+// says, rooted on the first copy's edge.
+void moveAndRootOnFirst(const Unrooted& g, int v, int p, const Move& move, int n, int root, Unrooted& moved,
+                        Topology& rooted) {
     moved = g;
     moved.move(v, p, move.from, move.to);
     moved.rootOn(0, moved.next[0][0], n, root, rooted);
+}
+
+// The same tree rooted as a duplication tree (see rootAsDuplicationTree);
+// false when no root makes it one.
+bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
+               Unrooted& moved, Topology& rooted) {
+    moveAndRootOnFirst(g, v, p, move, n, root, moved, rooted);
     return rootAsDuplicationTree(rooted, reduction);
 }
 
@@ -901,9 +907,9 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
 // of the history chosen by `criterion` over the segments left.
 Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
                      BlockCriterion& criterion, const DistanceMatrix& distances) {
-    Unrooted moved = g;
-    moved.move(v, p, move.from, move.to);
-    Topology rooted = moved.rootedOn(0, moved.next[0][0], n, root);
+    Unrooted moved;
+    Topology rooted;
+    moveAndRootOnFirst(g, v, p, move, n, root, moved, rooted);
     int fewestAt = -1;
     std::size_t fewest = static_cast<std::size_t>(n) + 1;
     walkRoot(rooted, reduction, [&](int c, std::size_t left) {
