@@ -18,15 +18,8 @@ if ! command -v quicktree >/dev/null 2>&1; then
 fi
 [ -x "$build/tandemtree" ] && [ -x "$build/make_family" ] || cmake --build "$build" -j 2 >/dev/null
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-measure() {  # LABEL COMMAND...: wall-clock seconds and peak memory
-  local label=$1
-  shift
-  /usr/bin/time -f "$label: %e s, %M KB peak" "$@" >/dev/null 2>"$work/time" || true
-  tail -n 1 "$work/time"
-}
+# shellcheck source=bench/measure.sh
+. bench/measure.sh
 
 "$build/make_family" 200 500 7 dna native >"$work/n200.txt"
 "$build/make_family" 200 500 7 dna stockholm >"$work/n200.sto"

@@ -11,15 +11,8 @@ build=${1:-build}
 real=${REAL:-1}
 [ -x "$build/tandemtree" ] && [ -x "$build/simulate_history" ] || cmake --build "$build" -j 2 >/dev/null
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-measure() {  # LABEL COMMAND...: wall-clock seconds and peak memory
-  local label=$1
-  shift
-  /usr/bin/time -f "$label: %e s, %M KB peak" "$@" >/dev/null 2>"$work/time" </dev/null || true
-  tail -n 1 "$work/time"
-}
+# shellcheck source=bench/measure.sh
+. bench/measure.sh
 
 searches=("--refine" "--kicks 64" "--rebuilds 64" "--kicks 64 --rebuilds 64")
 for n in 100 500; do
