@@ -52,6 +52,61 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
     votes.add(b, c, wins3 * delta);
 }
 
+// classifyRun with delta +1 for the three quartets (a + g, b, c, d), g = 0
+// .. 2, at once: they share the rows of b and c, and the votes for {c, d} and
+// {b, d} are added together.
+TANDEMTREE_VECTOR_CLONES void classifyThreeRuns(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int a,
+                                                int b, int c, int from, int to) {
+    const double* __restrict rowA0 = table.row(a);
+    const double* __restrict rowA1 = table.row(a + 1);
+    const double* __restrict rowA2 = table.row(a + 2);
+    const double* __restrict rowB = table.row(b);
+    const double* __restrict rowC = table.row(c);
+    std::int32_t* __restrict votesA0 = votes.row(a);
+    std::int32_t* __restrict votesA1 = votes.row(a + 1);
+    std::int32_t* __restrict votesA2 = votes.row(a + 2);
+    std::int32_t* __restrict votesB = votes.row(b);
+    std::int32_t* __restrict votesC = votes.row(c);
+    const double ab0 = rowA0[b], ab1 = rowA1[b], ab2 = rowA2[b];
+    const double ac0 = rowA0[c], ac1 = rowA1[c], ac2 = rowA2[c];
+    const double bc = rowB[c];
+    std::int32_t wins10 = 0, wins11 = 0, wins12 = 0;
+    std::int32_t wins20 = 0, wins21 = 0, wins22 = 0;
+    std::int32_t wins3 = 0;
+    for (int d = from; d < to; ++d) {
+        const double cd = rowC[d];
+        const double bd = rowB[d];
+        const double s10 = ab0 + cd, s20 = ac0 + bd, s30 = rowA0[d] + bc;
+        const double s11 = ab1 + cd, s21 = ac1 + bd, s31 = rowA1[d] + bc;
+        const double s12 = ab2 + cd, s22 = ac2 + bd, s32 = rowA2[d] + bc;
+        const std::int32_t w10 = (s10 < s20) & (s10 < s30), w20 = (s20 < s10) & (s20 < s30),
+                           w30 = (s30 < s10) & (s30 < s20);
+        const std::int32_t w11 = (s11 < s21) & (s11 < s31), w21 = (s21 < s11) & (s21 < s31),
+                           w31 = (s31 < s11) & (s31 < s21);
+        const std::int32_t w12 = (s12 < s22) & (s12 < s32), w22 = (s22 < s12) & (s22 < s32),
+                           w32 = (s32 < s12) & (s32 < s22);
+        votesC[d] += w10 + w11 + w12;
+        votesB[d] += w20 + w21 + w22;
+        votesA0[d] += w30;
+        votesA1[d] += w31;
+        votesA2[d] += w32;
+        wins10 += w10;
+        wins11 += w11;
+        wins12 += w12;
+        wins20 += w20;
+        wins21 += w21;
+        wins22 += w22;
+        wins3 += w30 + w31 + w32;
+    }
+    votes.add(a, b, wins10);
+    votes.add(a + 1, b, wins11);
+    votes.add(a + 2, b, wins12);
+    votes.add(a, c, wins20);
+    votes.add(a + 1, c, wins21);
+    votes.add(a + 2, c, wins22);
+    votes.add(b, c, wins3);
+}
+
 // Classifies, exactly once, every quartet of the positions 0 .. k-1 that has
 // at least one position in lo .. hi-1. Positions are lined up with those in
 // the range first, then those outside it, both ascending; a quartet is an
@@ -99,6 +154,90 @@ void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTab
     for (int l = j + 1; l < k - 1; ++l) classifyAfter(a, b, line[static_cast<std::size_t>(l)]);
 }
 
+// One quartet (p, x, y, z) of a block's segment p and three segments x < y
+// < z outside the block, met for the block's left copy a and right copy b,
+// whose votes are withdrawn, and for their new segment u, whose votes are
+// added, for every z in [from, to). The distances are those of the quartet's
+// own table: a's and b's from before the merge, u's from after it, and those
+// among x, y and z, which the merge leaves alone. The splits are those of
+// classifyRun for the quartet passed as (p, x, y, z):
+//   split 1: {p,x}{y,z}, split 2: {p,y}{x,z}, split 3: {p,z}{x,y}.
+// Votes for pairs with a or b are not withdrawn: those rows are emptied.
+struct OneInBlock {
+    const double* rowA;  // a's distances, indexed by positions after the merge
+    const double* rowB;
+    const double* rowU;
+    const double* rowX;
+    const double* rowY;
+    std::int32_t* votesX;
+    std::int32_t* votesY;
+    std::int32_t* votesU;
+    int x;
+    int y;
+};
+
+// Votes the runs give to the pairs without z.
+struct OneInBlockTotals {
+    std::int32_t xy = 0;
+    std::int32_t ux = 0;
+    std::int32_t uy = 0;
+};
+
+TANDEMTREE_VECTOR_CLONES void reclassifyRun(const OneInBlock& q, int from, int to, OneInBlockTotals& totals) {
+    const double* __restrict rowA = q.rowA;
+    const double* __restrict rowB = q.rowB;
+    const double* __restrict rowU = q.rowU;
+    const double* __restrict rowX = q.rowX;
+    const double* __restrict rowY = q.rowY;
+    std::int32_t* __restrict votesX = q.votesX;
+    std::int32_t* __restrict votesY = q.votesY;
+    std::int32_t* __restrict votesU = q.votesU;
+    const double ax = rowA[q.x], ay = rowA[q.y];
+    const double bx = rowB[q.x], by = rowB[q.y];
+    const double ux = rowU[q.x], uy = rowU[q.y];
+    const double xy = rowX[q.y];
+    std::int32_t xyVotes = 0;
+    std::int32_t uxVotes = 0;
+    std::int32_t uyVotes = 0;
+    for (int z = from; z < to; ++z) {
+        const double yz = rowY[z];
+        const double xz = rowX[z];
+        const double a1 = ax + yz, a2 = ay + xz, a3 = rowA[z] + xy;
+        const double b1 = bx + yz, b2 = by + xz, b3 = rowB[z] + xy;
+        const double u1 = ux + yz, u2 = uy + xz, u3 = rowU[z] + xy;
+        const std::int32_t wa1 = (a1 < a2) & (a1 < a3), wa2 = (a2 < a1) & (a2 < a3), wa3 = (a3 < a1) & (a3 < a2);
+        const std::int32_t wb1 = (b1 < b2) & (b1 < b3), wb2 = (b2 < b1) & (b2 < b3), wb3 = (b3 < b1) & (b3 < b2);
+        const std::int32_t wu1 = (u1 < u2) & (u1 < u3), wu2 = (u2 < u1) & (u2 < u3), wu3 = (u3 < u1) & (u3 < u2);
+        votesY[z] += wu1 - wa1 - wb1;
+        votesX[z] += wu2 - wa2 - wb2;
+        votesU[z] += wu3;
+        xyVotes += wu3 - wa3 - wb3;
+        uxVotes += wu1;
+        uyVotes += wu2;
+    }
+    totals.xy += xyVotes;
+    totals.ux += uxVotes;
+    totals.uy += uyVotes;
+}
+
+// The quartets (p, q, x, y) of two block segments p < q (before the merge)
+// and two segments x < y outside it, for every y in [from, to): split 1,
+// {p,q}{x,y}, wins when d(p,q) + d(x,y) is below both d(p,x) + d(q,y) and
+// d(p,y) + d(q,x), and its vote for {x, y} is withdrawn. The other votes of
+// these quartets go to pairs with p or q, whose rows are emptied.
+TANDEMTREE_VECTOR_CLONES void withdrawPairRun(const double* __restrict rowP, const double* __restrict rowQ,
+                                              const double* __restrict rowX, double pq, int x, int from, int to,
+                                              std::int32_t* __restrict votesX) {
+    const double px = rowP[x];
+    const double qx = rowQ[x];
+    for (int y = from; y < to; ++y) {
+        const double s1 = pq + rowX[y];
+        const double s2 = px + rowQ[y];
+        const double s3 = rowP[y] + qx;
+        votesX[y] -= (s1 < s2) & (s1 < s3);
+    }
+}
+
 }  // namespace
 
 void QuartetVoteCriterion::classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d,
@@ -133,32 +272,124 @@ void QuartetVoteCriterion::begin(const WorkingDistanceTable& table, Reconstructi
     // Each worker counts into a matrix of its own; votes are whole numbers,
     // so the sum is the same however the first positions were shared out.
     const double quartets = static_cast<double>(n) * (n - 1) * (n - 2) * (n - 3) / 24.0;
-    const int workers = quartets >= leastSharedWork_ ? std::min(threads_, n) : 1;
+    // A slice is three first positions, taken together wherever all three
+    // lie before the second.
+    const int slices = (n + 2) / 3;
+    const int workers = quartets >= leastSharedWork_ ? std::min(threads_, slices) : 1;
     apart_.assign(static_cast<std::size_t>(workers - 1), QuartetVoteMatrix(n));
-    runSlices(workers, n, [&](int a, int worker) {
-        if (progress != nullptr && worker == 0) progress->counting(quartetShareBefore(n, a));
+    runSlices(workers, slices, [&](int slice, int worker) {
+        const int first = 3 * slice;
+        if (progress != nullptr && worker == 0) progress->counting(quartetShareBefore(n, first));
         QuartetVoteMatrix& votes = worker == 0 ? votes_ : apart_[static_cast<std::size_t>(worker - 1)];
-        for (int b = a + 1; b < n; ++b)
-            for (int c = b + 1; c < n - 1; ++c) classifyRun(votes, table, a, b, c, c + 1, n, +1);
+        for (int b = first + 1; b < n; ++b) {
+            const int before = std::min({3, b - first, n - first});
+            for (int c = b + 1; c < n - 1; ++c) {
+                if (before == 3)
+                    classifyThreeRuns(votes, table, first, b, c, c + 1, n);
+                else
+                    for (int a = first; a < first + before; ++a) classifyRun(votes, table, a, b, c, c + 1, n, +1);
+            }
+        }
     });
     gatherVotes(workers, n);
 }
 
-void QuartetVoteCriterion::classifyTouching(const WorkingDistanceTable& table, int lo, int hi, std::int32_t delta) {
+void QuartetVoteCriterion::keepBlockDistances(const WorkingDistanceTable& table, CandidateBlock block) {
     const int k = table.size();
-    const std::vector<int> line = touchingLine(k, lo, hi);
-    const int inRange = hi - lo;
-    // The slices: every pair (i, j) of the first two positions, i < inRange.
-    std::vector<std::pair<int, int>> pairs;
-    for (int i = 0; i < inRange; ++i)
-        for (int j = i + 1; j < k; ++j) pairs.push_back({i, j});
-    const double quartets = static_cast<double>(inRange) * k * k * k / 6.0;
+    const int start = block.start;
+    const int copies = 2 * block.size;
+    const int after = k - block.size;
+    // Segment start + t's distances to the segments outside the block, at
+    // the positions those will have after the merge.
+    kept_.assign(static_cast<std::size_t>(copies) * static_cast<std::size_t>(after), 0.0);
+    within_.assign(static_cast<std::size_t>(copies) * static_cast<std::size_t>(copies), 0.0);
+    for (int t = 0; t < copies; ++t) {
+        const double* values = table.row(start + t);
+        double* kept = &kept_[static_cast<std::size_t>(t) * static_cast<std::size_t>(after)];
+        std::copy(values, values + start, kept);
+        std::copy(values + start + copies, values + k, kept + start + block.size);
+        std::copy(values + start, values + start + copies, &within_[static_cast<std::size_t>(t * copies)]);
+    }
+}
+
+void QuartetVoteCriterion::reclassifyAroundBlock(const WorkingDistanceTable& table, CandidateBlock block) {
+    const int k = table.size();
+    const int lo = block.start;
+    const int size = block.size;
+    const int hi = lo + size;
+    const int copies = 2 * size;
+    const std::size_t width = static_cast<std::size_t>(k);
+    std::vector<int> outside;
+    outside.reserve(width);
+    for (int p = 0; p < k; ++p)
+        if (p < lo || p >= hi) outside.push_back(p);
+    const int others = static_cast<int>(outside.size());
+    auto kept = [&](int t) { return &kept_[static_cast<std::size_t>(t) * width]; };
+    // Runs of the positions outside the block beyond position y.
+    auto eachRunAfter = [&](int y, auto&& run) {
+        if (y < lo) {
+            run(y + 1, lo);
+            run(hi, k);
+        } else {
+            run(y + 1, k);
+        }
+    };
+
+    // Three kinds of slices, each quartet in one of them:
+    // - (c, x): the quartets of one block segment c (its two copies
+    //   withdrawn, its new segment added) and three outside, the first x;
+    // - (p, q, x): the quartets of two of the block's copies and two
+    //   outside, the first x, withdrawn;
+    // - (i, j): the quartets with two or more new segments, added, as the
+    //   line of classifyQuartetsTouching gives them.
+    // Quartets of three or four copies give no vote to any pair that stays.
+    const int oneSlices = size * others;
+    const int copyPairs = copies * (copies - 1) / 2;
+    const int pairSlices = copyPairs * others;
+    std::vector<std::pair<int, int>> newPairs;
+    for (int i = 0; i < size; ++i)
+        for (int j = i + 1; j < size; ++j) newPairs.push_back({i, j});
+    const std::vector<int> line = newPairs.empty() ? std::vector<int>() : touchingLine(k, lo, hi);
+    std::vector<std::pair<int, int>> pairOfCopies;
+    for (int p = 0; p < copies; ++p)
+        for (int q = p + 1; q < copies; ++q) pairOfCopies.push_back({p, q});
+
+    const double quartets = static_cast<double>(size) * k * k * k / 2.0;
     const int workers = quartets >= leastSharedWork_ ? threads_ : 1;
     while (static_cast<int>(apart_.size()) < workers - 1) apart_.emplace_back(votes_.dimension());
-    runSlices(workers, static_cast<int>(pairs.size()), [&](int slice, int worker) {
+    const int slices = oneSlices + pairSlices + static_cast<int>(newPairs.size());
+    runSlices(workers, slices, [&](int slice, int worker) {
         QuartetVoteMatrix& votes = worker == 0 ? votes_ : apart_[static_cast<std::size_t>(worker - 1)];
-        classifyQuartetsTouching(votes, table, line, lo, hi, pairs[static_cast<std::size_t>(slice)].first,
-                                 pairs[static_cast<std::size_t>(slice)].second, delta);
+        if (slice < oneSlices) {
+            const int c = slice / others;
+            const int xi = slice % others;
+            const int u = lo + c;
+            OneInBlock q{kept(c), kept(size + c), table.row(u), table.row(outside[static_cast<std::size_t>(xi)]),
+                         nullptr, votes.row(outside[static_cast<std::size_t>(xi)]), nullptr, votes.row(u),
+                         outside[static_cast<std::size_t>(xi)], 0};
+            for (int yi = xi + 1; yi < others; ++yi) {
+                q.y = outside[static_cast<std::size_t>(yi)];
+                q.rowY = table.row(q.y);
+                q.votesY = votes.row(q.y);
+                OneInBlockTotals totals;
+                eachRunAfter(q.y, [&](int from, int to) { reclassifyRun(q, from, to, totals); });
+                votes.add(q.x, q.y, totals.xy);
+                votes.add(u, q.x, totals.ux);
+                votes.add(u, q.y, totals.uy);
+            }
+        } else if (slice < oneSlices + pairSlices) {
+            const int pair = (slice - oneSlices) / others;
+            const int x = outside[static_cast<std::size_t>((slice - oneSlices) % others)];
+            const int p = pairOfCopies[static_cast<std::size_t>(pair)].first;
+            const int q = pairOfCopies[static_cast<std::size_t>(pair)].second;
+            const double pq = within_[static_cast<std::size_t>(p * copies + q)];
+            eachRunAfter(x, [&](int from, int to) {
+                withdrawPairRun(kept(p), kept(q), table.row(x), pq, x, from, to, votes.row(x));
+            });
+        } else {
+            const std::pair<int, int>& ij = newPairs[static_cast<std::size_t>(slice - oneSlices - pairSlices)];
+            classifyQuartetsTouching(votes, table, line, lo, hi, ij.first, ij.second, +1);
+        }
     });
     gatherVotes(workers, k);
 }
@@ -174,18 +405,22 @@ CandidateBlock QuartetVoteCriterion::chooseBlock(const WorkingDistanceTable& tab
             choice.offer(count, j, s);
         }
     }
-    // Both copies of the block are about to be merged: their quartets go.
+    // Both copies of the block are about to be merged and their quartets
+    // withdrawn. The withdrawal is carried out with the update, once the new
+    // segments are in the table, so that each quartet of three segments
+    // outside the block is met once for the left copy, the right copy and
+    // their new segment together; their distances are kept for it here.
     const CandidateBlock block = choice.block();
-    classifyTouching(table, block.start, block.start + 2 * block.size, -1);
+    keepBlockDistances(table, block);
     return block;
 }
 
 void QuartetVoteCriterion::merged(const WorkingDistanceTable& table, CandidateBlock block) {
     const int k = table.size();  // after the merge
-    // The withdrawal left the block's counts at zero (though a vote added in
-    // one cell of a pair may have been taken back from the other): the right
-    // copies' rows and columns go, the new segments' start empty.
+    // The right copies' rows and columns go, the new segments' start empty;
+    // every other cell holds its pair's votes from before the merge, those of
+    // the quartets that touch the block included.
     votes_.removeRowsAndColumns(k + block.size, block.start + block.size, block.size);
     votes_.clearRowsAndColumns(k, block.start, block.size);
-    classifyTouching(table, block.start, block.start + block.size, +1);
+    reclassifyAroundBlock(table, block);
 }

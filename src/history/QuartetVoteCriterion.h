@@ -14,10 +14,12 @@ class QuartetVoteCriterion : public BlockCriterion {
 public:
     // Makes the vote matrix and counts every quartet of the n segments.
     void begin(const WorkingDistanceTable& table, ReconstructionProgress* progress) override;
-    // Also withdraws the votes of every quartet that touches the chosen block.
+    // Also keeps what the withdrawal of the votes of every quartet that
+    // touches the chosen block needs.
     CandidateBlock chooseBlock(const WorkingDistanceTable& table) override;
-    // Moves the votes along with the compacted row, then adds the votes of
-    // every quartet that touches the new segments.
+    // Moves the votes along with the compacted row, withdraws those of the
+    // quartets that touched the block, then adds the votes of every quartet
+    // that touches the new segments.
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
 
     // A quartet of positions a, b, c, d is split into the two pairs whose
@@ -33,14 +35,23 @@ public:
     void resetVotes(int n) { votes_ = QuartetVoteMatrix(n); }
 
 private:
-    // Classifies every quartet that touches positions lo .. hi-1, with the
-    // work shared among the threads when it is large enough to pay.
-    void classifyTouching(const WorkingDistanceTable& table, int lo, int hi, std::int32_t delta);
+    // Keeps the distances of the block's copies, before the merge.
+    void keepBlockDistances(const WorkingDistanceTable& table, CandidateBlock block);
+    // After the merge: withdraws the votes that the quartets touching the
+    // block's copies gave to pairs outside the block, and adds the votes of
+    // every quartet that touches the new segments, with the work shared among
+    // the threads when it is large enough to pay.
+    void reclassifyAroundBlock(const WorkingDistanceTable& table, CandidateBlock block);
     // Adds the votes that the workers other than the first counted apart.
     void gatherVotes(int workers, int k);
 
     QuartetVoteMatrix votes_;
     std::vector<QuartetVoteMatrix> apart_;  // workers 1, 2, ... count here
+    // The block's 2 * size copies, before the merge: their distances to the
+    // segments outside it (a row each, at the positions after the merge) and
+    // among themselves.
+    std::vector<double> kept_;
+    std::vector<double> within_;
     double leastSharedWork_ = 2e6;
 };
 
