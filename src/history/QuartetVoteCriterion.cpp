@@ -9,6 +9,10 @@
 
 namespace {
 
+// Whether s lies strictly below both t and u: the lesser of t and u is one of
+// them exactly, so one comparison with it decides both.
+TANDEMTREE_INLINE_INTO_CLONES std::int32_t below(double s, double t, double u) { return s < (t < u ? t : u); }
+
 // Classifies the quartets (a, b, c, d) for every d in [from, to), a, b and c
 // fixed. The split whose two within-pair distances have the strictly least
 // sum wins, and each of its pairs gets `delta` votes; a tie for the least sum
@@ -37,9 +41,9 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
         const double s1 = ab + rowC[d];
         const double s2 = ac + rowB[d];
         const double s3 = rowA[d] + bc;
-        const std::int32_t w1 = (s1 < s2) & (s1 < s3);
-        const std::int32_t w2 = (s2 < s1) & (s2 < s3);
-        const std::int32_t w3 = (s3 < s1) & (s3 < s2);
+        const std::int32_t w1 = below(s1, s2, s3);
+        const std::int32_t w2 = below(s2, s1, s3);
+        const std::int32_t w3 = below(s3, s1, s2);
         votesC[d] += w1 * delta;
         votesB[d] += w2 * delta;
         votesA[d] += w3 * delta;
@@ -79,12 +83,12 @@ TANDEMTREE_VECTOR_CLONES void classifyThreeRuns(QuartetVoteMatrix& votes, const 
         const double s10 = ab0 + cd, s20 = ac0 + bd, s30 = rowA0[d] + bc;
         const double s11 = ab1 + cd, s21 = ac1 + bd, s31 = rowA1[d] + bc;
         const double s12 = ab2 + cd, s22 = ac2 + bd, s32 = rowA2[d] + bc;
-        const std::int32_t w10 = (s10 < s20) & (s10 < s30), w20 = (s20 < s10) & (s20 < s30),
-                           w30 = (s30 < s10) & (s30 < s20);
-        const std::int32_t w11 = (s11 < s21) & (s11 < s31), w21 = (s21 < s11) & (s21 < s31),
-                           w31 = (s31 < s11) & (s31 < s21);
-        const std::int32_t w12 = (s12 < s22) & (s12 < s32), w22 = (s22 < s12) & (s22 < s32),
-                           w32 = (s32 < s12) & (s32 < s22);
+        const std::int32_t w10 = below(s10, s20, s30), w20 = below(s20, s10, s30),
+                           w30 = below(s30, s10, s20);
+        const std::int32_t w11 = below(s11, s21, s31), w21 = below(s21, s11, s31),
+                           w31 = below(s31, s11, s21);
+        const std::int32_t w12 = below(s12, s22, s32), w22 = below(s22, s12, s32),
+                           w32 = below(s32, s12, s22);
         votesC[d] += w10 + w11 + w12;
         votesB[d] += w20 + w21 + w22;
         votesA0[d] += w30;
@@ -205,9 +209,9 @@ TANDEMTREE_VECTOR_CLONES void reclassifyRun(const OneInBlock& q, int from, int t
         const double a1 = ax + yz, a2 = ay + xz, a3 = rowA[z] + xy;
         const double b1 = bx + yz, b2 = by + xz, b3 = rowB[z] + xy;
         const double u1 = ux + yz, u2 = uy + xz, u3 = rowU[z] + xy;
-        const std::int32_t wa1 = (a1 < a2) & (a1 < a3), wa2 = (a2 < a1) & (a2 < a3), wa3 = (a3 < a1) & (a3 < a2);
-        const std::int32_t wb1 = (b1 < b2) & (b1 < b3), wb2 = (b2 < b1) & (b2 < b3), wb3 = (b3 < b1) & (b3 < b2);
-        const std::int32_t wu1 = (u1 < u2) & (u1 < u3), wu2 = (u2 < u1) & (u2 < u3), wu3 = (u3 < u1) & (u3 < u2);
+        const std::int32_t wa1 = below(a1, a2, a3), wa2 = below(a2, a1, a3), wa3 = below(a3, a1, a2);
+        const std::int32_t wb1 = below(b1, b2, b3), wb2 = below(b2, b1, b3), wb3 = below(b3, b1, b2);
+        const std::int32_t wu1 = below(u1, u2, u3), wu2 = below(u2, u1, u3), wu3 = below(u3, u1, u2);
         votesY[z] += wu1 - wa1 - wb1;
         votesX[z] += wu2 - wa2 - wb2;
         votesU[z] += wu3;
@@ -234,7 +238,7 @@ TANDEMTREE_VECTOR_CLONES void withdrawPairRun(const double* __restrict rowP, con
         const double s1 = pq + rowX[y];
         const double s2 = px + rowQ[y];
         const double s3 = rowP[y] + qx;
-        votesX[y] -= (s1 < s2) & (s1 < s3);
+        votesX[y] -= below(s1, s2, s3);
     }
 }
 
