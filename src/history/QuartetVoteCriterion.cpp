@@ -13,6 +13,18 @@ namespace {
 // them exactly, so one comparison with it decides both.
 TANDEMTREE_INLINE_INTO_CLONES std::int32_t below(double s, double t, double u) { return s < (t < u ? t : u); }
 
+// Which of the three splits of a quartet, with sums s1, s2 and s3, has the
+// strictly least sum: 1 for that one and 0 for the others; 0 for all three
+// on a tie for the least.
+struct Split {
+    std::int32_t first;
+    std::int32_t second;
+    std::int32_t third;
+};
+TANDEMTREE_INLINE_INTO_CLONES Split winningSplit(double s1, double s2, double s3) {
+    return {below(s1, s2, s3), below(s2, s1, s3), below(s3, s1, s2)};
+}
+
 // Classifies the quartets (a, b, c, d) for every d in [from, to), a, b and c
 // fixed. The split whose two within-pair distances have the strictly least
 // sum wins, and each of its pairs gets `delta` votes; a tie for the least sum
@@ -38,12 +50,10 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
     std::int32_t wins2 = 0;
     std::int32_t wins3 = 0;
     for (int d = from; d < to; ++d) {
-        const double s1 = ab + rowC[d];
-        const double s2 = ac + rowB[d];
-        const double s3 = rowA[d] + bc;
-        const std::int32_t w1 = below(s1, s2, s3);
-        const std::int32_t w2 = below(s2, s1, s3);
-        const std::int32_t w3 = below(s3, s1, s2);
+        const Split w = winningSplit(ab + rowC[d], ac + rowB[d], rowA[d] + bc);
+        const std::int32_t w1 = w.first;
+        const std::int32_t w2 = w.second;
+        const std::int32_t w3 = w.third;
         votesC[d] += w1 * delta;
         votesB[d] += w2 * delta;
         votesA[d] += w3 * delta;
@@ -80,27 +90,21 @@ TANDEMTREE_VECTOR_CLONES void classifyThreeRuns(QuartetVoteMatrix& votes, const 
     for (int d = from; d < to; ++d) {
         const double cd = rowC[d];
         const double bd = rowB[d];
-        const double s10 = ab0 + cd, s20 = ac0 + bd, s30 = rowA0[d] + bc;
-        const double s11 = ab1 + cd, s21 = ac1 + bd, s31 = rowA1[d] + bc;
-        const double s12 = ab2 + cd, s22 = ac2 + bd, s32 = rowA2[d] + bc;
-        const std::int32_t w10 = below(s10, s20, s30), w20 = below(s20, s10, s30),
-                           w30 = below(s30, s10, s20);
-        const std::int32_t w11 = below(s11, s21, s31), w21 = below(s21, s11, s31),
-                           w31 = below(s31, s11, s21);
-        const std::int32_t w12 = below(s12, s22, s32), w22 = below(s22, s12, s32),
-                           w32 = below(s32, s12, s22);
-        votesC[d] += w10 + w11 + w12;
-        votesB[d] += w20 + w21 + w22;
-        votesA0[d] += w30;
-        votesA1[d] += w31;
-        votesA2[d] += w32;
-        wins10 += w10;
-        wins11 += w11;
-        wins12 += w12;
-        wins20 += w20;
-        wins21 += w21;
-        wins22 += w22;
-        wins3 += w30 + w31 + w32;
+        const Split w0 = winningSplit(ab0 + cd, ac0 + bd, rowA0[d] + bc);
+        const Split w1 = winningSplit(ab1 + cd, ac1 + bd, rowA1[d] + bc);
+        const Split w2 = winningSplit(ab2 + cd, ac2 + bd, rowA2[d] + bc);
+        votesC[d] += w0.first + w1.first + w2.first;
+        votesB[d] += w0.second + w1.second + w2.second;
+        votesA0[d] += w0.third;
+        votesA1[d] += w1.third;
+        votesA2[d] += w2.third;
+        wins10 += w0.first;
+        wins11 += w1.first;
+        wins12 += w2.first;
+        wins20 += w0.second;
+        wins21 += w1.second;
+        wins22 += w2.second;
+        wins3 += w0.third + w1.third + w2.third;
     }
     votes.add(a, b, wins10);
     votes.add(a + 1, b, wins11);
@@ -206,18 +210,15 @@ TANDEMTREE_VECTOR_CLONES void reclassifyRun(const OneInBlock& q, int from, int t
     for (int z = from; z < to; ++z) {
         const double yz = rowY[z];
         const double xz = rowX[z];
-        const double a1 = ax + yz, a2 = ay + xz, a3 = rowA[z] + xy;
-        const double b1 = bx + yz, b2 = by + xz, b3 = rowB[z] + xy;
-        const double u1 = ux + yz, u2 = uy + xz, u3 = rowU[z] + xy;
-        const std::int32_t wa1 = below(a1, a2, a3), wa2 = below(a2, a1, a3), wa3 = below(a3, a1, a2);
-        const std::int32_t wb1 = below(b1, b2, b3), wb2 = below(b2, b1, b3), wb3 = below(b3, b1, b2);
-        const std::int32_t wu1 = below(u1, u2, u3), wu2 = below(u2, u1, u3), wu3 = below(u3, u1, u2);
-        votesY[z] += wu1 - wa1 - wb1;
-        votesX[z] += wu2 - wa2 - wb2;
-        votesU[z] += wu3;
-        xyVotes += wu3 - wa3 - wb3;
-        uxVotes += wu1;
-        uyVotes += wu2;
+        const Split a = winningSplit(ax + yz, ay + xz, rowA[z] + xy);
+        const Split b = winningSplit(bx + yz, by + xz, rowB[z] + xy);
+        const Split u = winningSplit(ux + yz, uy + xz, rowU[z] + xy);
+        votesY[z] += u.first - a.first - b.first;
+        votesX[z] += u.second - a.second - b.second;
+        votesU[z] += u.third;
+        xyVotes += u.third - a.third - b.third;
+        uxVotes += u.first;
+        uyVotes += u.second;
     }
     totals.xy += xyVotes;
     totals.ux += uxVotes;
