@@ -66,55 +66,6 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
     votes.add(b, c, wins3 * delta);
 }
 
-// classifyRun with delta +1 for the three quartets (a + g, b, c, d), g = 0
-// .. 2, at once: they share the rows of b and c, and the votes for {c, d} and
-// {b, d} are added together.
-TANDEMTREE_VECTOR_CLONES void classifyThreeRuns(QuartetVoteMatrix& votes, const WorkingDistanceTable& table, int a,
-                                                int b, int c, int from, int to) {
-    const double* __restrict rowA0 = table.row(a);
-    const double* __restrict rowA1 = table.row(a + 1);
-    const double* __restrict rowA2 = table.row(a + 2);
-    const double* __restrict rowB = table.row(b);
-    const double* __restrict rowC = table.row(c);
-    std::int32_t* __restrict votesA0 = votes.row(a);
-    std::int32_t* __restrict votesA1 = votes.row(a + 1);
-    std::int32_t* __restrict votesA2 = votes.row(a + 2);
-    std::int32_t* __restrict votesB = votes.row(b);
-    std::int32_t* __restrict votesC = votes.row(c);
-    const double ab0 = rowA0[b], ab1 = rowA1[b], ab2 = rowA2[b];
-    const double ac0 = rowA0[c], ac1 = rowA1[c], ac2 = rowA2[c];
-    const double bc = rowB[c];
-    std::int32_t wins10 = 0, wins11 = 0, wins12 = 0;
-    std::int32_t wins20 = 0, wins21 = 0, wins22 = 0;
-    std::int32_t wins3 = 0;
-    for (int d = from; d < to; ++d) {
-        const double cd = rowC[d];
-        const double bd = rowB[d];
-        const Split w0 = winningSplit(ab0 + cd, ac0 + bd, rowA0[d] + bc);
-        const Split w1 = winningSplit(ab1 + cd, ac1 + bd, rowA1[d] + bc);
-        const Split w2 = winningSplit(ab2 + cd, ac2 + bd, rowA2[d] + bc);
-        votesC[d] += w0.first + w1.first + w2.first;
-        votesB[d] += w0.second + w1.second + w2.second;
-        votesA0[d] += w0.third;
-        votesA1[d] += w1.third;
-        votesA2[d] += w2.third;
-        wins10 += w0.first;
-        wins11 += w1.first;
-        wins12 += w2.first;
-        wins20 += w0.second;
-        wins21 += w1.second;
-        wins22 += w2.second;
-        wins3 += w0.third + w1.third + w2.third;
-    }
-    votes.add(a, b, wins10);
-    votes.add(a + 1, b, wins11);
-    votes.add(a + 2, b, wins12);
-    votes.add(a, c, wins20);
-    votes.add(a + 1, c, wins21);
-    votes.add(a + 2, c, wins22);
-    votes.add(b, c, wins3);
-}
-
 // Classifies, exactly once, every quartet of the positions 0 .. k-1 that has
 // at least one position in lo .. hi-1. Positions are lined up with those in
 // the range first, then those outside it, both ascending; a quartet is an
@@ -162,67 +113,93 @@ void classifyQuartetsTouching(QuartetVoteMatrix& votes, const WorkingDistanceTab
     for (int l = j + 1; l < k - 1; ++l) classifyAfter(a, b, line[static_cast<std::size_t>(l)]);
 }
 
-// One quartet (p, x, y, z) of a block's segment p and three segments x < y
-// < z outside the block, met for the block's left copy a and right copy b,
-// whose votes are withdrawn, and for their new segment u, whose votes are
-// added, for every z in [from, to). The distances are those of the quartet's
-// own table: a's and b's from before the merge, u's from after it, and those
-// among x, y and z, which the merge leaves alone. The splits are those of
-// classifyRun for the quartet passed as (p, x, y, z):
+// Three quartets (p_g, x, y, z), g = 0, 1, 2, for every z in [from, to):
+// three segments that share the segments x and y, and a run of fourth ones.
+// The splits are those of classifyRun for the quartet passed as (p, x, y, z):
 //   split 1: {p,x}{y,z}, split 2: {p,y}{x,z}, split 3: {p,z}{x,y}.
-// Votes for pairs with a or b are not withdrawn: those rows are emptied.
-struct OneInBlock {
-    const double* rowA;  // a's distances, indexed by positions after the merge
-    const double* rowB;
-    const double* rowU;
+// Counting, every vote is added. Reclassifying around a merged block, p_0
+// and p_1 are its left and right copy, whose votes are withdrawn, and p_2
+// their new segment, whose votes are added; the distances are then those of
+// each quartet's own table (the copies' from before the merge, kept at the
+// positions after it, the new segment's from after it; those among x, y and
+// z the merge leaves alone), and the copies' votes for pairs with a copy are
+// not withdrawn, since those rows are emptied.
+struct ThreeQuartetRuns {
+    const double* rowP[3];
     const double* rowX;
     const double* rowY;
+    std::int32_t* votesP[3];  // only p_2's when reclassifying
     std::int32_t* votesX;
     std::int32_t* votesY;
-    std::int32_t* votesU;
     int x;
     int y;
 };
 
-// Votes the runs give to the pairs without z.
-struct OneInBlockTotals {
+// The votes the runs give to the pairs without z.
+struct ThreeQuartetTotals {
     std::int32_t xy = 0;
-    std::int32_t ux = 0;
-    std::int32_t uy = 0;
+    std::int32_t px[3] = {0, 0, 0};
+    std::int32_t py[3] = {0, 0, 0};
 };
 
-TANDEMTREE_VECTOR_CLONES void reclassifyRun(const OneInBlock& q, int from, int to, OneInBlockTotals& totals) {
-    const double* __restrict rowA = q.rowA;
-    const double* __restrict rowB = q.rowB;
-    const double* __restrict rowU = q.rowU;
+template <bool kReclassify>
+TANDEMTREE_INLINE_INTO_CLONES void threeQuartetRuns(const ThreeQuartetRuns& q, int from, int to,
+                                                    ThreeQuartetTotals& totals) {
+    constexpr std::int32_t copySign = kReclassify ? -1 : 1;
+    const double* __restrict rowP0 = q.rowP[0];
+    const double* __restrict rowP1 = q.rowP[1];
+    const double* __restrict rowP2 = q.rowP[2];
     const double* __restrict rowX = q.rowX;
     const double* __restrict rowY = q.rowY;
+    std::int32_t* __restrict votesP0 = q.votesP[0];
+    std::int32_t* __restrict votesP1 = q.votesP[1];
+    std::int32_t* __restrict votesP2 = q.votesP[2];
     std::int32_t* __restrict votesX = q.votesX;
     std::int32_t* __restrict votesY = q.votesY;
-    std::int32_t* __restrict votesU = q.votesU;
-    const double ax = rowA[q.x], ay = rowA[q.y];
-    const double bx = rowB[q.x], by = rowB[q.y];
-    const double ux = rowU[q.x], uy = rowU[q.y];
+    const double p0x = rowP0[q.x], p0y = rowP0[q.y];
+    const double p1x = rowP1[q.x], p1y = rowP1[q.y];
+    const double p2x = rowP2[q.x], p2y = rowP2[q.y];
     const double xy = rowX[q.y];
     std::int32_t xyVotes = 0;
-    std::int32_t uxVotes = 0;
-    std::int32_t uyVotes = 0;
+    std::int32_t p0xVotes = 0, p1xVotes = 0, p2xVotes = 0;
+    std::int32_t p0yVotes = 0, p1yVotes = 0, p2yVotes = 0;
     for (int z = from; z < to; ++z) {
         const double yz = rowY[z];
         const double xz = rowX[z];
-        const Split a = winningSplit(ax + yz, ay + xz, rowA[z] + xy);
-        const Split b = winningSplit(bx + yz, by + xz, rowB[z] + xy);
-        const Split u = winningSplit(ux + yz, uy + xz, rowU[z] + xy);
-        votesY[z] += u.first - a.first - b.first;
-        votesX[z] += u.second - a.second - b.second;
-        votesU[z] += u.third;
-        xyVotes += u.third - a.third - b.third;
-        uxVotes += u.first;
-        uyVotes += u.second;
+        const Split w0 = winningSplit(p0x + yz, p0y + xz, rowP0[z] + xy);
+        const Split w1 = winningSplit(p1x + yz, p1y + xz, rowP1[z] + xy);
+        const Split w2 = winningSplit(p2x + yz, p2y + xz, rowP2[z] + xy);
+        votesY[z] += copySign * (w0.first + w1.first) + w2.first;
+        votesX[z] += copySign * (w0.second + w1.second) + w2.second;
+        votesP2[z] += w2.third;
+        xyVotes += copySign * (w0.third + w1.third) + w2.third;
+        p2xVotes += w2.first;
+        p2yVotes += w2.second;
+        if (!kReclassify) {
+            votesP0[z] += w0.third;
+            votesP1[z] += w1.third;
+            p0xVotes += w0.first;
+            p1xVotes += w1.first;
+            p0yVotes += w0.second;
+            p1yVotes += w1.second;
+        }
     }
     totals.xy += xyVotes;
-    totals.ux += uxVotes;
-    totals.uy += uyVotes;
+    totals.px[0] += p0xVotes;
+    totals.px[1] += p1xVotes;
+    totals.px[2] += p2xVotes;
+    totals.py[0] += p0yVotes;
+    totals.py[1] += p1yVotes;
+    totals.py[2] += p2yVotes;
+}
+
+TANDEMTREE_VECTOR_CLONES void countThreeRuns(const ThreeQuartetRuns& q, int from, int to, ThreeQuartetTotals& totals) {
+    threeQuartetRuns<false>(q, from, to, totals);
+}
+
+TANDEMTREE_VECTOR_CLONES void reclassifyThreeRuns(const ThreeQuartetRuns& q, int from, int to,
+                                                  ThreeQuartetTotals& totals) {
+    threeQuartetRuns<true>(q, from, to, totals);
 }
 
 // The quartets (p, q, x, y) of two block segments p < q (before the merge)
@@ -289,10 +266,25 @@ void QuartetVoteCriterion::begin(const WorkingDistanceTable& table, Reconstructi
         for (int b = first + 1; b < n; ++b) {
             const int before = std::min({3, b - first, n - first});
             for (int c = b + 1; c < n - 1; ++c) {
-                if (before == 3)
-                    classifyThreeRuns(votes, table, first, b, c, c + 1, n);
-                else
+                if (before < 3) {
                     for (int a = first; a < first + before; ++a) classifyRun(votes, table, a, b, c, c + 1, n, +1);
+                    continue;
+                }
+                const ThreeQuartetRuns q{{table.row(first), table.row(first + 1), table.row(first + 2)},
+                                         table.row(b),
+                                         table.row(c),
+                                         {votes.row(first), votes.row(first + 1), votes.row(first + 2)},
+                                         votes.row(b),
+                                         votes.row(c),
+                                         b,
+                                         c};
+                ThreeQuartetTotals totals;
+                countThreeRuns(q, c + 1, n, totals);
+                for (int g = 0; g < 3; ++g) {
+                    votes.add(first + g, b, totals.px[g]);
+                    votes.add(first + g, c, totals.py[g]);
+                }
+                votes.add(b, c, totals.xy);
             }
         }
     });
@@ -342,7 +334,8 @@ void QuartetVoteCriterion::reclassifyAroundBlock(const WorkingDistanceTable& tab
 
     // Three kinds of slices, each quartet in one of them:
     // - (c, x): the quartets of one block segment c (its two copies
-    //   withdrawn, its new segment added) and three outside, the first x;
+    //   withdrawn, its new segment added) and three outside, the first x
+    //   (each triple outside met once for all three);
     // - (p, q, x): the quartets of two of the block's copies and two
     //   outside, the first x, withdrawn;
     // - (i, j): the quartets with two or more new segments, added, as the
@@ -369,18 +362,24 @@ void QuartetVoteCriterion::reclassifyAroundBlock(const WorkingDistanceTable& tab
             const int c = slice / others;
             const int xi = slice % others;
             const int u = lo + c;
-            OneInBlock q{kept(c), kept(size + c), table.row(u), table.row(outside[static_cast<std::size_t>(xi)]),
-                         nullptr, votes.row(outside[static_cast<std::size_t>(xi)]), nullptr, votes.row(u),
-                         outside[static_cast<std::size_t>(xi)], 0};
+            const int x = outside[static_cast<std::size_t>(xi)];
+            ThreeQuartetRuns q{{kept(c), kept(size + c), table.row(u)},
+                               table.row(x),
+                               nullptr,
+                               {nullptr, nullptr, votes.row(u)},
+                               votes.row(x),
+                               nullptr,
+                               x,
+                               0};
             for (int yi = xi + 1; yi < others; ++yi) {
                 q.y = outside[static_cast<std::size_t>(yi)];
                 q.rowY = table.row(q.y);
                 q.votesY = votes.row(q.y);
-                OneInBlockTotals totals;
-                eachRunAfter(q.y, [&](int from, int to) { reclassifyRun(q, from, to, totals); });
-                votes.add(q.x, q.y, totals.xy);
-                votes.add(u, q.x, totals.ux);
-                votes.add(u, q.y, totals.uy);
+                ThreeQuartetTotals totals;
+                eachRunAfter(q.y, [&](int from, int to) { reclassifyThreeRuns(q, from, to, totals); });
+                votes.add(x, q.y, totals.xy);
+                votes.add(u, x, totals.px[2]);
+                votes.add(u, q.y, totals.py[2]);
             }
         } else if (slice < oneSlices + pairSlices) {
             const int pair = (slice - oneSlices) / others;
