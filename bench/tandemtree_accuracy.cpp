@@ -4,7 +4,7 @@
 // table of means per cell and method, and writes one TSV row per history and
 // method.
 //
-//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--tsv FILE]
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--tsv FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
     int replicates = 40;
     int kicks = 0;  // of every refinement
     int rebuilds = 0;
+    int ratchet = 0;
     std::uint64_t seed = 2026;
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     for (int i = 1; i < argc; ++i) {
@@ -112,10 +113,12 @@ int main(int argc, char** argv) {
             kicks = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--rebuilds") == 0 && i + 1 < argc) {
             rebuilds = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--ratchet") == 0 && i + 1 < argc) {
+            ratchet = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
-            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--tsv FILE]\n");
+            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -180,6 +183,7 @@ int main(int argc, char** argv) {
                     settings.clockRoot = clockRoot;
                     settings.kicks = kicks;
                     settings.rebuilds = rebuilds;
+                    settings.ratchet = ratchet;
                     const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
                     refineHistory(refined, *set.distances, settings, rebuilder.get());
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();

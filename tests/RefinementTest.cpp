@@ -85,9 +85,11 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
 // Simulated histories of every size, refined from every criterion: the result
 // is a duplication tree whose blocks are its own events, no longer; kicks
 // give no longer a tree than the plain descent, rebuilds (by the criterion
-// itself) no longer than the kicks alone, and shorter for some.
+// itself) no longer than the kicks alone, and shorter for some, and the
+// ratchet after them likewise.
 TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
-    int shorter = 0;  // histories that rebuilds shorten beyond the kicks
+    int shorter = 0;   // histories that rebuilds shorten beyond the kicks
+    int ratcheted = 0;  // histories that the ratchet shortens beyond both
     for (std::uint64_t seed = 1; seed <= 16; ++seed) {
         SimulationSettings settings;
         settings.copies = 4 + static_cast<int>(seed * 7 % 30);
@@ -119,16 +121,26 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
             EXPECT_LE(kickedOnly, balancedLength(unkicked, *set.distances) + 1e-12 * before);
             EXPECT_LE(after, kickedOnly + 1e-12 * before);
             if (after < kickedOnly - 1e-12 * before) ++shorter;
+            DuplicationTree shaken;
+            shaken.reconstruct(*set.distances, criterion);
+            RefineSettings withRatchet = kicked;
+            withRatchet.ratchet = 4;
+            refineHistory(shaken, *set.distances, withRatchet, rebuilder.get());
+            ASSERT_TRUE(isDuplicationTree(shaken)) << "seed " << seed << " criterion " << criterion;
+            const double afterRatchet = balancedLength(shaken, *set.distances);
+            EXPECT_LE(afterRatchet, after + 1e-12 * before);
+            if (afterRatchet < after - 1e-12 * before) ++ratcheted;
             EXPECT_EQ(tree.leafCount, settings.copies);
             // The blocks are those a reconstruction replaying its events makes.
             for (const DuplicationBlock& block : tree.blocks) EXPECT_GE(block.size(), 2u);
         }
     }
     EXPECT_GT(shorter, 0);
+    EXPECT_GT(ratcheted, 0);
 }
 
-// Descents of kicks and rebuilds run side by side give the trees of one
-// descent after another.
+// Descents of kicks, rebuilds and ratchet rounds run side by side give the
+// trees of one descent after another.
 TEST(Refinement, ThreadsGiveTheSameTree) {
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
         SimulationSettings settings;
@@ -145,6 +157,7 @@ TEST(Refinement, ThreadsGiveTheSameTree) {
                 RefineSettings refining;
                 refining.kicks = 32;
                 refining.rebuilds = 16;
+                refining.ratchet = 6;
                 refining.threads = threads;
                 const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
                 refineHistory(tree, *set.distances, refining, rebuilder.get());
@@ -217,6 +230,10 @@ TEST(Refinement, TheReportSaysTheTreeWasRefined) {
     EXPECT_NE(runTool({muc17, "N", "3", "--rebuilds", "2"}).out, runTool({muc17, "N", "3", "--refine"}).out);
     EXPECT_EQ(runTool({path, "N", "3", "--rebuilds", "-1"}).out,
               "--rebuilds needs a number of rebuilds from 0 to 1000000, not '-1'\n");
+    const ToolResult shaken = runTool({path, "N", "1", "--ratchet", "2"});
+    EXPECT_EQ(shaken.out.rfind("History tree refined from algorithm 1\n", 0), 0u) << shaken.out;
+    EXPECT_EQ(runTool({path, "N", "3", "--ratchet", "1e3"}).out,
+              "--ratchet needs a number of rounds from 0 to 1000000, not '1e3'\n");
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ struct CommandLine {
     bool refine = false;
     int kicks = 0;  // --kicks K (which also sets refine)
     int rebuilds = 0;  // --rebuilds R (which also sets refine)
+    int ratchet = 0;   // --ratchet R (which also sets refine)
     // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;
     // --model M (jc, k2p, p, kimura) and --gaps pairwise, unchecked against
     // the molecule kind.

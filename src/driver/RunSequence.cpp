@@ -207,6 +207,7 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             RefineSettings refining;
             refining.kicks = line.kicks;
             refining.rebuilds = line.rebuilds;
+            refining.ratchet = line.ratchet;
             bootstrap.refine = line.refine;
             bootstrap.refining = refining;  // replicates share the threads among themselves
             refining.threads = threads;

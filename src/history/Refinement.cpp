@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -1029,6 +1030,30 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
     ends.add(g, current, n);
 }
 
+// The distances of one round of the ratchet: each pair's multiplied by its
+// own factor, drawn evenly from 1 - kShake to 1 + kShake by a generator
+// seeded with the round alone, so that a round shakes the same way on any
+// machine and whichever thread runs it.
+constexpr double kShake = 0.5;
+
+DistanceMatrix shakenDistances(const DistanceMatrix& distances, int round) {
+    const int n = distances.count();
+    DistanceMatrix shaken(n);
+    std::uint64_t state = 0x9e3779b97f4a7c15u * static_cast<std::uint64_t>(round + 1);
+    auto next = [&state] {  // splitmix64
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15u);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+        return z ^ (z >> 31);
+    };
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) {
+            const double unit = static_cast<double>(next() >> 11) * 0x1p-53;  // [0, 1)
+            shaken.set(i, j, distances.at(i, j) * (1.0 + kShake * (2.0 * unit - 1.0)));
+        }
+    return shaken;
+}
+
 }  // namespace
 
 void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings,
@@ -1061,6 +1086,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         Unrooted tree;
         Topology rooted;
         double reached;
+        int shaken;  // the round of shaken distances descended first, or -1
     };
     struct Worker {
         BalancedLength length;
@@ -1070,7 +1096,19 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     const int threads = std::max(1, settings.threads);
     std::vector<Worker> workers;
     // (The order of the subtrees is taken as it stands, before any change.)
-    auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart) {
+    // With `shaken`, each item is a round: its start first descends under
+    // that round's shaken distances (ends of their own), then as any other.
+    auto descendFrom = [&](Descent& d, BalancedLength& real, Reduction& own, KnownEnds& known) {
+        if (d.shaken >= 0) {
+            BalancedLength shaken(shakenDistances(distances, d.shaken), n);
+            double under = shaken.of(d.rooted);
+            KnownEnds none;
+            descend(d.tree, d.rooted, under, shaken, own, n, none);
+        }
+        d.reached = real.of(d.rooted);
+        descend(d.tree, d.rooted, d.reached, real, own, n, known);
+    };
+    auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart, bool shaken = false) {
         std::vector<Descent> batch;
         std::size_t next = 0;
         while (next < subtrees.size() && budget > 0) {
@@ -1083,21 +1121,17 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 const Start made = makeStart(subtrees[i], tree, rooted);
                 if (made == Start::kNone) continue;
                 ++spent;
-                if (made == Start::kMade) batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0});
+                if (made == Start::kMade)
+                    batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0, shaken ? subtrees[i] : -1});
             }
             if (batch.size() <= 1) {
-                for (Descent& d : batch) {
-                    d.reached = length.of(d.rooted);
-                    descend(d.tree, d.rooted, d.reached, length, reduction, n, ends);
-                }
+                for (Descent& d : batch) descendFrom(d, length, reduction, ends);
             } else {
                 while (workers.size() < batch.size()) workers.push_back({length, Reduction(), KnownEnds()});
                 for (Worker& w : workers) w.ends = ends;
                 runSlices(threads, static_cast<int>(batch.size()), [&](int slice, int worker) {
                     Worker& w = workers[static_cast<std::size_t>(worker)];
-                    Descent& d = batch[static_cast<std::size_t>(slice)];
-                    d.reached = w.length.of(d.rooted);
-                    descend(d.tree, d.rooted, d.reached, w.length, w.reduction, n, w.ends);
+                    descendFrom(batch[static_cast<std::size_t>(slice)], w.length, w.reduction, w.ends);
                 });
                 for (const Worker& w : workers) ends.addAll(w.ends, n);
             }
@@ -1147,6 +1181,19 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             tree = Unrooted(rooted);
             return Start::kMade;
         });
+
+    // The ratchet: the tree descends under shaken distances, then under the
+    // real ones again, and the result is kept when it is shorter.
+    std::vector<int> rounds(static_cast<std::size_t>(std::max(0, settings.ratchet)));
+    for (std::size_t r = 0; r < rounds.size(); ++r) rounds[r] = static_cast<int>(r);
+    searchEach(
+        rounds, settings.ratchet,
+        [&](int, Unrooted& tree, Topology& rooted) {
+            tree = g;
+            rooted = t;
+            return Start::kMade;
+        },
+        true);
 
     if (settings.clockRoot) {
         // The valid roots lie on the path between the first and the last copy.

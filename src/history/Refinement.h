@@ -36,6 +36,12 @@
 // segments left, the search descends from there, and the result replaces the
 // tree when it is shorter.
 //
+// The ratchet ends the search: for `ratchet` rounds in turn, the tree
+// descends under distances shaken by a factor of its own for every pair
+// (drawn evenly between 0.5 and 1.5, the same for a round on any machine),
+// then under the real distances again, and the result replaces the tree when
+// it is shorter.
+//
 // The tree length does not depend on the root, so the root is then chosen
 // among the positions that give a duplication tree (all on the path from the
 // first copy to the last) as the most clock-like: the one whose fitted edge
@@ -45,6 +51,7 @@ struct RefineSettings {
     bool clockRoot = true;  // false: keep the root the search ended with
     int kicks = 0;
     int rebuilds = 0;  // made only when refineHistory is given the criterion
+    int ratchet = 0;
     // Threads that the descents of kicks and rebuilds may run on, side by
     // side; the trees are the same for any number.
     int threads = 1;
