@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Times the refinement (--refine, --kicks 64, --rebuilds 64, both) from each
-# criterion on simulated histories of 100 and 500 copies (L=500, divergence
-# 0.1 from the root, seed 5) and on the 165 alpha-satellite monomers of the
-# examples, one thread, and the costliest real case again on two threads.
+# Times the refinement (--refine, --kicks 64, --rebuilds 64, both, and both
+# with --ratchet 16) from each criterion on simulated histories of 100 and
+# 500 copies (L=500, divergence 0.1 from the root, seed 5) and on the 165
+# alpha-satellite monomers of the examples, one thread, and the costliest
+# real case again on two threads.
 #
 #   bench/refine_bench.sh [BUILD_DIR]        (REAL=0 leaves out the real array)
 set -euo pipefail
@@ -14,7 +15,7 @@ real=${REAL:-1}
 # shellcheck source=bench/measure.sh
 . bench/measure.sh
 
-searches=("--refine" "--kicks 64" "--rebuilds 64" "--kicks 64 --rebuilds 64")
+searches=("--refine" "--kicks 64" "--rebuilds 64" "--kicks 64 --rebuilds 64" "--kicks 64 --rebuilds 64 --ratchet 16")
 for n in 100 500; do
   "$build/simulate_history" --copies "$n" --length 500 --divergence 0.1 --seed 5 "$work/sim$n" >/dev/null
   for criterion in 1 2 3; do
