@@ -173,11 +173,12 @@ Options (anywhere on the line; "--" ends them):
                  chosen criterion from the segments the move leaves, and search
                  again, keeping what is shorter: far closer to the truth from
                  criteria 2 and 3, and slower still
-  --ratchet R    refine (as --refine), and then R rounds in turn: the tree is
-                 searched under distances each multiplied by its own factor
-                 between 0.5 and 1.5 (the same on every run), then under the
-                 real ones again, keeping what is shorter: closer to the truth
-                 from every criterion, for about as long again as the search
+  --ratchet R    refine (as --refine), and then R rounds, four at a time from
+                 the same tree: the tree is searched under distances each
+                 multiplied by its own factor between 0.5 and 1.5 (the same on
+                 every run), then under the real ones again, keeping the
+                 shortest if shorter: closer to the truth from every
+                 criterion, for about as long again as the search
   --bootstrap N  the support of every ancestral segment and duplication block,
                  from N replicates that resample the alignment columns; in the
                  report, the Newick (as NHX) and the picture

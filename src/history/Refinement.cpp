@@ -1035,6 +1035,9 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
 // seeded with the round alone, so that a round shakes the same way on any
 // machine and whichever thread runs it.
 constexpr double kShake = 0.5;
+// Rounds of the ratchet that start from the same tree, so that they can run
+// side by side; the shortest of them is kept.
+constexpr int kRoundsAtOnce = 4;
 
 DistanceMatrix shakenDistances(const DistanceMatrix& distances, int round) {
     const int n = distances.count();
@@ -1096,8 +1099,8 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     const int threads = std::max(1, settings.threads);
     std::vector<Worker> workers;
     // (The order of the subtrees is taken as it stands, before any change.)
-    // With `shaken`, each item is a round: its start first descends under
-    // that round's shaken distances (ends of their own), then as any other.
+    // Ratchet rounds first descend under their round's shaken distances
+    // (ends of their own), then as any other start.
     auto descendFrom = [&](Descent& d, BalancedLength& real, Reduction& own, KnownEnds& known) {
         if (d.shaken >= 0) {
             BalancedLength shaken(shakenDistances(distances, d.shaken), n);
@@ -1108,26 +1111,33 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         d.reached = real.of(d.rooted);
         descend(d.tree, d.rooted, d.reached, real, own, n, known);
     };
-    auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart, bool shaken = false) {
+    // With `rounds`, the items are rounds of the ratchet, taken in groups of
+    // that many from the same tree whatever the number of threads; the
+    // shortest of a group (the first on ties) is kept when it is shorter.
+    // Otherwise a batch is as many starts as there are threads, the first
+    // kept wins, and the starts after it are made again.
+    auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart, int rounds = 0) {
         std::vector<Descent> batch;
         std::size_t next = 0;
+        const int room = rounds > 0 ? rounds : threads;
         while (next < subtrees.size() && budget > 0) {
             batch.clear();
             int spent = 0;
             std::size_t i = next;
-            for (; i < subtrees.size() && spent < budget && static_cast<int>(batch.size()) < threads; ++i) {
+            for (; i < subtrees.size() && spent < budget && static_cast<int>(batch.size()) < room; ++i) {
                 Unrooted tree;
                 Topology rooted;
                 const Start made = makeStart(subtrees[i], tree, rooted);
                 if (made == Start::kNone) continue;
                 ++spent;
                 if (made == Start::kMade)
-                    batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0, shaken ? subtrees[i] : -1});
+                    batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0, rounds > 0 ? subtrees[i] : -1});
             }
-            if (batch.size() <= 1) {
+            if (batch.size() <= 1 || threads == 1) {
                 for (Descent& d : batch) descendFrom(d, length, reduction, ends);
             } else {
-                while (workers.size() < batch.size()) workers.push_back({length, Reduction(), KnownEnds()});
+                while (workers.size() < std::min(batch.size(), static_cast<std::size_t>(threads)))
+                    workers.push_back({length, Reduction(), KnownEnds()});
                 for (Worker& w : workers) w.ends = ends;
                 runSlices(threads, static_cast<int>(batch.size()), [&](int slice, int worker) {
                     Worker& w = workers[static_cast<std::size_t>(worker)];
@@ -1135,16 +1145,19 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
                 });
                 for (const Worker& w : workers) ends.addAll(w.ends, n);
             }
-            const auto kept = std::find_if(batch.begin(), batch.end(), [&](const Descent& d) {
+            auto kept = std::find_if(batch.begin(), batch.end(), [&](const Descent& d) {
                 return d.reached < current - 1e-12 * std::fabs(current);
             });
-            if (kept == batch.end()) {
+            if (kept == batch.end() || rounds > 0) {
                 budget -= spent;
                 next = i;
-                continue;
+                if (kept == batch.end()) continue;
+                for (auto later = kept; later != batch.end(); ++later)
+                    if (later->reached < kept->reached) kept = later;
+            } else {
+                budget -= kept->spent;
+                next = kept->at + 1;
             }
-            budget -= kept->spent;
-            next = kept->at + 1;
             g = std::move(kept->tree);
             t = std::move(kept->rooted);
             current = kept->reached;
@@ -1193,7 +1206,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             rooted = t;
             return Start::kMade;
         },
-        true);
+        kRoundsAtOnce);
 
     if (settings.clockRoot) {
         // The valid roots lie on the path between the first and the last copy.

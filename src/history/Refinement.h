@@ -36,11 +36,11 @@
 // segments left, the search descends from there, and the result replaces the
 // tree when it is shorter.
 //
-// The ratchet ends the search: for `ratchet` rounds in turn, the tree
-// descends under distances shaken by a factor of its own for every pair
-// (drawn evenly between 0.5 and 1.5, the same for a round on any machine),
-// then under the real distances again, and the result replaces the tree when
-// it is shorter.
+// The ratchet ends the search: for `ratchet` rounds, four at a time from the
+// same tree, the tree descends under distances shaken by a factor of its own
+// for every pair (drawn evenly between 0.5 and 1.5, the same for a round on
+// any machine), then under the real distances again; the shortest of the
+// four replaces the tree when it is shorter.
 //
 // The tree length does not depend on the root, so the root is then chosen
 // among the positions that give a duplication tree (all on the path from the
