@@ -1196,7 +1196,8 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
         });
 
     // The ratchet: the tree descends under shaken distances, then under the
-    // real ones again, and the result is kept when it is shorter.
+    // real ones again, four rounds from the same tree, and the shortest
+    // result is kept when it is shorter.
     std::vector<int> rounds(static_cast<std::size_t>(std::max(0, settings.ratchet)));
     for (std::size_t r = 0; r < rounds.size(); ++r) rounds[r] = static_cast<int>(r);
     searchEach(
