@@ -171,8 +171,9 @@ Options (anywhere on the line; "--" ends them):
                  take their most shortening place even where the tree stops
                  being a duplication tree, the history made whole again by the
                  chosen criterion from the segments the move leaves, and search
-                 again, keeping what is shorter: far closer to the truth from
-                 criteria 2 and 3, and slower still
+                 again, keeping what is shorter (first of all, the same from
+                 the neighbour-joining tree of the distances): far closer to
+                 the truth from criteria 2 and 3, and slower still
   --ratchet R    refine (as --refine), and then R rounds, four at a time from
                  the same tree: the tree is searched under distances each
                  multiplied by its own factor between 0.5 and 1.5 (the same on

@@ -901,18 +901,14 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
     return rootAsDuplicationTree(rooted, reduction);
 }
 
-// The tree after moving the subtree below v (its parent p with it) as `move`
-// says, made a duplication tree again however the move left it: rooted where
-// its reduction leaves the fewest segments (the first such place from where
-// movedTree roots it), the events that reduction merges kept, and the rest
-// of the history chosen by `criterion` over the segments left.
-Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
-                     BlockCriterion& criterion, const DistanceMatrix& distances) {
-    Unrooted moved;
-    Topology rooted;
-    moveAndRootOnFirst(g, v, p, move, n, root, moved, rooted);
+// A tree rooted on the first copy's edge made a duplication tree again: rooted
+// where its reduction leaves the fewest segments (the first such place from
+// there), the events that reduction merges kept, and the rest of the history
+// chosen by `criterion` over the segments left.
+Topology rebuiltFrom(Topology rooted, Reduction& reduction, BlockCriterion& criterion,
+                     const DistanceMatrix& distances) {
     int fewestAt = -1;
-    std::size_t fewest = static_cast<std::size_t>(n) + 1;
+    std::size_t fewest = static_cast<std::size_t>(rooted.n) + 1;
     walkRoot(rooted, reduction, [&](int c, std::size_t left) {
         if (left < fewest) {
             fewest = left;
@@ -927,6 +923,71 @@ Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, i
     DuplicationTree tree;
     tree.reconstruct(distances, replay);
     return topologyOf(tree);
+}
+
+// The tree after moving the subtree below v (its parent p with it) as `move`
+// says, made a duplication tree again however the move left it.
+Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
+                     BlockCriterion& criterion, const DistanceMatrix& distances) {
+    Unrooted moved;
+    Topology rooted;
+    moveAndRootOnFirst(g, v, p, move, n, root, moved, rooted);
+    return rebuiltFrom(std::move(rooted), reduction, criterion, distances);
+}
+
+// The neighbour-joining tree of an n x n table of distances (the pair with
+// the least (k - 2) d(i, j) - r_i - r_j joined first, the first such pair on
+// ties), rooted at its last join.
+Topology joinedNeighbours(const std::vector<double>& table, int n) {
+    Topology t;
+    t.n = n;
+    const std::size_t nodes = static_cast<std::size_t>(2 * n - 1);
+    t.parent.assign(nodes, -1);
+    t.child.assign(nodes, {-1, -1});
+    std::vector<double> d(table);
+    const std::size_t w = static_cast<std::size_t>(n);
+    std::vector<int> slot(w);  // active slots, in order
+    std::vector<int> id(w);
+    for (int i = 0; i < n; ++i) slot[static_cast<std::size_t>(i)] = id[static_cast<std::size_t>(i)] = i;
+    std::vector<double> sums(w);
+    int next = n;
+    auto join = [&](int a, int b) {
+        t.child[static_cast<std::size_t>(next)] = {a, b};
+        t.parent[static_cast<std::size_t>(a)] = t.parent[static_cast<std::size_t>(b)] = next;
+        return next++;
+    };
+    while (slot.size() > 2) {
+        const int k = static_cast<int>(slot.size());
+        for (const int i : slot) {
+            double sum = 0.0;
+            for (const int j : slot) sum += d[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j)];
+            sums[static_cast<std::size_t>(i)] = sum;
+        }
+        double best = std::numeric_limits<double>::infinity();
+        std::size_t bi = 0, bj = 1;
+        for (std::size_t x = 0; x < slot.size(); ++x)
+            for (std::size_t y = x + 1; y < slot.size(); ++y) {
+                const std::size_t i = static_cast<std::size_t>(slot[x]), j = static_cast<std::size_t>(slot[y]);
+                const double q = (k - 2) * d[i * w + j] - sums[i] - sums[j];
+                if (q < best) {
+                    best = q;
+                    bi = x;
+                    bj = y;
+                }
+            }
+        const std::size_t i = static_cast<std::size_t>(slot[bi]), j = static_cast<std::size_t>(slot[bj]);
+        const double dij = d[i * w + j];
+        for (const int m : slot) {
+            const std::size_t mm = static_cast<std::size_t>(m);
+            const double value = (d[i * w + mm] + d[j * w + mm] - dij) * 0.5;
+            d[i * w + mm] = d[mm * w + i] = value;
+        }
+        d[i * w + i] = 0.0;
+        id[i] = join(id[i], id[j]);
+        slot.erase(slot.begin() + static_cast<std::ptrdiff_t>(bj));
+    }
+    t.root = join(id[static_cast<std::size_t>(slot[0])], id[static_cast<std::size_t>(slot[1])]);
+    return t;
 }
 
 // The copies on the far side of every edge of the tree seen from copy 0,
@@ -1181,6 +1242,16 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     // tree stays a duplication tree; the history is made whole again by the
     // criterion it came from, the search descends from there, and the result
     // is kept when it is shorter.
+    // Rebuilds begin with one from the neighbour-joining tree of the
+    // distances, a tree made without the order of the copies: far from any
+    // duplication tree the criterion may have started from.
+    if (criterion != nullptr && settings.rebuilds > 0)
+        searchEach({0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
+            rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length.table(), n), 0), reduction, *criterion,
+                                 distances);
+            tree = Unrooted(rooted);
+            return Start::kMade;
+        });
     if (criterion != nullptr)
         searchEach(averages.postOrder(), settings.rebuilds, [&](int v, Unrooted& tree, Topology& rooted) {
             const int p = averages.parent(v);

@@ -34,7 +34,9 @@
 // its reduction leaves the fewest segments, the events that reduction merges
 // are kept, the criterion the history came from chooses the rest over the
 // segments left, the search descends from there, and the result replaces the
-// tree when it is shorter.
+// tree when it is shorter. The first rebuild, before those of the subtrees,
+// starts from the neighbour-joining tree of the distances instead of a
+// moved subtree.
 //
 // The ratchet ends the search: for `ratchet` rounds, four at a time from the
 // same tree, the tree descends under distances shaken by a factor of its own
