@@ -66,13 +66,6 @@ TANDEMTREE_VECTOR_CLONES void classifyRun(QuartetVoteMatrix& votes, const Workin
     votes.add(b, c, wins3 * delta);
 }
 
-// Classifies, exactly once, every quartet of the positions 0 .. k-1 that has
-// at least one position in lo .. hi-1. Positions are lined up with those in
-// the range first, then those outside it, both ascending; a quartet is an
-// ascending choice of four from that line whose first lies in the range, and
-// it is passed as its positions in the range, ascending, then the others,
-// ascending. Beyond any position of the line, the rest of the line is at
-// most three runs of adjacent positions, which the innermost loop takes whole.
 // The line of positions for classifyQuartetsTouching: those in lo .. hi-1
 // first, then the others, both ascending.
 std::vector<int> touchingLine(int k, int lo, int hi) {

@@ -636,9 +636,8 @@ bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
 class SideAverages {
 public:
     SideAverages(const Unrooted& g, const std::vector<double>& table, int n)
-        : nodes_(g.next.size()), n_(static_cast<std::size_t>(n)), average_(nodes_ * nodes_, 0.0) {
-        orient(g);
-        fill(table);
+        : nodes_(g.next.size()), n_(static_cast<std::size_t>(n)), average_(nodes_ * nodes_) {
+        rebuild(g, table);
     }
     // The table of another tree over the same nodes, in the same storage.
     void rebuild(const Unrooted& g, const std::vector<double>& table) {
@@ -1159,7 +1158,6 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     };
     const int threads = std::max(1, settings.threads);
     std::vector<Worker> workers;
-    // (The order of the subtrees is taken as it stands, before any change.)
     // Ratchet rounds first descend under their round's shaken distances
     // (ends of their own), then as any other start.
     auto descendFrom = [&](Descent& d, BalancedLength& real, Reduction& own, KnownEnds& known) {
@@ -1176,7 +1174,8 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     // that many from the same tree whatever the number of threads; the
     // shortest of a group (the first on ties) is kept when it is shorter.
     // Otherwise a batch is as many starts as there are threads, the first
-    // kept wins, and the starts after it are made again.
+    // kept wins, and the starts after it are made again. (The order of the
+    // subtrees is taken as it stands, before any change.)
     auto searchEach = [&](const std::vector<int> subtrees, int budget, auto makeStart, int rounds = 0) {
         std::vector<Descent> batch;
         std::size_t next = 0;
