@@ -93,7 +93,7 @@ TEST(ProgressLine, EngineReportsTheCountAndEveryMerge) {
     Recorder recorder;
     DuplicationTree tree;
     tree.reconstruct(matrixFromTable(d), 1, &recorder);
-    ASSERT_EQ(recorder.fractions.size(), 2u);  // first positions 0-3, then 4-5
+    ASSERT_EQ(recorder.fractions.size(), 2u);  // first positions 0-2, then 3-5
     EXPECT_EQ(recorder.fractions.front(), 0.0);
     for (std::size_t i = 1; i < recorder.fractions.size(); ++i)
         EXPECT_GE(recorder.fractions[i], recorder.fractions[i - 1]);

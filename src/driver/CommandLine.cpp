@@ -188,9 +188,8 @@ Options (anywhere on the line; "--" ends them):
                  the same seed gives the same support
   --threads T    share the work among T threads (the distances, the criteria's
                  scans and votes, the descents of kicks, rebuilds and the
-                 ratchet, the
-                 bootstrap replicates); the output is the same for any number
-                 (default: one per core, here )" +
+                 ratchet, the bootstrap replicates); the output is the same for
+                 any number (default: one per core, here )" +
            std::to_string(defaultThreads()) + R"()
   --support-labels
                  with --newick and --bootstrap: label the ancestral segments
