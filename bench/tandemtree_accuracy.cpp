@@ -4,7 +4,7 @@
 // table of means per cell and method, and writes one TSV row per history and
 // method.
 //
-//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--tsv FILE]
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N] [--tsv FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     int rebuilds = 0;
     int ratchet = 0;
     std::uint64_t seed = 2026;
+    int onlySize = 0;  // 0: every size of the grid
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
@@ -115,10 +116,12 @@ int main(int argc, char** argv) {
             rebuilds = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--ratchet") == 0 && i + 1 < argc) {
             ratchet = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            onlySize = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
-            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--tsv FILE]\n");
+            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -135,13 +138,14 @@ int main(int argc, char** argv) {
     const bool nj = haveClearcut();
     std::ofstream tsv(tsvPath);
     tsv << "n\tlength\tdivergence\tkind\treplicate\tmethod\texact\trooted_rf\tcluster_share\ttrue_blocks\t"
-           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\n";
+           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\tlength_ratio\n";
     std::printf("%-4s %-5s %-5s %-7s %-20s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
                 "recall", "precis", "uRF", "seconds");
     std::fflush(stdout);
     int undefined = 0;
     for (std::size_t c = 0; c < cells.size(); ++c) {
         const Cell& cell = cells[c];
+        if (onlySize != 0 && cell.n != onlySize) continue;  // the other cells keep their seeds
         Sums sums[kMethodCount];
         for (int r = 0; r < replicates; ++r) {
             SimulationSettings settings;
@@ -162,19 +166,22 @@ int main(int argc, char** argv) {
                 ++undefined;
                 continue;
             }
-            auto row = [&](int method, const HistoryScore& s, double seconds) {
+            // The balanced length of each tree over the true tree's: below 1, the
+            // objective of the refinement prefers a wrong tree to the truth.
+            const double trueLength = balancedLength(history.truth, *set.distances);
+            auto row = [&](int method, const HistoryScore& s, double seconds, double length = std::nan("")) {
                 sums[method].add(s, seconds);
                 tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t'
                     << (cell.protein ? "protein" : "dna") << '\t' << r << '\t' << kMethods[method] << '\t' << s.exact
                     << '\t' << s.rootedRF << '\t' << s.clusterShare << '\t' << s.trueBlocks << '\t' << s.foundBlocks
-                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\n';
+                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\t' << length / trueLength << '\n';
             };
             for (int criterion = 1; criterion <= 3; ++criterion) {
                 Clock::time_point start = Clock::now();
                 DuplicationTree found;
                 found.reconstruct(*set.distances, criterion);
                 const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-                row(criterion - 1, scoreHistory(history.truth, found), seconds);
+                row(criterion - 1, scoreHistory(history.truth, found), seconds, balancedLength(found, *set.distances));
                 for (const bool clockRoot : {true, false}) {
                     DuplicationTree refined;
                     start = Clock::now();
@@ -187,7 +194,8 @@ int main(int argc, char** argv) {
                     const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
                     refineHistory(refined, *set.distances, settings, rebuilder.get());
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();
-                    row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining);
+                    row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining,
+                        balancedLength(refined, *set.distances));
                 }
             }
             std::set<Cluster> splits;
