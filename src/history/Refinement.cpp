@@ -900,11 +900,21 @@ bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int roo
     return rootAsDuplicationTree(rooted, reduction);
 }
 
+// What makes a rebuilt history whole: the quartet votes, the criterion that
+// recovers true histories best, whichever criterion the history came from,
+// as long as at most kQuartetRebuildLimit segments are left (their cost grows
+// as the fourth power of that number); beyond it the history's own criterion.
+constexpr std::size_t kQuartetRebuildLimit = 300;
+struct Rebuilders {
+    BlockCriterion& own;
+    BlockCriterion& quartets;
+};
+
 // A tree rooted on the first copy's edge made a duplication tree again: rooted
 // where its reduction leaves the fewest segments (the first such place from
 // there), the events that reduction merges kept, and the rest of the history
-// chosen by `criterion` over the segments left.
-Topology rebuiltFrom(Topology rooted, Reduction& reduction, BlockCriterion& criterion,
+// chosen over the segments left (see Rebuilders).
+Topology rebuiltFrom(Topology rooted, Reduction& reduction, const Rebuilders& rebuilders,
                      const DistanceMatrix& distances) {
     int fewestAt = -1;
     std::size_t fewest = static_cast<std::size_t>(rooted.n) + 1;
@@ -918,7 +928,8 @@ Topology rebuiltFrom(Topology rooted, Reduction& reduction, BlockCriterion& crit
     if (fewestAt >= 0) rooted = rootedAbove(rooted, fewestAt);
     std::vector<CandidateBlock> merges;
     recognise(rooted, &merges);
-    ReplayedMerges replay(std::move(merges), &criterion);
+    ReplayedMerges replay(std::move(merges),
+                          fewest <= kQuartetRebuildLimit ? &rebuilders.quartets : &rebuilders.own);
     DuplicationTree tree;
     tree.reconstruct(distances, replay);
     return topologyOf(tree);
@@ -927,11 +938,11 @@ Topology rebuiltFrom(Topology rooted, Reduction& reduction, BlockCriterion& crit
 // The tree after moving the subtree below v (its parent p with it) as `move`
 // says, made a duplication tree again however the move left it.
 Topology rebuiltTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
-                     BlockCriterion& criterion, const DistanceMatrix& distances) {
+                     const Rebuilders& rebuilders, const DistanceMatrix& distances) {
     Unrooted moved;
     Topology rooted;
     moveAndRootOnFirst(g, v, p, move, n, root, moved, rooted);
-    return rebuiltFrom(std::move(rooted), reduction, criterion, distances);
+    return rebuiltFrom(std::move(rooted), reduction, rebuilders, distances);
 }
 
 // The neighbour-joining tree of an n x n table of distances (the pair with
@@ -1238,15 +1249,19 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
     });
 
     // Rebuilds: a subtree takes its most shortening move, whether or not the
-    // tree stays a duplication tree; the history is made whole again by the
-    // criterion it came from, the search descends from there, and the result
-    // is kept when it is shorter.
+    // tree stays a duplication tree; the history is made whole again (by the
+    // quartet votes, or the criterion it came from when many segments are
+    // left), the search descends from there, and the result is kept when it
+    // is shorter.
     // Rebuilds begin with one from the neighbour-joining tree of the
     // distances, a tree made without the order of the copies: far from any
     // duplication tree the criterion may have started from.
+    const std::unique_ptr<BlockCriterion> quartets = makeBlockCriterion(1);
+    quartets->setThreads(threads);
+    const Rebuilders rebuilders{criterion != nullptr ? *criterion : *quartets, *quartets};
     if (criterion != nullptr && settings.rebuilds > 0)
         searchEach({0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
-            rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length.table(), n), 0), reduction, *criterion,
+            rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length.table(), n), 0), reduction, rebuilders,
                                  distances);
             tree = Unrooted(rooted);
             return Start::kMade;
@@ -1260,7 +1275,7 @@ void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, co
             const Move best = *std::min_element(moves.begin(), moves.end(),
                                                 [](const Move& l, const Move& r) { return l.gain < r.gain; });
             if (!(best.gain < -1e-12 * std::fabs(current))) return Start::kNone;
-            rooted = rebuiltTree(g, v, p, best, n, t.root, reduction, *criterion, distances);
+            rooted = rebuiltTree(g, v, p, best, n, t.root, reduction, rebuilders, distances);
             tree = Unrooted(rooted);
             return Start::kMade;
         });

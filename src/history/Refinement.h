@@ -62,7 +62,8 @@ struct RefineSettings {
 // Replaces `history` by its refinement: the tree, relabelled and with its
 // blocks read off as a reconstruction would make them.
 // `criterion`, the criterion the history came from, rebuilds it where a
-// rebuild needs it (none are made without it).
+// rebuild leaves more segments than the quartet votes can take in good time
+// (no rebuilds are made without it).
 void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {},
                    BlockCriterion* criterion = nullptr);
 
