@@ -2,13 +2,16 @@
 """Paired differences of the accuracy benchmark (the TSV of
 tandemtree_accuracy): per cell and criterion, refined minus unrefined rooted
 RF (mean over the same histories), refined minus unrefined true-block recall
-(pooled over the cell), refined unrooted RF minus neighbour joining's, and
+(pooled over the cell, with its standard error over the histories: at 12
+copies one true block is about a point), refined unrooted RF minus neighbour
+joining's, and
 the share of exact trees with and without the root rule. Prints a Markdown
 table.
 
     bench/accuracy_differences.py accuracy.tsv
 """
 import csv
+import math
 import sys
 from collections import defaultdict
 
@@ -19,7 +22,7 @@ def main():
         cell = (int(row["n"]), int(row["length"]), float(row["divergence"]), row["kind"])
         rows[(cell, int(row["replicate"]))][row["method"]] = row
     cells = sorted({key[0] for key in rows}, key=lambda c: (c[3] != "dna", c[0], c[1], c[2]))
-    print("| n | L | div | kind | criterion | RF refined - plain | recall refined - plain | uRF refined - NJ "
+    print("| n | L | div | kind | criterion | RF refined - plain | recall refined - plain (± s.e.) | uRF refined - NJ "
           "| exact: plain, refined, refined without root rule |")
     print("|---|---|---|---|---|---|---|---|---|")
     totals = defaultdict(lambda: [0.0, 0, 0, 0, 0, 0.0, 0])
@@ -32,17 +35,20 @@ def main():
                 continue
             rf = sum(float(m[refined]["rooted_rf"]) - float(m[plain]["rooted_rf"]) for m in pairs) / len(pairs)
             true_blocks = sum(int(m[plain]["true_blocks"]) for m in pairs)
-            recall = (sum(int(m[refined]["matched_blocks"]) - int(m[plain]["matched_blocks"]) for m in pairs)
-                      / true_blocks) if true_blocks else 0.0
+            found = [int(m[refined]["matched_blocks"]) - int(m[plain]["matched_blocks"]) for m in pairs]
+            recall = sum(found) / true_blocks if true_blocks else 0.0
+            spread = (math.sqrt(sum((f - sum(found) / len(found)) ** 2 for f in found) / (len(found) - 1))
+                      if len(found) > 1 else 0.0)
+            error = spread * math.sqrt(len(found)) / true_blocks if true_blocks else 0.0
             nj = [m for m in pairs if "NJ (clearcut -N)" in m]
             urf = (sum(float(m[refined]["unrooted_rf"]) - float(m["NJ (clearcut -N)"]["unrooted_rf"]) for m in nj)
                    / len(nj)) if nj else float("nan")
             exact = [sum(int(m[k]["exact"]) for m in pairs) / len(pairs) for k in (plain, refined, kept)]
-            print(f"| {cell[0]} | {cell[1]} | {cell[2]:g} | {cell[3]} | {criterion} | {rf:+.3f} | {recall:+.3f} "
+            print(f"| {cell[0]} | {cell[1]} | {cell[2]:g} | {cell[3]} | {criterion} | {rf:+.3f} | {recall:+.3f} ± {error:.3f} "
                   f"| {urf:+.3f} | {exact[0]:.2f}, {exact[1]:.2f}, {exact[2]:.2f} |")
             t = totals[criterion]
             t[0] += rf * len(pairs); t[1] += len(pairs)
-            t[2] += sum(int(m[refined]["matched_blocks"]) - int(m[plain]["matched_blocks"]) for m in pairs)
+            t[2] += sum(found)
             t[3] += true_blocks
             t[4] += sum(float(m[refined]["rooted_rf"]) < float(m[plain]["rooted_rf"]) for m in pairs)
             t[5] += sum(exact[1] - exact[2] for _ in [0]) * len(pairs)
