@@ -169,11 +169,12 @@ Options (anywhere on the line; "--" ends them):
                  the truth, and slower (64 kicks: about twice as long)
   --rebuilds R   refine (as --refine), and then let up to R subtrees in turn
                  take their most shortening place even where the tree stops
-                 being a duplication tree, the history made whole again by the
-                 chosen criterion from the segments the move leaves, and search
-                 again, keeping what is shorter (first of all, the same from
-                 the neighbour-joining tree of the distances): far closer to
-                 the truth from criteria 2 and 3, and slower still
+                 being a duplication tree, the history made whole again from
+                 the segments the move leaves by the quartet votes (by the
+                 chosen criterion when over 300 are left), and search again,
+                 keeping what is shorter (first of all, the same from the
+                 neighbour-joining tree of the distances): far closer to the
+                 truth from criteria 2 and 3, and slower still
   --ratchet R    refine (as --refine), and then R rounds, four at a time from
                  the same tree: the tree is searched under distances each
                  multiplied by its own factor between 0.5 and 1.5 (the same on
