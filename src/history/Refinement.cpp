@@ -186,9 +186,11 @@ public:
         touched_ = start_;
         first_ = start_.front();
         size_ = static_cast<int>(start_.size());
-        work_.clear();
+        // At most one candidate per row element and one per node made.
+        if (work_.size() < start_.size() + nodes) work_.resize(start_.size() + nodes);
+        top_ = 0;
         if (only == nullptr) {
-            for (auto it = start_.rbegin(); it != start_.rend(); ++it) work_.push_back({*it, Candidate::kStart});
+            for (auto it = start_.rbegin(); it != start_.rend(); ++it) push(*it, Candidate::kStart);
         } else {
             // Each pair of row elements below a marked node, as the pair of
             // an event that would hold it.
@@ -197,12 +199,11 @@ public:
                 const int parent = t.parent[static_cast<std::size_t>(x)];
                 if (parent < 0 || !(*only)[static_cast<std::size_t>(parent)]) continue;
                 const int w = t.sibling(x);
-                if (inRow(w) && label_[static_cast<std::size_t>(w)] > static_cast<int>(p)) work_.push_back({x, Candidate::kPair});
+                if (inRow(w) && label_[static_cast<std::size_t>(w)] > static_cast<int>(p)) push(x, Candidate::kPair);
             }
         }
-        while (!work_.empty() && size_ > 1) {
-            const auto [x, kind] = work_.back();
-            work_.pop_back();
+        while (top_ > 0 && size_ > 1) {
+            const auto [x, kind] = work_[--top_];
             if (label_[static_cast<std::size_t>(x)] < 0) continue;  // merged away meanwhile
             if (kind == Candidate::kPair)
                 tryEventWith(x);
@@ -298,7 +299,7 @@ private:
             r = nextRight;
         }
         for (const int u : made_)
-            if (inRow(sibling(u))) work_.push_back({u, Candidate::kPair});
+            if (inRow(sibling(u))) push(u, Candidate::kPair);
     }
     void replace(int from, int to) {
         const auto f = static_cast<std::size_t>(from), t = static_cast<std::size_t>(to);
@@ -327,7 +328,10 @@ private:
     // A candidate: the start of an event, or a segment whose event with its
     // sibling is looked for.
     enum class Candidate { kStart, kPair };
+    // A stack of candidates, work_[0 .. top_), sized beforehand.
     std::vector<std::pair<int, Candidate>> work_;
+    std::size_t top_ = 0;
+    void push(int x, Candidate kind) { work_[top_++] = {x, kind}; }
     int first_ = -1;
     int size_ = 0;
 };
