@@ -896,6 +896,35 @@ void moveAndRootOnFirst(const Unrooted& g, int v, int p, const Move& move, int n
     moved.rootOn(0, moved.next[0][0], n, root, rooted);
 }
 
+// Whether the tree after moving the subtree below v (its parent p with it) as
+// `move` says can be rooted as a duplication tree: the same answer as
+// movedTree's, from `first`, the tree before the move rooted on the first
+// copy's edge (v not that edge's other end), into `probe`. Rooted on the first
+// copy's edge, the move changes the parents of three nodes only: p's other
+// child takes p's place, and p takes the place of the lower end of the edge
+// it goes to (or of the first copy's neighbour, when it goes to the first
+// copy's own edge).
+bool validAfterMove(const Topology& first, int v, int p, const Move& move, Reduction& reduction, Topology& probe) {
+    probe.n = first.n;
+    probe.root = first.root;
+    probe.parent = first.parent;
+    probe.child = first.child;
+    const auto& pair = probe.child[static_cast<std::size_t>(p)];
+    const int other = pair[0] == v ? pair[1] : pair[0];
+    probe.replaceChild(probe.parent[static_cast<std::size_t>(p)], p, other);
+    const int x = move.from, z = move.to;
+    int down = z;
+    if (probe.parent[static_cast<std::size_t>(x)] == z)
+        down = x;
+    else if (probe.parent[static_cast<std::size_t>(z)] != x)
+        down = x == 0 ? z : x;  // the first copy's edge: below the root
+    const int up = probe.parent[static_cast<std::size_t>(down)];
+    probe.replaceChild(up, down, p);
+    probe.child[static_cast<std::size_t>(p)] = {v, down};
+    probe.parent[static_cast<std::size_t>(down)] = p;
+    return rootAsDuplicationTree(probe, reduction);
+}
+
 // The same tree rooted as a duplication tree (see rootAsDuplicationTree);
 // false when no root makes it one.
 bool movedTree(const Unrooted& g, int v, int p, const Move& move, int n, int root, Reduction& reduction,
@@ -1069,6 +1098,9 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
     bool improved = true;
     // Rebuilt after every move taken, so a sweep starts from the tree's own.
     SideAverages averages(g, length.table(), n);
+    // The tree rooted on the first copy's edge, from which moves are tried.
+    Topology first, probe;
+    g.rootOn(0, g.next[0][0], n, t.root, first);
     while (improved) {
         improved = false;
         const std::vector<int> order = averages.postOrder();
@@ -1088,6 +1120,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
             Unrooted moved = g;
             Topology rooted;
             for (const Move& move : shorter) {
+                if (!validAfterMove(first, v, p, move, reduction, probe)) continue;
                 if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
                 const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
@@ -1098,6 +1131,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 ++taken;
                 if (ends.has(g, current, n)) return;
                 averages.rebuild(g, length.table());
+                g.rootOn(0, g.next[0][0], n, t.root, first);
                 break;
             }
         }
