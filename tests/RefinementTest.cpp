@@ -3,6 +3,7 @@
 // true tree's own.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "HistoryScore.h"
@@ -80,6 +81,43 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
     set.sequences = history.copies;
     set.computeDistances();
     return set;
+}
+
+// The refinement rules out a moved tree at once when, off the path between
+// the end copies, a node's two children span nested runs of copies: below
+// every segment of a duplication history the left copy's descendants begin
+// and end before the right copy's. True histories with blocks, and the trees
+// each criterion builds, keep to it.
+TEST(Refinement, ChildrenOfADuplicationTreeNeverSpanNestedRuns) {
+    auto nested = [](const DuplicationTree& tree) {
+        std::map<const TreeNode*, std::pair<int, int>> span;
+        bool found = false;
+        BinaryTree::walk(
+            tree.root.get(), [&](const TreeNode& x) { span[&x] = {x.label, x.label}; }, [](const TreeNode&) {},
+            [](const TreeNode&) {},
+            [&](const TreeNode& x) {
+                const auto [la, ha] = span.at(x.left.get());
+                const auto [lb, hb] = span.at(x.right.get());
+                span[&x] = {std::min(la, lb), std::max(ha, hb)};
+                if ((la < lb && ha > hb) || (lb < la && hb > ha)) found = true;
+            });
+        return found;
+    };
+    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+        SimulationSettings settings;
+        settings.copies = 6 + static_cast<int>(seed * 5 % 40);
+        settings.length = 150;
+        settings.largestBlock = 2 + static_cast<int>(seed % 6);
+        settings.seed = seed;
+        const SimulatedHistory history = simulateHistory(settings);
+        EXPECT_FALSE(nested(history.truth)) << "seed " << seed;
+        const SequenceSet set = copiesOf(history, false);
+        for (int criterion = 1; criterion <= 3; ++criterion) {
+            DuplicationTree tree;
+            tree.reconstruct(*set.distances, criterion);
+            EXPECT_FALSE(nested(tree)) << "seed " << seed << " criterion " << criterion;
+        }
+    }
 }
 
 // Simulated histories of every size, refined from every criterion: the result

@@ -896,34 +896,124 @@ void moveAndRootOnFirst(const Unrooted& g, int v, int p, const Move& move, int n
     moved.rootOn(0, moved.next[0][0], n, root, rooted);
 }
 
-// Whether the tree after moving the subtree below v (its parent p with it) as
-// `move` says can be rooted as a duplication tree: the same answer as
-// movedTree's, from `first`, the tree before the move rooted on the first
-// copy's edge (v not that edge's other end), into `probe`. Rooted on the first
-// copy's edge, the move changes the parents of three nodes only: p's other
-// child takes p's place, and p takes the place of the lower end of the edge
-// it goes to (or of the first copy's neighbour, when it goes to the first
-// copy's own edge).
-bool validAfterMove(const Topology& first, int v, int p, const Move& move, Reduction& reduction, Topology& probe) {
-    probe.n = first.n;
-    probe.root = first.root;
-    probe.parent = first.parent;
-    probe.child = first.child;
-    const auto& pair = probe.child[static_cast<std::size_t>(p)];
-    const int other = pair[0] == v ? pair[1] : pair[0];
-    probe.replaceChild(probe.parent[static_cast<std::size_t>(p)], p, other);
-    const int x = move.from, z = move.to;
-    int down = z;
-    if (probe.parent[static_cast<std::size_t>(x)] == z)
-        down = x;
-    else if (probe.parent[static_cast<std::size_t>(z)] != x)
-        down = x == 0 ? z : x;  // the first copy's edge: below the root
-    const int up = probe.parent[static_cast<std::size_t>(down)];
-    probe.replaceChild(up, down, p);
-    probe.child[static_cast<std::size_t>(p)] = {v, down};
-    probe.parent[static_cast<std::size_t>(down)] = p;
-    return rootAsDuplicationTree(probe, reduction);
-}
+// The tree before a move, rooted on the first copy's edge, from which the
+// moves of a descent are tried, with the span of copies below each node (the
+// least and the greatest copy number) and the scratch of the tries.
+//
+// A cheap test comes first. When a segment is copied, its left copy's
+// descendants begin before the right copy's and end before them too: a
+// tandem duplication moves every segment after the copied run to the right,
+// and both the first and the last place a lineage holds follow that
+// increasing map. So below every ancestral segment of a duplication tree
+// the two children's spans are not nested. A node off the path from the
+// first copy to the last has the same children wherever on that path the
+// root stands, and every valid root stands there: one such node with nested
+// children's spans rules the tree out.
+class MoveTrial {
+public:
+    // The tree `g` now is, its root numbered `root`.
+    void reset(const Unrooted& g, int n, int root) {
+        g.rootOn(0, g.next[0][0], n, root, first_);
+        const std::size_t nodes = first_.parent.size();
+        lo_.assign(nodes, 0);
+        hi_.assign(nodes, 0);
+        for (const int x : first_.postOrder()) {
+            const auto ux = static_cast<std::size_t>(x);
+            if (first_.isLeaf(x)) {
+                lo_[ux] = hi_[ux] = x;
+            } else {
+                const auto a = static_cast<std::size_t>(first_.child[ux][0]);
+                const auto b = static_cast<std::size_t>(first_.child[ux][1]);
+                lo_[ux] = std::min(lo_[a], lo_[b]);
+                hi_[ux] = std::max(hi_[a], hi_[b]);
+            }
+        }
+        if (mark_.size() < nodes) {
+            mark_.assign(nodes, 0);
+            onPath_.assign(nodes, 0);
+            newLo_.resize(nodes);
+            newHi_.resize(nodes);
+            stamp_ = 0;
+        }
+    }
+
+    // Whether the tree after moving the subtree below v (its parent p with
+    // it) as `move` says can be rooted as a duplication tree: the same
+    // answer as movedTree's (v is not the first copy's neighbour). Rooted on
+    // the first copy's edge, the move changes the parents of three nodes
+    // only: p's other child takes p's place, and p takes the place of the
+    // lower end of the edge it goes to (the first copy's neighbour, when it
+    // goes to the first copy's own edge).
+    bool valid(int v, int p, const Move& move, Reduction& reduction) {
+        Topology& t = probe_;
+        t.n = first_.n;
+        t.root = first_.root;
+        t.parent = first_.parent;
+        t.child = first_.child;
+        const int above = t.parent[static_cast<std::size_t>(p)];
+        const auto& pair = t.child[static_cast<std::size_t>(p)];
+        t.replaceChild(above, p, pair[0] == v ? pair[1] : pair[0]);
+        const int x = move.from, z = move.to;
+        int down = z;
+        if (t.parent[static_cast<std::size_t>(x)] == z)
+            down = x;
+        else if (t.parent[static_cast<std::size_t>(z)] != x)
+            down = x == 0 ? z : x;  // the first copy's edge: below the root
+        t.replaceChild(t.parent[static_cast<std::size_t>(down)], down, p);
+        t.child[static_cast<std::size_t>(p)] = {v, down};
+        t.parent[static_cast<std::size_t>(down)] = p;
+        return !nestedOffPath(above, p) && rootAsDuplicationTree(t, reduction);
+    }
+
+private:
+    // Whether a node whose children's spans the move changed has nested
+    // children's spans and lies off the path between the end copies. Spans
+    // change on the way up from `lost` (S left it) and from p (S came)
+    // until the two ways meet; above that node nothing changes.
+    bool nestedOffPath(int lost, int p) {
+        const Topology& t = probe_;
+        ++stamp_;
+        for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath_[static_cast<std::size_t>(x)] = stamp_;
+        for (int x = lost; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) mark_[static_cast<std::size_t>(x)] = stamp_;
+        int meet = p;
+        while (mark_[static_cast<std::size_t>(meet)] != stamp_) meet = t.parent[static_cast<std::size_t>(meet)];
+        // New spans are kept under the stamp's negative; each node below the
+        // meeting node has one child on its own way up and one unchanged.
+        auto spanOf = [&](int y, int& l, int& h) {
+            const auto uy = static_cast<std::size_t>(y);
+            if (mark_[uy] == -stamp_) {
+                l = newLo_[uy];
+                h = newHi_[uy];
+            } else {
+                l = lo_[uy];
+                h = hi_[uy];
+            }
+        };
+        auto remake = [&](int y) {
+            const auto uy = static_cast<std::size_t>(y);
+            int la, ha, lb, hb;
+            spanOf(t.child[uy][0], la, ha);
+            spanOf(t.child[uy][1], lb, hb);
+            newLo_[uy] = std::min(la, lb);
+            newHi_[uy] = std::max(ha, hb);
+            mark_[uy] = -stamp_;
+            return onPath_[uy] != stamp_ && ((la < lb && ha > hb) || (lb < la && hb > ha));
+        };
+        for (int y = p; y != meet; y = t.parent[static_cast<std::size_t>(y)])
+            if (remake(y)) return true;
+        for (int y = lost; y != meet; y = t.parent[static_cast<std::size_t>(y)])
+            if (remake(y)) return true;
+        return remake(meet);
+    }
+
+    Topology first_, probe_;
+    std::vector<int> lo_, hi_;
+    // Per try: mark_ is the try's stamp on the way up from where S left,
+    // its negative once a node's new span is made; onPath_ the stamp on the
+    // path from the last copy up.
+    std::vector<int> mark_, onPath_, newLo_, newHi_;
+    int stamp_ = 0;
+};
 
 // The same tree rooted as a duplication tree (see rootAsDuplicationTree);
 // false when no root makes it one.
@@ -1098,9 +1188,8 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
     bool improved = true;
     // Rebuilt after every move taken, so a sweep starts from the tree's own.
     SideAverages averages(g, length.table(), n);
-    // The tree rooted on the first copy's edge, from which moves are tried.
-    Topology first, probe;
-    g.rootOn(0, g.next[0][0], n, t.root, first);
+    MoveTrial trial;
+    trial.reset(g, n, t.root);
     while (improved) {
         improved = false;
         const std::vector<int> order = averages.postOrder();
@@ -1120,7 +1209,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
             Unrooted moved = g;
             Topology rooted;
             for (const Move& move : shorter) {
-                if (!validAfterMove(first, v, p, move, reduction, probe)) continue;
+                if (!trial.valid(v, p, move, reduction)) continue;
                 if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
                 const double exact = length.of(rooted);
                 if (!(exact < current)) continue;
@@ -1131,7 +1220,7 @@ void descend(Unrooted& g, Topology& t, double& current, BalancedLength& length, 
                 ++taken;
                 if (ends.has(g, current, n)) return;
                 averages.rebuild(g, length.table());
-                g.rootOn(0, g.next[0][0], n, t.root, first);
+                trial.reset(g, n, t.root);
                 break;
             }
         }
