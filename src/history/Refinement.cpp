@@ -1003,7 +1003,48 @@ private:
             if (remake(y)) return true;
         for (int y = lost; y != meet; y = t.parent[static_cast<std::size_t>(y)])
             if (remake(y)) return true;
-        return remake(meet);
+        if (remake(meet)) return true;
+        return noRootOnPath(spanOf);
+    }
+
+    // Whether every root on the path between the end copies leaves a node of
+    // the path (or the root) with nested children's spans. The path runs
+    // from the last copy w_0 up through w_1 .. w_m to the root, whose other
+    // child is the first copy; h_j, w_j's child off the path, spans the same
+    // copies wherever the root stands. With the root on the edge above w_i,
+    // w_j (j <= i) has w_(j-1) and h_j below it, w_j (j > i) has h_j and
+    // w_(j+1) (w_(m+1) the first copy), and the root w_i and w_(i+1).
+    template <typename SpanOf>
+    bool noRootOnPath(SpanOf spanOf) {
+        const Topology& t = probe_;
+        path_.clear();
+        for (int x = t.n - 1; x != t.root; x = t.parent[static_cast<std::size_t>(x)]) path_.push_back(x);
+        const std::size_t m = path_.size() - 1;
+        auto nested = [](int la, int ha, int lb, int hb) { return (la < lb && ha > hb) || (lb < la && hb > ha); };
+        side_.resize(m + 1);  // side_[j]: the span of h_j
+        for (std::size_t j = 1; j <= m; ++j) {
+            const auto w = static_cast<std::size_t>(path_[j]);
+            const int h = t.child[w][0] == path_[j - 1] ? t.child[w][1] : t.child[w][0];
+            spanOf(h, side_[j].first, side_[j].second);
+        }
+        // highAbove_[j]: the highest copy under w_j with the root below it.
+        highAbove_.assign(m + 2, 0);
+        for (std::size_t j = m; j >= 1; --j) highAbove_[j] = std::max(highAbove_[j + 1], side_[j].second);
+        // sound_[i]: whether w_(i+1) .. w_m are sound with the root above w_i.
+        sound_.assign(m + 1, 1);
+        for (std::size_t j = m; j >= 1; --j)
+            sound_[j - 1] = sound_[j] && !nested(side_[j].first, side_[j].second, 0, highAbove_[j + 1]);
+        int low = t.n - 1;  // the lowest copy under w_i with the root above it
+        bool soundBelow = true;
+        for (std::size_t i = 0; i <= m; ++i) {
+            if (i > 0) {
+                soundBelow = soundBelow && !nested(low, t.n - 1, side_[i].first, side_[i].second);
+                low = std::min(low, side_[i].first);
+            }
+            if (!soundBelow) return true;
+            if (sound_[i] && !nested(low, t.n - 1, 0, highAbove_[i + 1])) return false;
+        }
+        return true;
     }
 
     Topology first_, probe_;
@@ -1013,6 +1054,9 @@ private:
     // path from the last copy up.
     std::vector<int> mark_, onPath_, newLo_, newHi_;
     int stamp_ = 0;
+    std::vector<int> path_, highAbove_;
+    std::vector<std::pair<int, int>> side_;
+    std::vector<char> sound_;
 };
 
 // The same tree rooted as a duplication tree (see rootAsDuplicationTree);
