@@ -704,19 +704,17 @@ private:
         return (first_[a] <= first_[b] && first_[b] < last_[a]) || (first_[b] <= first_[a] && first_[a] < last_[b]);
     }
     bool isLeaf(int x) const { return children_[static_cast<std::size_t>(x)][0] < 0; }
-    // The table, a row at a time: each pass writes only the row of the node
-    // it works out (a subtree against single copies; two subtrees below
-    // unrelated nodes, children before parents, each from the two children
-    // of one of them; up(a) against the subtrees below a, parents first,
-    // from up(parent) and the sibling's subtree, or the top copy when a hangs
-    // from it), and reads each pair from the row of the node that last
-    // wrote it. One pass in tiles then puts every pair into both its cells.
+    // The table, a row at a time: subtrees against single copies; two
+    // subtrees below unrelated nodes, children before parents, each from the
+    // two children of one of them; up(a) against the subtrees below a,
+    // parents first, from up(parent) and the sibling's subtree, or the top
+    // copy when a hangs from it. Every value goes into both of its cells at
+    // once, so that a pair of unrelated nodes holds, in either cell, the
+    // value of whichever of the two was last worked out (or of the subtree,
+    // when the other is a copy): the one its final value comes from.
     void fill(const std::vector<double>& table) {
         const std::size_t N = nodes_;
         constexpr int kTop = 0;
-        std::vector<int> order(N, -1);  // place in the post-order; -1 for copies
-        for (std::size_t i = 0; i < postOrder_.size(); ++i)
-            if (!isLeaf(postOrder_[i])) order[static_cast<std::size_t>(postOrder_[i])] = static_cast<int>(i);
         auto row = [&](int x) { return &average_[static_cast<std::size_t>(x) * N]; };
         // Subtrees against single copies, children before parents.
         for (const int x : postOrder_) {
@@ -727,28 +725,23 @@ private:
             for (std::size_t l = 0; l < n_; ++l) {
                 const int copy = static_cast<int>(l);
                 if (copy == kTop || related(x, copy)) continue;
-                mine[l] = leaf ? table[static_cast<std::size_t>(x) * n_ + l] : (left[l] + right[l]) / 2;
+                const double value = leaf ? table[static_cast<std::size_t>(x) * n_ + l] : (left[l] + right[l]) / 2;
+                mine[l] = value;
+                row(copy)[x] = value;
             }
         }
-        // Two subtrees below unrelated nodes. While y is worked out, a pair
-        // (c, x) holds the value of whichever of the two was last worked
-        // out: x when it is a subtree worked out after c (and before y) or
-        // when c is a copy, else c.
+        // Two subtrees below unrelated nodes.
         for (const int y : postOrder_) {
             if (isLeaf(y)) continue;
-            const int here = order[static_cast<std::size_t>(y)];
             double* mine = row(y);
             const auto& pair = children_[static_cast<std::size_t>(y)];
+            const double* left = row(pair[0]);
+            const double* right = row(pair[1]);
             for (const int x : postOrder_) {
                 if (related(x, y)) continue;
-                const int ox = order[static_cast<std::size_t>(x)];
-                auto value = [&](int c) {
-                    const int oc = order[static_cast<std::size_t>(c)];
-                    const bool fromX = (oc < 0 && ox >= 0) || (oc >= 0 && ox > oc && ox < here);
-                    if (oc < 0 && ox < 0) return table[static_cast<std::size_t>(c) * n_ + static_cast<std::size_t>(x)];
-                    return fromX ? row(x)[c] : row(c)[x];
-                };
-                mine[x] = (value(pair[0]) + value(pair[1])) / 2;
+                const double value = (left[x] + right[x]) / 2;
+                mine[x] = value;
+                row(x)[y] = value;
             }
         }
         // up(a) against the subtrees below a, parents first.
@@ -759,13 +752,6 @@ private:
                           : (toFirst[static_cast<std::size_t>(children_[static_cast<std::size_t>(x)][0])] +
                              toFirst[static_cast<std::size_t>(children_[static_cast<std::size_t>(x)][1])]) /
                                 2;
-        // The final value of an unrelated pair: from the later subtree, or
-        // the subtree when the other is a copy; two copies, their distance.
-        auto unrelated = [&](int u, int w) {
-            const int ou = order[static_cast<std::size_t>(u)], ow = order[static_cast<std::size_t>(w)];
-            if (ou < 0 && ow < 0) return table[static_cast<std::size_t>(u) * n_ + static_cast<std::size_t>(w)];
-            return ou > ow ? row(u)[w] : row(w)[u];
-        };
         for (const int a : preOrder_) {
             if (a == kTop) continue;
             const int q = parent(a);
@@ -775,30 +761,15 @@ private:
                                           : (children_[static_cast<std::size_t>(q)][0] == a
                                                  ? children_[static_cast<std::size_t>(q)][1]
                                                  : children_[static_cast<std::size_t>(q)][0]);
+            const double* above = q == kTop ? nullptr : row(q);
+            const double* beside = q == kTop ? nullptr : row(sibling);
             for (int i = begin; i < end; ++i) {
                 const int v = preOrder_[static_cast<std::size_t>(i)];
-                mine[v] = q == kTop ? toFirst[static_cast<std::size_t>(v)] : (row(q)[v] + unrelated(sibling, v)) / 2;
+                const double value = q == kTop ? toFirst[static_cast<std::size_t>(v)] : (above[v] + beside[v]) / 2;
+                mine[v] = value;
+                row(v)[a] = value;
             }
         }
-        // Every pair into both of its cells, in tiles.
-        constexpr std::size_t kTile = 64;
-        std::vector<int> nodes;
-        for (const int x : postOrder_) nodes.push_back(x);
-        std::sort(nodes.begin(), nodes.end());
-        for (std::size_t bi = 0; bi < nodes.size(); bi += kTile)
-            for (std::size_t bj = bi; bj < nodes.size(); bj += kTile)
-                for (std::size_t i = bi; i < std::min(bi + kTile, nodes.size()); ++i)
-                    for (std::size_t j = std::max(bj, i + 1); j < std::min(bj + kTile, nodes.size()); ++j) {
-                        const int u = nodes[i], w = nodes[j];
-                        double value;
-                        if (!related(u, w)) {
-                            value = unrelated(u, w);
-                        } else {
-                            const bool uAbove = first_[static_cast<std::size_t>(u)] < first_[static_cast<std::size_t>(w)];
-                            value = uAbove ? row(u)[w] : row(w)[u];
-                        }
-                        row(u)[w] = row(w)[u] = value;
-                    }
     }
 
     std::size_t nodes_;
