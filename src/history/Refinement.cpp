@@ -933,15 +933,17 @@ public:
         t.replaceChild(t.parent[static_cast<std::size_t>(down)], down, p);
         t.child[static_cast<std::size_t>(p)] = {v, down};
         t.parent[static_cast<std::size_t>(down)] = p;
-        return !nestedOffPath(above, p) && rootAsDuplicationTree(t, reduction);
+        return !ruledOut(above, p) && rootAsDuplicationTree(t, reduction);
     }
 
 private:
-    // Whether a node whose children's spans the move changed has nested
-    // children's spans and lies off the path between the end copies. Spans
-    // change on the way up from `lost` (S left it) and from p (S came)
-    // until the two ways meet; above that node nothing changes.
-    bool nestedOffPath(int lost, int p) {
+    // Whether the spans rule the moved tree out: a node off the path between
+    // the end copies whose children's spans the move changed has them
+    // nested, or every root on that path leaves a node with nested
+    // children's spans. Spans change on the way up from `lost` (S left it)
+    // and from p (S came) until the two ways meet; above that node nothing
+    // changes.
+    bool ruledOut(int lost, int p) {
         const Topology& t = probe_;
         ++stamp_;
         for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath_[static_cast<std::size_t>(x)] = stamp_;
