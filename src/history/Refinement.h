@@ -32,9 +32,10 @@
 // event: for up to `rebuilds` subtrees in turn, the subtree takes its most
 // shortening move whatever it does to the history; the tree is rooted where
 // its reduction leaves the fewest segments, the events that reduction merges
-// are kept, the criterion the history came from chooses the rest over the
-// segments left, the search descends from there, and the result replaces the
-// tree when it is shorter. The first rebuild, before those of the subtrees,
+// are kept, the quartet votes choose the rest over the segments left (the
+// criterion the history came from does when more than 300 are left), the
+// search descends from there, and the result replaces the tree when it is
+// shorter. The first rebuild, before those of the subtrees,
 // starts from the neighbour-joining tree of the distances instead of a
 // moved subtree.
 //
@@ -54,8 +55,9 @@ struct RefineSettings {
     int kicks = 0;
     int rebuilds = 0;  // made only when refineHistory is given the criterion
     int ratchet = 0;
-    // Threads that the descents of kicks and rebuilds may run on, side by
-    // side; the trees are the same for any number.
+    // Threads that the descents of kicks, rebuilds and ratchet rounds (and a
+    // rebuild's quartet votes) may run on; the trees are the same for any
+    // number.
     int threads = 1;
 };
 
