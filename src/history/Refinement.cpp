@@ -946,7 +946,13 @@ private:
     bool ruledOut(int lost, int p) {
         const Topology& t = probe_;
         ++stamp_;
-        for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath_[static_cast<std::size_t>(x)] = stamp_;
+        // The path from the last copy up to (not including) the root.
+        path_.clear();
+        for (int x = t.n - 1; x != t.root; x = t.parent[static_cast<std::size_t>(x)]) {
+            onPath_[static_cast<std::size_t>(x)] = stamp_;
+            path_.push_back(x);
+        }
+        onPath_[static_cast<std::size_t>(t.root)] = stamp_;
         for (int x = lost; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) mark_[static_cast<std::size_t>(x)] = stamp_;
         int meet = p;
         while (mark_[static_cast<std::size_t>(meet)] != stamp_) meet = t.parent[static_cast<std::size_t>(meet)];
@@ -987,11 +993,10 @@ private:
     // copies wherever the root stands. With the root on the edge above w_i,
     // w_j (j <= i) has w_(j-1) and h_j below it, w_j (j > i) has h_j and
     // w_(j+1) (w_(m+1) the first copy), and the root w_i and w_(i+1).
+    // path_ holds w_0 .. w_m.
     template <typename SpanOf>
     bool noRootOnPath(SpanOf spanOf) {
         const Topology& t = probe_;
-        path_.clear();
-        for (int x = t.n - 1; x != t.root; x = t.parent[static_cast<std::size_t>(x)]) path_.push_back(x);
         const std::size_t m = path_.size() - 1;
         auto nested = [](int la, int ha, int lb, int hb) { return (la < lb && ha > hb) || (lb < la && hb > ha); };
         side_.resize(m + 1);  // side_[j]: the span of h_j
