@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
                     settings.kicks = kicks;
                     settings.rebuilds = rebuilds;
                     settings.ratchet = ratchet;
-                    const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
-                    refineHistory(refined, *set.distances, settings, rebuilder.get());
+                    settings.criterion = criterion;
+                    refineHistory(refined, *set.distances, settings);
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();
                     row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining,
                         balancedLength(refined, *set.distances));

@@ -144,8 +144,8 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
             RefineSettings kicked;
             kicked.kicks = 16;
             kicked.rebuilds = 8;
-            const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
-            refineHistory(tree, *set.distances, kicked, rebuilder.get());
+            kicked.criterion = criterion;
+            refineHistory(tree, *set.distances, kicked);
             ASSERT_TRUE(isDuplicationTree(tree)) << "seed " << seed << " criterion " << criterion;
             EXPECT_LE(balancedLength(tree, *set.distances), before + 1e-12 * before);
             refineHistory(unkicked, *set.distances);
@@ -197,8 +197,8 @@ TEST(Refinement, ThreadsGiveTheSameTree) {
                 refining.rebuilds = 16;
                 refining.ratchet = 6;
                 refining.threads = threads;
-                const std::unique_ptr<BlockCriterion> rebuilder = makeBlockCriterion(criterion);
-                refineHistory(tree, *set.distances, refining, rebuilder.get());
+                refining.criterion = criterion;
+                refineHistory(tree, *set.distances, refining);
                 const std::string text = newickText(tree, {});
                 if (threads == 1) first = text;
                 EXPECT_EQ(text, first) << "seed " << seed << " criterion " << criterion << " threads " << threads;

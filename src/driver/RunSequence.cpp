@@ -234,7 +234,8 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                     if (neededAfter) sequences.computeDistances(threads);
                 }
                 progress.finish();
-                if (line.refine) refineHistory(tree, *sequences.distances, refining, chosen.get());
+                refining.criterion = entry->number;
+                if (line.refine) refineHistory(tree, *sequences.distances, refining);
                 HistorySupport support;
                 if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
                 const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;

@@ -121,6 +121,9 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
     };
     const int threads = std::max(1, std::min(settings.threads, settings.replicates));
     std::vector<Worker> workers(static_cast<std::size_t>(threads));
+    // Replicates are refined as the history was, rebuilt by its criterion.
+    RefineSettings refining = settings.refining;
+    refining.criterion = criterion.number;
     runSlices(threads, settings.replicates, [&](int r, int w) {
         Worker& me = workers[static_cast<std::size_t>(w)];
         if (!me.ready) {
@@ -151,7 +154,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
             return;
         }
         me.tree.reconstruct(*me.replicate.distances, *me.chooser);
-        if (settings.refine) refineHistory(me.tree, *me.replicate.distances, settings.refining, me.chooser.get());
+        if (settings.refine) refineHistory(me.tree, *me.replicate.distances, refining);
         clusters.match(me.tree, me.matched);
         for (const int k : me.matched)
             if (k > 0) ++me.tally.segment[static_cast<std::size_t>(k - 1)];

@@ -1,0 +1,69 @@
+#include "history/refine/BalancedScorer.h"
+
+#include <array>
+#include <cmath>
+#include <utility>
+
+namespace refine {
+
+std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView& view, int v) const {
+    return balancedMoves(averages_, view, g, v);
+}
+
+// With S the pruned subtree, p its parent and the
+// rest T', putting S on the edge (x, z) of T' gives the length
+//   L(T') + (A(S, X) + A(S, Z) - A'(X, Z)) / 2
+// (X and Z the two sides of the edge in T', A' the averages in T'), so only
+// that half-sum matters. Walking from the edge that p leaves, each step to a
+// next edge updates the half-sum from the table of T: the sides met hang away
+// from p and are the same in T and T', except the side behind, which holds S
+// and p in T and whose averages are corrected by 2^-k for the k edges between.
+std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v) {
+    std::vector<Move> moves;
+    const int p = view.parent(v);
+    if (p <= 0) return moves;
+    const int q = view.parent(p);
+    int a = -1;
+    for (const int y : g.next[static_cast<std::size_t>(p)])
+        if (y >= 0 && y != v && y != q) a = y;
+    // The edge that p leaves joins a and q; its sides are down(a) and up(p).
+    const double joined = A(a, p);
+    struct Step {
+        int behind;  // the node of T the walk came from
+        int at;
+        int k;
+        double cross;   // A'(X, Z) of the edge just passed
+        double toBack;  // A'(S, side behind the edge just passed)
+    };
+    // Into down(a) the side left behind is up(p), into up(p) it is down(a).
+    const double here = (A(v, a) + A(p, v) - joined) / 2;
+    for (const auto& [front, back] : {std::pair<int, int>{a, p}, std::pair<int, int>{q, a}}) {
+        if (g.next[static_cast<std::size_t>(front)][1] < 0) continue;  // a single copy: no edge beyond
+        std::vector<Step> stack = {{p, front, 0, joined, A(v, back)}};
+        while (!stack.empty()) {
+            const Step step = stack.back();
+            stack.pop_back();
+            const int x = step.at;
+            const int behind = view.side(x, step.behind);
+            const double w = std::ldexp(1.0, -(step.k + 1));
+            std::array<int, 2> onward{};
+            int count = 0;
+            for (const int y : g.next[static_cast<std::size_t>(x)])
+                if (y >= 0 && y != step.behind) onward[static_cast<std::size_t>(count++)] = y;
+            for (int i = 0; i < 2; ++i) {
+                const int z = onward[static_cast<std::size_t>(i)];
+                const int y = onward[static_cast<std::size_t>(1 - i)];
+                const int Y = view.side(x, y), Z = view.side(x, z);
+                const double behindToY = A(behind, Y) + w * (A(back, Y) - A(v, Y));
+                const double cross = step.cross + (A(Y, Z) - behindToY) / 2;
+                const double toBack = (step.toBack + A(v, Y)) / 2;
+                const double score = (A(v, Z) + toBack - cross) / 2;
+                moves.push_back({score - here, x, z});
+                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, step.k + 1, cross, toBack});
+            }
+        }
+    }
+    return moves;
+}
+
+}  // namespace refine

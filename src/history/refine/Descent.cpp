@@ -1,0 +1,112 @@
+#include "history/refine/Descent.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "history/refine/FirstCopyView.h"
+#include "history/refine/MoveTrial.h"
+
+namespace refine {
+
+namespace {
+
+// The copies on the far side of every edge of the tree seen from copy 0,
+// each list ascending, all of them in ascending order: the same for two
+// trees exactly when they are the same unrooted tree.
+std::vector<std::vector<int>> sidesSeenFromFirst(const Unrooted& g, int n) {
+    const std::size_t nodes = g.next.size();
+    std::vector<int> parent(nodes, -1), order, stack = {0};
+    while (!stack.empty()) {
+        const int x = stack.back();
+        stack.pop_back();
+        order.push_back(x);
+        for (const int y : g.next[static_cast<std::size_t>(x)])
+            if (y > 0 && y != parent[static_cast<std::size_t>(x)]) {
+                parent[static_cast<std::size_t>(y)] = x;
+                stack.push_back(y);
+            }
+    }
+    std::vector<std::vector<int>> below(nodes), sides;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        const int x = *it;
+        if (x == 0) continue;
+        std::vector<int>& mine = below[static_cast<std::size_t>(x)];
+        if (x < n) mine.push_back(x);
+        std::sort(mine.begin(), mine.end());
+        sides.push_back(mine);
+        std::vector<int>& above = below[static_cast<std::size_t>(parent[static_cast<std::size_t>(x)])];
+        above.insert(above.end(), mine.begin(), mine.end());
+    }
+    std::sort(sides.begin(), sides.end());
+    return sides;
+}
+
+}  // namespace
+
+bool KnownEnds::has(const Unrooted& g, double score, int n) const {
+    for (const auto& [known, tree] : ends_)
+        if (known == score && sidesSeenFromFirst(g, n) == sidesSeenFromFirst(tree, n)) return true;
+    return false;
+}
+
+void KnownEnds::add(const Unrooted& g, double score, int n) {
+    if (!has(g, score, n)) ends_.push_back({score, g});
+}
+
+void KnownEnds::addAll(const KnownEnds& other, int n) {
+    for (const auto& [score, tree] : other.ends_) add(tree, score, n);
+}
+
+void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
+             KnownEnds& ends) {
+    if (ends.has(g, current, n)) return;
+    // A subtree that found no move is not looked at again until a move has
+    // changed the tree: it would find none again.
+    int taken = 0;
+    std::vector<int> foundNoneAt(g.next.size(), -1);
+    bool improved = true;
+    // Made again after every move taken, so a sweep starts from the tree's own.
+    FirstCopyView view(g);
+    scorer.reset(g, view);
+    MoveTrial trial;
+    trial.reset(g, n, t.root);
+    while (improved) {
+        improved = false;
+        const std::vector<int> order = view.postOrder();
+        for (const int v : order) {
+            const int p = view.parent(v);
+            if (p <= 0 || foundNoneAt[static_cast<std::size_t>(v)] == taken) continue;
+            foundNoneAt[static_cast<std::size_t>(v)] = taken;
+            // Moves that improve the tree, the most first (ties in the order
+            // met); the first that can be rooted as a duplication tree is
+            // taken.
+            std::vector<Move> better;
+            for (const Move& move : scorer.movesOf(g, view, v))
+                if (move.gain < -1e-12 * std::fabs(current)) better.push_back(move);
+            std::stable_sort(better.begin(), better.end(),
+                             [](const Move& l, const Move& r) { return l.gain < r.gain; });
+            if (better.empty()) continue;
+            Unrooted moved = g;
+            Topology rooted;
+            for (const Move& move : better) {
+                if (!trial.valid(v, p, move, reduction)) continue;
+                if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
+                const double exact = scorer.scoreOf(rooted);
+                if (!(exact < current)) continue;
+                g = std::move(moved);
+                t = std::move(rooted);
+                current = exact;
+                improved = true;
+                ++taken;
+                if (ends.has(g, current, n)) return;
+                view.orient(g);
+                scorer.reset(g, view);
+                trial.reset(g, n, t.root);
+                break;
+            }
+        }
+    }
+    ends.add(g, current, n);
+}
+
+}  // namespace refine

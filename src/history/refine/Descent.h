@@ -1,0 +1,39 @@
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "history/refine/MoveScorer.h"
+#include "history/refine/Recognition.h"
+#include "history/refine/Topology.h"
+#include "history/refine/Unrooted.h"
+
+namespace refine {
+
+// The trees that descents have ended at, so that no move improves them: a
+// descent that meets one again would end there too, and so stops at once.
+// Trees of the same score are compared in full.
+class KnownEnds {
+public:
+    bool has(const Unrooted& g, double score, int n) const;
+    void add(const Unrooted& g, double score, int n);
+    void addAll(const KnownEnds& other, int n);
+
+private:
+    std::vector<std::pair<double, Unrooted>> ends_;
+};
+
+// Sweeps of moves, each taking the first valid improving move of every
+// subtree in turn, until a sweep takes none or the tree is one of `ends`;
+// the tree it ends at joins them.
+//
+// A sweep meets the subtrees children before parents, seen from the first
+// copy. A subtree's moves that improve the score by more than a relative
+// 1e-12 are tried from the best (ties in the order met), and the first that
+// can be rooted as a duplication tree and whose exact score is better is
+// taken: g and t become the moved tree (t rooted where rootAsDuplicationTree
+// roots it) and `current` its score.
+void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
+             KnownEnds& ends);
+
+}  // namespace refine

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <vector>
+
+#include "history/refine/FirstCopyView.h"
+#include "history/refine/Moves.h"
+#include "history/refine/Topology.h"
+#include "history/refine/Unrooted.h"
+
+namespace refine {
+
+// How a search tells a better tree: a tree's exact score (lower is better)
+// and the gain of every move of a subtree on the current tree. The moves,
+// their validity, the descent and the strategies are the same whatever the
+// score; an objective supplies one of these.
+class MoveScorer {
+public:
+    virtual ~MoveScorer() = default;
+
+    // The score of a rooted tree over the copies.
+    virtual double scoreOf(const Topology& t) = 0;
+    // Makes the gains of moves on the tree g ready, g hung from copy 0 as
+    // `view` shows it.
+    virtual void reset(const Unrooted& g, const FirstCopyView& view) = 0;
+    // Every move of the subtree below v (its parent with it) to an edge of
+    // the rest of the tree, with its gain, in the order met (v not copy 0
+    // nor its neighbour).
+    virtual std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v) const = 0;
+};
+
+}  // namespace refine

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "history/BlockCriterion.h"
+#include "history/refine/BalancedLength.h"
+#include "history/refine/BalancedScorer.h"
+#include "history/refine/Descent.h"
+#include "history/refine/FirstCopyView.h"
+#include "history/refine/Recognition.h"
+#include "history/refine/Settings.h"
+#include "history/refine/SideAverages.h"
+#include "history/refine/Topology.h"
+#include "history/refine/Unrooted.h"
+#include "sequences/DistanceMatrix.h"
+
+namespace refine {
+
+// The search from a duplication tree under the balanced length: a descent,
+// then kicks, rebuilds and the ratchet as the settings ask, each a series of
+// starts from the current tree that the search descends from, the result
+// replacing the current tree when it is shorter.
+//
+// Descents run side by side in batches, each from the same current tree; the
+// first of a batch that is kept replaces it, and the subtrees after it make
+// their starts again from the new tree: the trees are those of one descent
+// after another, for any number of threads. Ratchet rounds run in groups of
+// kRoundsAtOnce from the same tree whatever the number of threads, and the
+// shortest of a group is kept.
+class Search {
+public:
+    Search(const DistanceMatrix& distances, const RefineSettings& settings, int n);
+    ~Search();
+
+    // The tree the search ends at, from t.
+    Topology run(Topology t);
+
+private:
+    // What a subtree's start made: nothing, nothing but it counts against
+    // the budget, or a tree to descend from.
+    enum class Start { kNone, kSpent, kMade };
+    struct Descent {
+        std::size_t at;
+        int spent;  // of the budget, up to and including this start
+        Unrooted tree;
+        Topology rooted;
+        double reached;
+        int shaken;  // the round of shaken distances descended first, or -1
+    };
+    // What one thread descends with; the table of side averages is kept from
+    // descent to descent.
+    struct Worker {
+        BalancedLength length;
+        Reduction reduction;
+        KnownEnds ends;
+        SideAverages averages;
+    };
+    using MakeStart = std::function<Start(int subtree, Unrooted& tree, Topology& rooted)>;
+
+    void descendFrom(Descent& d, Worker& w, KnownEnds& known);
+    void searchEach(std::vector<int> subtrees, int budget, const MakeStart& makeStart, int rounds = 0);
+    void descendBatch(std::vector<Descent>& batch);
+    void adopt(Descent& kept);
+    std::vector<Move> movesOf(int v) const;
+
+    void kick();
+    void rebuild();
+    void ratchet();
+
+    const DistanceMatrix& distances_;
+    const RefineSettings settings_;
+    const int n_;
+    const int threads_;
+    BalancedLength length_;
+    std::vector<Worker> workers_;
+    Reduction reduction_;
+    KnownEnds ends_;
+    // The current tree, its score and its side averages.
+    Unrooted g_;
+    Topology t_;
+    double current_ = 0.0;
+    FirstCopyView view_;
+    SideAverages averages_;
+    std::unique_ptr<BlockCriterion> own_, quartets_;
+};
+
+}  // namespace refine

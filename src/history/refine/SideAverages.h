@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "history/refine/FirstCopyView.h"
+
+namespace refine {
+
+// For every two disjoint sides X and Y of the tree seen from copy 0 (see
+// FirstCopyView), the balanced average A(X, Y): the sum over copies a in X
+// and b in Y of d(a, b) 2^-(edges from a to X's top) 2^-(edges from b to Y's
+// top). The gains of moves come from this table.
+class SideAverages {
+public:
+    // The table of the tree `view` shows, from an n x n table of distances;
+    // the storage is kept from tree to tree.
+    void rebuild(const FirstCopyView& view, const std::vector<double>& table, int n);
+
+    double operator()(int x, int y) const {
+        return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)];
+    }
+
+private:
+    double* row(int x) { return &average_[static_cast<std::size_t>(x) * nodes_]; }
+    void fillCopies(const FirstCopyView& view, const std::vector<double>& table);
+    void fillSubtrees(const FirstCopyView& view);
+    void fillUp(const FirstCopyView& view, const std::vector<double>& table);
+
+    std::size_t nodes_ = 0;
+    std::size_t n_ = 0;
+    std::vector<double> average_;
+};
+
+}  // namespace refine
