@@ -19,7 +19,7 @@
 
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "history/Refinement.h"
 #include "sequences/SequenceSet.h"
 

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "sequences/SequenceSet.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "ToolRunner.h"
 #include "common/FailedRun.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "sequences/SequenceSet.h"
 
 namespace {

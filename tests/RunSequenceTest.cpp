@@ -9,7 +9,7 @@
 
 #include "ToolRunner.h"
 #include "driver/RunSequence.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "sequences/SequenceFile.h"
 
 namespace {

@@ -185,7 +185,7 @@ Options (anywhere on the line; "--" ends them):
                  from N replicates that resample the alignment columns; in the
                  report, the Newick (as NHX) and the picture
   --seed S       seed of the replicates (default )" +
-           std::to_string(BootstrapSettings::kDefaultSeed) + R"():
+           std::to_string(kDefaultBootstrapSeed) + R"():
                  the same seed gives the same support
   --threads T    share the work among T threads (the distances, the criteria's
                  scans and votes, the descents of kicks, rebuilds and the

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "history/Bootstrap.h"
+#include "common/DefaultSeed.h"
 #include "sequences/DistanceOptions.h"
 
 // The words of the command line, options taken out. Options may stand
@@ -21,7 +21,7 @@ struct CommandLine {
     bool svg = false;
     // --bootstrap N, --seed S, --threads T (0: one per core), --support-labels.
     int bootstrap = 0;
-    std::uint64_t seed = BootstrapSettings::kDefaultSeed;
+    std::uint64_t seed = kDefaultBootstrapSeed;
     int threads = 0;
     bool supportLabels = false;
     bool refine = false;

@@ -16,7 +16,7 @@
 #include "driver/MemoryBudget.h"
 #include "driver/ProgressLine.h"
 #include "driver/Report.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
 #include "history/EdgeLengths.h"

@@ -8,7 +8,7 @@
 
 #include "common/FailedRun.h"
 #include "common/Parallel.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "history/Refinement.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/DefaultSeed.h"
 #include "history/BlockCriterion.h"
 #include "history/DuplicationTree.h"
 #include "history/Refinement.h"
@@ -12,7 +13,7 @@
 // alignment columns with replacement, recompute the distances for the same
 // molecule kind and rebuild with the same criterion.
 struct BootstrapSettings {
-    static constexpr std::uint64_t kDefaultSeed = 20261209;
+    static constexpr std::uint64_t kDefaultSeed = kDefaultBootstrapSeed;
 
     int replicates = 100;
     std::uint64_t seed = kDefaultSeed;

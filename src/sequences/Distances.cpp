@@ -9,7 +9,7 @@
 #include "common/FailedRun.h"
 #include "common/Parallel.h"
 #include "common/VectorClones.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "sequences/SequenceSet.h"
 
 namespace {

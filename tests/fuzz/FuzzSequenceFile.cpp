@@ -12,7 +12,7 @@
 
 #include "common/FailedRun.h"
 #include "driver/Report.h"
-#include "driver/myException.h"
+#include "common/myException.h"
 #include "history/DuplicationTree.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"

@@ -1,4 +1,4 @@
-#include "driver/myException.h"
+#include "common/myException.h"
 
 #include <utility>
 
