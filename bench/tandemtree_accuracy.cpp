@@ -4,7 +4,8 @@
 // table of means per cell and method, and writes one TSV row per history and
 // method.
 //
-//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N] [--tsv FILE]
+//   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N]
+//   [--tsv FILE]
 #include <unistd.h>
 
 #include <chrono>
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
     int rebuilds = 0;
     int ratchet = 0;
     std::uint64_t seed = 2026;
-    int onlySize = 0;  // 0: every size of the grid
+    int onlySize = 0;                      // 0: every size of the grid
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
@@ -121,7 +122,9 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
-            std::printf("usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N] [--tsv FILE]\n");
+            std::printf(
+                "usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] "
+                "[--ratchet R] [--size N] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -174,7 +177,8 @@ int main(int argc, char** argv) {
                 tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t'
                     << (cell.protein ? "protein" : "dna") << '\t' << r << '\t' << kMethods[method] << '\t' << s.exact
                     << '\t' << s.rootedRF << '\t' << s.clusterShare << '\t' << s.trueBlocks << '\t' << s.foundBlocks
-                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\t' << length / trueLength << '\n';
+                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\t' << length / trueLength
+                    << '\n';
             };
             for (int criterion = 1; criterion <= 3; ++criterion) {
                 Clock::time_point start = Clock::now();

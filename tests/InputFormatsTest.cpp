@@ -106,8 +106,7 @@ TEST(MatrixInput, WhatIsNoDistanceMatrixIsNamedByRowAndColumn) {
         {"3\na 0 0.1 0.2\nb 0.1 0 0.3\n", "the file ends after 2 of 3 rows, expected the name of row 3"},
         {"3\na 0 0.1 0.2\nb 0.1 0 0.3\nc 0.2 0.3\n", "the file ends in row 3 'c' after 2 of its 3 distances"},
         {"3\na 0 0.1 0.2\nb 0.1 0 0.3\nc 0.2 0.3 0 7\n", "line 4: found '7' after the last of the 3 rows"},
-        {"3\na 0 0.1 0.2\nb 0.1 0 0.3\nc 0.2 x 0\n",
-         "row 3 'c', column 2 (line 4): found 'x', expected a distance"},
+        {"3\na 0 0.1 0.2\nb 0.1 0 0.3\nc 0.2 x 0\n", "row 3 'c', column 2 (line 4): found 'x', expected a distance"},
         {"3\na 0 0.1 -0.2\nb 0.1 0 0.3\nc -0.2 0.3 0\n",
          "row 1 'a', column 3 (line 2): the distance '-0.2' is negative"},
         {"3\na 0 0.1 nan\nb 0.1 0 0.3\nc nan 0.3 0\n",
@@ -176,8 +175,8 @@ TEST(DistanceModels, EveryPairAsThePairFunctionGivesItOnAnyNumberOfThreads) {
         for (std::string& text : texts)
             for (char& ch : text)
                 if (random() % 6 == 0) ch = "ACGTacgtu-.N"[random() % 12];
-        for (const DistanceModel model : {DistanceModel::jukesCantor, DistanceModel::kimuraTwoParameter,
-                                          DistanceModel::uncorrected})
+        for (const DistanceModel model :
+             {DistanceModel::jukesCantor, DistanceModel::kimuraTwoParameter, DistanceModel::uncorrected})
             for (const bool gaps : {false, true}) {
                 SequenceSet set = pair("", "", false, model, gaps);
                 set.count = 7;
@@ -219,8 +218,10 @@ TEST(DistanceModels, OptionsThatDoNotFitTheInputAreRefused) {
          "--model and --gaps say how distances are made from an alignment: not with --matrix"},
         {{"--matrix", matrix, "1", "--bootstrap", "10"},
          "--bootstrap resamples the alignment's columns: it needs an alignment, not --matrix"},
-        {{"--matrix", matrix, "N", "1"}, "With --matrix give the file and the criterion only: a matrix has no molecule kind"},
-        {{"--matrix", "-"}, "Matrix read from standard input: give the criterion (second argument, 1 to 4) on the command line"},
+        {{"--matrix", matrix, "N", "1"},
+         "With --matrix give the file and the criterion only: a matrix has no molecule kind"},
+        {{"--matrix", "-"},
+         "Matrix read from standard input: give the criterion (second argument, 1 to 4) on the command line"},
         {{dna, "N", "1", "--write-matrix", "/nonexistent/folder/m.phy"}, "Cannot write file /nonexistent/folder/m.phy"},
         {{dna, "N", "1", "--write-matrix="}, "--write-matrix needs the name of the file to write"},
     };

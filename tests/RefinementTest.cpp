@@ -93,8 +93,11 @@ TEST(Refinement, ChildrenOfADuplicationTreeNeverSpanNestedRuns) {
         std::map<const TreeNode*, std::pair<int, int>> span;
         bool found = false;
         BinaryTree::walk(
-            tree.root.get(), [&](const TreeNode& x) { span[&x] = {x.label, x.label}; }, [](const TreeNode&) {},
-            [](const TreeNode&) {},
+            tree.root.get(),
+            [&](const TreeNode& x) {
+                span[&x] = {x.label, x.label};
+            },
+            [](const TreeNode&) {}, [](const TreeNode&) {},
             [&](const TreeNode& x) {
                 const auto [la, ha] = span.at(x.left.get());
                 const auto [lb, hb] = span.at(x.right.get());
@@ -126,7 +129,7 @@ TEST(Refinement, ChildrenOfADuplicationTreeNeverSpanNestedRuns) {
 // kicks alone, and shorter for some, and the ratchet after the kicks
 // likewise.
 TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
-    int shorter = 0;   // histories that rebuilds shorten beyond the kicks
+    int shorter = 0;    // histories that rebuilds shorten beyond the kicks
     int ratcheted = 0;  // histories that the ratchet shortens beyond the kicks
     for (std::uint64_t seed = 1; seed <= 16; ++seed) {
         SimulationSettings settings;

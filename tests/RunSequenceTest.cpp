@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "ToolRunner.h"
-#include "driver/RunSequence.h"
 #include "common/myException.h"
+#include "driver/RunSequence.h"
 #include "sequences/SequenceFile.h"
 
 namespace {

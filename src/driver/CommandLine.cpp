@@ -4,8 +4,8 @@
 #include <cctype>
 #include <charconv>
 #include <iterator>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "history/BlockCriterion.h"
 
@@ -79,7 +79,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         if (!optionsEnded && (name == "--bootstrap" || name == "--seed" || name == "--threads" || name == "--kicks" ||
-                             name == "--rebuilds" || name == "--ratchet")) {
+                              name == "--rebuilds" || name == "--ratchet")) {
             const std::string value = takeValue();
             bool valid = false;
             std::string wanted;

@@ -25,7 +25,7 @@ struct CommandLine {
     int threads = 0;
     bool supportLabels = false;
     bool refine = false;
-    int kicks = 0;  // --kicks K (which also sets refine)
+    int kicks = 0;     // --kicks K (which also sets refine)
     int rebuilds = 0;  // --rebuilds R (which also sets refine)
     int ratchet = 0;   // --ratchet R (which also sets refine)
     // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;

@@ -12,11 +12,11 @@
 #include "Version.h"
 #include "common/DecimalNumber.h"
 #include "common/FailedRun.h"
+#include "common/myException.h"
 #include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ProgressLine.h"
 #include "driver/Report.h"
-#include "common/myException.h"
 #include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
 #include "history/EdgeLengths.h"
@@ -154,12 +154,12 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
             // answer a prompt as well.
             const bool fromInput = fileName == "-";
             if (fromInput && args.size() < 3) {
-                writeLine(out, line.matrix ? std::string("Matrix read from standard input: give the criterion "
-                                                         "(second argument, 1 to 4) on the command line")
-                                           : std::string("Sequences read from standard input: give ") +
-                                                 (args.size() < 2 ? "the molecule kind (second argument, N or Y) and "
-                                                                  : "") +
-                                                 "the criterion (third argument, 1 to 4) on the command line");
+                writeLine(out, line.matrix
+                                   ? std::string("Matrix read from standard input: give the criterion "
+                                                 "(second argument, 1 to 4) on the command line")
+                                   : std::string("Sequences read from standard input: give ") +
+                                         (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
+                                         "the criterion (third argument, 1 to 4) on the command line");
                 return 1;
             }
             if (!fromInput && !canOpen(fileName, file)) {

@@ -18,7 +18,7 @@ struct BootstrapSettings {
     int replicates = 100;
     std::uint64_t seed = kDefaultSeed;
     int threads = 1;
-    bool refine = false;  // refine every replicate's history, as the history was,
+    bool refine = false;        // refine every replicate's history, as the history was,
     RefineSettings refining{};  // with these settings
 };
 

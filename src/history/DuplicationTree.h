@@ -39,8 +39,7 @@ public:
     // The same from distances that nothing reads afterwards: their memory is
     // given back while the working table takes them in, so that the peak is
     // the table's alone. The matrix is left without its rows.
-    void reconstruct(DistanceMatrix&& distances, BlockCriterion& criterion,
-                     ReconstructionProgress* progress = nullptr);
+    void reconstruct(DistanceMatrix&& distances, BlockCriterion& criterion, ReconstructionProgress* progress = nullptr);
 
     std::vector<DuplicationBlock> blocks;
 

@@ -71,8 +71,16 @@ bool isGap(unsigned char c) { return c == '-' || c == '.'; }
 // 1 for a purine (A, G), 2 for a pyrimidine (C, T, U), either case; 0 else.
 int baseClass(unsigned char c) {
     switch (c) {
-    case 'A': case 'a': case 'G': case 'g': return 1;
-    case 'C': case 'c': case 'T': case 't': case 'U': case 'u': return 2;
+    case 'A':
+    case 'a':
+    case 'G':
+    case 'g': return 1;
+    case 'C':
+    case 'c':
+    case 'T':
+    case 't':
+    case 'U':
+    case 'u': return 2;
     default: return 0;
     }
 }
@@ -209,7 +217,8 @@ void SequenceSet::computeDistances(int threads) {
             }
         });
         for (int i = 0; i < count; ++i)
-            if (blocked[static_cast<std::size_t>(i)] >= 0) throw FailedRun(noColumnsMessage(i, blocked[static_cast<std::size_t>(i)]));
+            if (blocked[static_cast<std::size_t>(i)] >= 0)
+                throw FailedRun(noColumnsMessage(i, blocked[static_cast<std::size_t>(i)]));
         if (undefined) throw myException(kUndefinedDistanceMessage);
         return;
     }

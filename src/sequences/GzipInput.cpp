@@ -32,8 +32,7 @@ GzipInput::int_type GzipInput::underflow() {
         const std::size_t made = out_.size() - stream_.avail_out;
         if (status == Z_STREAM_END) {
             // Another member may follow; the data ends where the input does.
-            if (stream_.avail_in == 0 &&
-                compressed_.sgetc() == std::char_traits<char>::eof())
+            if (stream_.avail_in == 0 && compressed_.sgetc() == std::char_traits<char>::eof())
                 ended_ = true;
             else
                 inflateReset(&stream_);

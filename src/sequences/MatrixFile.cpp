@@ -159,7 +159,8 @@ MatrixFile readMatrixFile(std::istream& in) {
                                   " rows is too many");
         n = static_cast<std::size_t>(count.value());
         words.emplace(n);
-        for (std::optional<Token> word = source.nextWord(); word; word = source.nextWord()) words->add(std::move(*word));
+        for (std::optional<Token> word = source.nextWord(); word; word = source.nextWord())
+            words->add(std::move(*word));
     } catch (const GzipError& error) {
         throw MatrixFileError(error.what());
     }
@@ -217,8 +218,8 @@ MatrixFile readMatrixFile(std::istream& in) {
         for (std::size_t c = 0; c < r; ++c) {
             if (layout == Layout::square && at(r, c) != at(c, r))
                 throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(c + 1) + ": " +
-                                      shortest(at(r, c)) + " differs from row " + std::to_string(c + 1) +
-                                      ", column " + std::to_string(r + 1) + ": " + shortest(at(c, r)) +
+                                      shortest(at(r, c)) + " differs from row " + std::to_string(c + 1) + ", column " +
+                                      std::to_string(r + 1) + ": " + shortest(at(c, r)) +
                                       " (the matrix must be symmetric)");
             file.distances->set(static_cast<int>(c), static_cast<int>(r), at(r, c));
         }

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "common/FailedRun.h"
-#include "driver/Report.h"
 #include "common/myException.h"
+#include "driver/Report.h"
 #include "history/DuplicationTree.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
@@ -25,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SequenceSet sequences;
     sequences.isProtein = (data[0] & 1) != 0;
     std::istringstream in(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
-    const DistanceModel models[] = {DistanceModel::jukesCantor, DistanceModel::jukesCantor,
-                                    sequences.isProtein ? DistanceModel::kimuraProtein
-                                                        : DistanceModel::kimuraTwoParameter,
-                                    DistanceModel::uncorrected};
+    const DistanceModel models[] = {
+        DistanceModel::jukesCantor, DistanceModel::jukesCantor,
+        sequences.isProtein ? DistanceModel::kimuraProtein : DistanceModel::kimuraTwoParameter,
+        DistanceModel::uncorrected};
     sequences.distanceOptions.model = models[(data[0] >> 1) & 3];
     sequences.distanceOptions.pairwiseGaps = (data[0] & 0x08) != 0;
     try {

@@ -23,8 +23,7 @@ Topology rebuiltFrom(Topology rooted, Reduction& reduction, const Rebuilders& re
     if (fewestAt >= 0) rooted = rootedAbove(rooted, fewestAt);
     std::vector<CandidateBlock> merges;
     recognise(rooted, &merges);
-    ReplayedMerges replay(std::move(merges),
-                          fewest <= kQuartetRebuildLimit ? &rebuilders.quartets : &rebuilders.own);
+    ReplayedMerges replay(std::move(merges), fewest <= kQuartetRebuildLimit ? &rebuilders.quartets : &rebuilders.own);
     DuplicationTree tree;
     tree.reconstruct(distances, replay);
     return topologyOf(tree);

@@ -38,8 +38,8 @@ public:
     // that make a node marked there (as a row that a reduction barred from
     // those nodes left, whose other events it merged): the first candidates
     // are then the pairs of row elements below marked nodes alone.
-    bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row,
-             std::vector<int>* end, const std::vector<char>* only = nullptr);
+    bool run(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row, std::vector<int>* end,
+             const std::vector<char>* only = nullptr);
 
     // How many segments the last run left.
     std::size_t left() const { return static_cast<std::size_t>(size_); }

@@ -75,8 +75,7 @@ void Search::rebuild() {
     if (settings_.rebuilds <= 0) return;
     const Rebuilders rebuilders{*own_, *quartets_};
     searchEach({0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
-        rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length_.table(), n_), 0), reduction_, rebuilders,
-                             distances_);
+        rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length_.table(), n_), 0), reduction_, rebuilders, distances_);
         tree = Unrooted(rooted);
         return Start::kMade;
     });
@@ -169,9 +168,8 @@ void Search::searchEach(std::vector<int> subtrees, int budget, const MakeStart& 
                 batch.push_back({i, spent, std::move(tree), std::move(rooted), 0.0, rounds > 0 ? subtrees[i] : -1});
         }
         descendBatch(batch);
-        auto kept = std::find_if(batch.begin(), batch.end(), [&](const Descent& d) {
-            return d.reached < current_ - 1e-12 * std::fabs(current_);
-        });
+        auto kept = std::find_if(batch.begin(), batch.end(),
+                                 [&](const Descent& d) { return d.reached < current_ - 1e-12 * std::fabs(current_); });
         if (kept == batch.end() || rounds > 0) {
             budget -= spent;
             next = i;
