@@ -1,12 +1,20 @@
-# Thin wrapper over CMake: `make run` builds and runs the bundled example,
-# `make test` builds and runs every test.
+# Thin wrapper over CMake: `make run` builds the tool and runs it on the
+# bundled example, `make test` builds and runs every test. Both first install
+# what is missing (tools/prerequisites.sh: apt-get as root, else the one line
+# to run).
 BUILD ?= build
 EXAMPLE ?= examples/yeast_chr1_FLO1_204225-206500_p135.txt
 CMAKE_FLAGS ?=
 
-.PHONY: all build configure run test clean
+.PHONY: all build configure prerequisites test-prerequisites run test clean
 
 all: build
+
+prerequisites:
+	@tools/prerequisites.sh build
+
+test-prerequisites:
+	@tools/prerequisites.sh test
 
 # A build folder is configured again whenever its configure command differs
 # from the one it was last configured with, so that CMAKE_FLAGS always takes
@@ -14,24 +22,40 @@ all: build
 configure_once = if [ ! -f $(1)/CMakeCache.txt ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != '$(2)' ]; \
   then $(2) && echo '$(2)' > $(1)/.configured-with; fi
 
-configure:
+configure: prerequisites
 	@$(call configure_once,$(BUILD),cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS))
 
+# Everything: the tool, the tests and the benchmarks.
 build: configure
 	cmake --build $(BUILD) -j 2
 
-run: build
+run: configure
+	cmake --build $(BUILD) -j 2 --target tandemtree
 	./$(BUILD)/tandemtree $(EXAMPLE) N 3
 
 # The tests need GoogleTest; without it the build has no test binary and the
 # test run says so instead of passing on the few tests that need nothing.
-test: build
+test: test-prerequisites configure
+	@cmake $(BUILD) >/dev/null  # a build folder older than the test_programs target learns it
+	cmake --build $(BUILD) -j 2 --target test_programs
 	@test -x $(BUILD)/tests/tandemtree_tests || { \
 	  echo "The tests were not built: GoogleTest is missing (Debian: apt-get install libgtest-dev)"; exit 1; }
 	cd $(BUILD) && ctest -j 2 --output-on-failure
 
 clean:
 	rm -rf $(BUILD)
+
+# Every C++ source in the committed .clang-format style: `make format` applies
+# it, `make format-check` (run by CI) fails on any source that differs.
+SOURCES = git ls-files '*.h' '*.cpp' '*.h.in'
+
+.PHONY: format format-check
+
+format:
+	$(SOURCES) | xargs clang-format -i
+
+format-check:
+	$(SOURCES) | xargs clang-format --dry-run -Werror
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (clang), and a bounded, repeatable run of the fuzzer over the whole
