@@ -1,8 +1,12 @@
 // Options, standard input and FASTA input, run on the built binary.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "ToolRunner.h"
 #include "Version.h"
+#include "driver/CommandLine.h"
 
 namespace {
 
@@ -103,6 +107,29 @@ TEST(CommandLine, NegativeCriterionIsStillACriterion) {
     const ToolResult result = runTool({writeTempFile("four.txt", kFourDna), "N", "-2"});
     EXPECT_EQ(result.out, "Unknown algorithm -2: choose 1, 2, 3, or 4 for all three\n");
     EXPECT_EQ(result.exitCode, 1);
+}
+
+// Every option of the table is documented: in the help, the man page and
+// the README.
+TEST(CommandLine, EveryOptionIsDocumented) {
+    auto read = [](const std::string& path) {
+        std::ifstream file(std::string(TANDEMTREE_SOURCE_DIR) + "/" + path);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    };
+    const std::string help = helpText(), manual = read("docs/tandemtree.1.in"), readme = read("README.md");
+    ASSERT_FALSE(manual.empty());
+    ASSERT_FALSE(readme.empty());
+    for (const OptionSpec& option : commandLineOptions()) {
+        const std::string name = option.name;
+        EXPECT_NE(help.find(" " + name), std::string::npos) << name;
+        // The man page escapes each hyphen.
+        std::string escaped;
+        for (const char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(manual.find(escaped), std::string::npos) << name;
+        EXPECT_NE(readme.find("`" + name), std::string::npos) << name;
+    }
 }
 
 }  // namespace

@@ -38,7 +38,29 @@ struct CommandLine {
     std::string badValue;       // why the first option with a wrong value is wrong
 };
 
+// One option: the one table that the parser, the checks of its value and
+// the help read. An option is a flag, a whole number in a range, or a word.
+struct OptionSpec {
+    const char* name = nullptr;   // "--kicks"
+    const char* alias = nullptr;  // "-h"
+    const char* value = nullptr;  // the value's name in the help; none for a flag
+    // A number: its range and what it counts ("a number of kicks"), for the
+    // message when it is out of range; set() takes it.
+    std::uint64_t lowest = 0, highest = 0;
+    const char* counts = nullptr;
+    void (*setNumber)(CommandLine&, std::uint64_t) = nullptr;
+    // A word: setWord() takes it and says what is wrong with it, or nothing.
+    std::string (*setWord)(CommandLine&, const std::string&) = nullptr;
+    void (*setFlag)(CommandLine&) = nullptr;
+    std::string help;  // its lines in the help, wrapped, without indent
+};
+const std::vector<OptionSpec>& commandLineOptions();
+
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// Why the options cannot run as given (a value or a combination), as the one
+// line to write before ending with exit code 1; empty when they can.
+std::string checkCommandLine(const CommandLine& line);
 
 // Threads when --threads is not given: one per core.
 int defaultThreads();

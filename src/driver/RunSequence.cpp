@@ -16,6 +16,7 @@
 #include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
 #include "driver/ProgressLine.h"
+#include "driver/Prompts.h"
 #include "driver/Report.h"
 #include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
@@ -26,11 +27,6 @@
 #include "sequences/MatrixFile.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
-
-const char* const kFileNamePrompt = "Input the file name:";
-const char* const kMoleculePrompt = "Input 'Y' if the file contains protein sequences, 'N' if DNA sequence: ";
-const char* const kCriterionPrompt =
-    "Choose the algorithm (1,2,3 to choose one of the three algorithms, or 4 to choose all): ";
 
 namespace {
 
@@ -103,6 +99,152 @@ bool isProteinArgument(const std::string& argument) { return argument.empty() ||
 
 bool isProteinAnswer(const std::string& answer) { return answer.empty() || (answer[0] != 'N' && answer[0] != 'n'); }
 
+namespace {
+
+// What the options ask of the run, for the searches and the replicates.
+struct RunSettings {
+    int threads = 1;
+    RefineSettings refining;
+    BootstrapSettings bootstrap;
+};
+
+RunSettings settingsOf(const CommandLine& line, int threads) {
+    RunSettings settings;
+    settings.threads = threads;
+    settings.refining.kicks = line.kicks;
+    settings.refining.rebuilds = line.rebuilds;
+    settings.refining.ratchet = line.ratchet;
+    settings.refining.threads = threads;
+    settings.bootstrap.replicates = line.bootstrap;
+    settings.bootstrap.seed = line.seed;
+    settings.bootstrap.threads = threads;
+    settings.bootstrap.refine = line.refine;
+    settings.bootstrap.refining = settings.refining;
+    settings.bootstrap.refining.threads = 1;  // replicates share the threads among themselves
+    return settings;
+}
+
+// The settings that are words on the command line: the file name, the
+// molecule kind and the criterion, or the prompts' answers for those missing.
+struct RunWords {
+    std::vector<std::string> args;
+    std::istream& in;
+    std::ostream& out;
+
+    bool has(std::size_t k) const { return args.size() > k; }
+    std::string fileName() const { return has(0) ? args[0] : ask(out, in, kFileNamePrompt); }
+    bool isProtein() const {
+        return has(1) ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
+    }
+    int criterion() const { return parseCriterion(has(2) ? args[2] : ask(out, in, kCriterionPrompt)); }
+};
+
+// Why standard input cannot hold the sequences as the words stand, or
+// nothing: it cannot answer a prompt as well.
+std::string standardInputProblem(const CommandLine& line, const RunWords& words) {
+    if (words.has(2)) return "";
+    if (line.matrix)
+        return "Matrix read from standard input: give the criterion (second argument, 1 to 4) on the command line";
+    return std::string("Sequences read from standard input: give ") +
+           (words.has(1) ? "" : "the molecule kind (second argument, N or Y) and ") +
+           "the criterion (third argument, 1 to 4) on the command line";
+}
+
+// The distances of the input, into `sequences`: a matrix as it stands, or
+// the alignment read and its distances computed.
+void loadDistances(const CommandLine& line, const RunWords& words, std::istream& source, SequenceSet& sequences,
+                   int threads) {
+    if (line.matrix) {
+        MatrixFile matrix = readMatrixFile(source);
+        sequences.count = matrix.distances->count();
+        sequences.names = std::move(matrix.names);
+        sequences.distances = std::move(matrix.distances);
+        return;
+    }
+    sequences.isProtein = words.isProtein();
+    sequences.distanceOptions = distanceOptionsOf(line, sequences.isProtein);
+    sequences.readSequences(source);
+    reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
+    sequences.computeDistances(threads);
+}
+
+// Writes the distances where --write-matrix asks; false when it cannot.
+bool writeMatrixIfAsked(const CommandLine& line, const SequenceSet& sequences) {
+    if (line.writeMatrix.empty()) return true;
+    std::ofstream written(line.writeMatrix);
+    if (written.is_open()) writeMatrixFile(written, *sequences.distances, sequences.names);
+    return written.is_open() && written;
+}
+
+// The criteria of one run on the loaded distances, each history written as
+// the options ask.
+class CriterionRuns {
+public:
+    CriterionRuns(const CommandLine& line, const RunSettings& settings, SequenceSet& sequences, std::ostream& out)
+        : line_(line), settings_(settings), sequences_(sequences), out_(out) {}
+
+    void run(const std::vector<const CriterionEntry*>& runs, bool all) {
+        for (const CriterionEntry* entry : runs) {
+            rebuild(*entry, entry != runs.back());
+            HistorySupport support;
+            if (line_.bootstrap > 0) support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap);
+            write(*entry, all, line_.bootstrap > 0 ? &support : nullptr);
+        }
+        if (line_.svg)
+            for (const std::string& text : svgDocument(panels_)) writeLine(out_, text);
+    }
+
+private:
+    // The history by one criterion, refined when asked.
+    void rebuild(const CriterionEntry& entry, bool moreToCome) {
+        const std::unique_ptr<BlockCriterion> chosen = entry.make();
+        chosen->setThreads(settings_.threads);
+        progress_.start(entry.number, std::max(sequences_.count - 1, 0));
+        // The working table takes the distances in, giving their memory back
+        // as it reads them, unless they came from a matrix file and are
+        // needed again; distances made from the alignment are made again
+        // once the table is gone, for whatever needs them next (replicates
+        // make their own).
+        const bool neededAfter = line_.refine || line_.newick || moreToCome;
+        if (line_.matrix && neededAfter) {
+            tree_.reconstruct(*sequences_.distances, *chosen, &progress_);
+        } else {
+            tree_.reconstruct(std::move(*sequences_.distances), *chosen, &progress_);
+            sequences_.distances.reset();
+            if (neededAfter) sequences_.computeDistances(settings_.threads);
+        }
+        progress_.finish();
+        if (!line_.refine) return;
+        RefineSettings refining = settings_.refining;
+        refining.criterion = entry.number;
+        refineHistory(tree_, *sequences_.distances, refining);
+    }
+
+    void write(const CriterionEntry& entry, bool all, const HistorySupport* support) {
+        if (line_.svg) {
+            panels_.push_back(drawHistory(entry.number, tree_, sequences_.names, support, line_.refine));
+        } else if (line_.newick) {
+            const EdgeLengths lengths = fitEdgeLengths(tree_, *sequences_.distances);
+            if (support != nullptr && support->used() == 0)
+                for (const std::string& text : supportLines(tree_, *support)) writeLine(out_, text);
+            writeLine(out_, newickText(tree_, sequences_.names, {&lengths, support, line_.supportLabels}));
+        } else {
+            printReport(entry.number, tree_, all, out_, support, line_.refine);
+        }
+    }
+
+    const CommandLine& line_;
+    const RunSettings& settings_;
+    SequenceSet& sequences_;
+    std::ostream& out_;
+    DuplicationTree tree_;
+    std::vector<SvgPanel> panels_;
+    // Progress goes to standard error, and only when that is a terminal.
+    ProgressLine progress_{isatty(STDERR_FILENO) ? &std::cerr : nullptr};
+};
+
+}  // namespace
+
 int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
     const CommandLine line = parseCommandLine(words);
     if (!line.unknownOption.empty()) {
@@ -117,141 +259,47 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         writeLine(out, std::string("tandemtree ") + TANDEMTREE_VERSION);
         return 0;
     }
-    if (line.newick && line.svg) {
-        writeLine(out, "Choose one of --newick and --svg");
-        return 1;
-    }
-    if (!line.badValue.empty()) {
-        writeLine(out, line.badValue);
-        return 1;
-    }
-    if (line.supportLabels && (!line.newick || line.bootstrap == 0)) {
-        writeLine(out, "--support-labels needs --newick and --bootstrap");
-        return 1;
-    }
-    if (line.matrix && line.bootstrap > 0) {
-        writeLine(out, "--bootstrap resamples the alignment's columns: it needs an alignment, not --matrix");
-        return 1;
-    }
-    if (line.matrix && !line.distance.isDefault()) {
-        writeLine(out, "--model and --gaps say how distances are made from an alignment: not with --matrix");
-        return 1;
-    }
-    if (line.matrix && line.positional.size() > 2) {
-        writeLine(out, "With --matrix give the file and the criterion only: a matrix has no molecule kind");
+    const std::string wrong = checkCommandLine(line);
+    if (!wrong.empty()) {
+        writeLine(out, wrong);
         return 1;
     }
     // With --matrix the second word is the criterion: there is no molecule kind.
-    std::vector<std::string> args = line.positional;
-    if (line.matrix && args.size() >= 2) args.insert(args.begin() + 1, "");
+    RunWords run{line.positional, in, out};
+    if (line.matrix && run.args.size() >= 2) run.args.insert(run.args.begin() + 1, "");
 
     std::ifstream file;
     SequenceSet sequences;
     return withFailuresReported(
         [&] {
-            const std::string fileName = args.size() >= 1 ? args[0] : ask(out, in, kFileNamePrompt);
-            // "-" is standard input, which then holds the sequences and cannot
-            // answer a prompt as well.
+            const std::string fileName = run.fileName();
+            // "-" is standard input, which then holds the sequences.
             const bool fromInput = fileName == "-";
-            if (fromInput && args.size() < 3) {
-                writeLine(out, line.matrix
-                                   ? std::string("Matrix read from standard input: give the criterion "
-                                                 "(second argument, 1 to 4) on the command line")
-                                   : std::string("Sequences read from standard input: give ") +
-                                         (args.size() < 2 ? "the molecule kind (second argument, N or Y) and " : "") +
-                                         "the criterion (third argument, 1 to 4) on the command line");
+            const std::string problem = fromInput ? standardInputProblem(line, run) : "";
+            if (!problem.empty()) {
+                writeLine(out, problem);
                 return 1;
             }
             if (!fromInput && !canOpen(fileName, file)) {
                 writeLine(out, "Cannot open file " + fileName);
                 return 1;
             }
-            const int threads = line.threads > 0 ? line.threads : defaultThreads();
-            if (line.matrix) {
-                MatrixFile matrix = readMatrixFile(fromInput ? in : file);
-                sequences.count = matrix.distances->count();
-                sequences.names = std::move(matrix.names);
-                sequences.distances = std::move(matrix.distances);
-            } else {
-                sequences.isProtein =
-                    args.size() >= 2 ? isProteinArgument(args[1]) : isProteinAnswer(ask(out, in, kMoleculePrompt));
-                sequences.distanceOptions = distanceOptionsOf(line, sequences.isProtein);
-                sequences.readSequences(fromInput ? in : file);
-                reserveMemory(DistanceMatrix::bytesFor(sequences.count) +
-                              WorkingDistanceTable::bytesFor(sequences.count));
-                sequences.computeDistances(threads);
-            }
+            const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());
+            loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
             if (!fromInput) file.close();
-            if (!line.writeMatrix.empty()) {
-                std::ofstream written(line.writeMatrix);
-                if (written.is_open()) writeMatrixFile(written, *sequences.distances, sequences.names);
-                if (!written.is_open() || !written) {
-                    writeLine(out, "Cannot write file " + line.writeMatrix);
-                    return 1;
-                }
+            if (!writeMatrixIfAsked(line, sequences)) {
+                writeLine(out, "Cannot write file " + line.writeMatrix);
+                return 1;
             }
-
-            const int criterion = parseCriterion(args.size() >= 3 ? args[2] : ask(out, in, kCriterionPrompt));
+            const int criterion = run.criterion();
             if (criterion <= 0) {
                 writeLine(out,
                           "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
                 return 1;
             }
-            const bool all = criterion > blockCriteria().back().number;
             const std::vector<const CriterionEntry*> runs = criteriaToRun(criterion);
-            reserveRunMemory(line, runs, sequences.count, threads);
-            BootstrapSettings bootstrap;
-            bootstrap.replicates = line.bootstrap;
-            bootstrap.seed = line.seed;
-            bootstrap.threads = threads;
-            RefineSettings refining;
-            refining.kicks = line.kicks;
-            refining.rebuilds = line.rebuilds;
-            refining.ratchet = line.ratchet;
-            bootstrap.refine = line.refine;
-            bootstrap.refining = refining;  // replicates share the threads among themselves
-            refining.threads = threads;
-
-            DuplicationTree tree;
-            std::vector<SvgPanel> panels;
-            // Progress goes to standard error, and only when that is a terminal.
-            ProgressLine progress(isatty(STDERR_FILENO) ? &std::cerr : nullptr);
-            for (const CriterionEntry* entry : runs) {
-                const std::unique_ptr<BlockCriterion> chosen = entry->make();
-                chosen->setThreads(threads);
-                progress.start(entry->number, std::max(sequences.count - 1, 0));
-                // The working table takes the distances in, giving their
-                // memory back as it reads them, unless they came from a
-                // matrix file and are needed again; distances made from the
-                // alignment are made again once the table is gone, for
-                // whatever needs them next (replicates make their own).
-                const bool neededAfter = line.refine || line.newick || entry != runs.back();
-                if (line.matrix && neededAfter) {
-                    tree.reconstruct(*sequences.distances, *chosen, &progress);
-                } else {
-                    tree.reconstruct(std::move(*sequences.distances), *chosen, &progress);
-                    sequences.distances.reset();
-                    if (neededAfter) sequences.computeDistances(threads);
-                }
-                progress.finish();
-                refining.criterion = entry->number;
-                if (line.refine) refineHistory(tree, *sequences.distances, refining);
-                HistorySupport support;
-                if (line.bootstrap > 0) support = bootstrapSupport(sequences, tree, *entry, bootstrap);
-                const HistorySupport* supported = line.bootstrap > 0 ? &support : nullptr;
-                if (line.svg) {
-                    panels.push_back(drawHistory(entry->number, tree, sequences.names, supported, line.refine));
-                } else if (line.newick) {
-                    const EdgeLengths lengths = fitEdgeLengths(tree, *sequences.distances);
-                    if (supported != nullptr && support.used() == 0)
-                        for (const std::string& text : supportLines(tree, support)) writeLine(out, text);
-                    writeLine(out, newickText(tree, sequences.names, {&lengths, supported, line.supportLabels}));
-                } else {
-                    printReport(entry->number, tree, all, out, supported, line.refine);
-                }
-            }
-            if (line.svg)
-                for (const std::string& text : svgDocument(panels)) writeLine(out, text);
+            reserveRunMemory(line, runs, sequences.count, settings.threads);
+            CriterionRuns(line, settings, sequences, out).run(runs, criterion > blockCriteria().back().number);
             return 0;
         },
         sequences.count, out);

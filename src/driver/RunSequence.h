@@ -5,10 +5,7 @@
 #include <string>
 #include <vector>
 
-// The prompts written for settings missing from the command line.
-extern const char* const kFileNamePrompt;
-extern const char* const kMoleculePrompt;
-extern const char* const kCriterionPrompt;
+#include "driver/Prompts.h"
 
 // Criterion text to number: leading white space skipped, an optional sign,
 // then decimal digits up to the first other character; no digit gives 0, and
