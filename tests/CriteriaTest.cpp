@@ -6,6 +6,7 @@
 #include "history/DuplicationTree.h"
 #include "history/LeastMeanScoreCriterion.h"
 #include "history/MutualNeighbourCriterion.h"
+#include "history/QuartetRuns.h"
 #include "history/QuartetVoteCriterion.h"
 #include "reference/ReferenceHistory.h"
 
@@ -71,6 +72,7 @@ struct QuartetStepper {
         return {block.start, block.size};
     }
     void merge() {
+        criterion.merging(table, block);
         table.mergeBlock(block.start, block.size);
         criterion.merged(table, block);
     }
@@ -145,12 +147,11 @@ TEST(QuartetVotes, SameVotesWhateverTheOrderOfTheQuartet) {
     int positions[4] = {0, 1, 2, 4};
     std::vector<std::vector<int>> first;
     do {
-        QuartetVoteCriterion criterion;
-        criterion.resetVotes(5);
-        criterion.classifyQuartet(table, positions[0], positions[1], positions[2], positions[3], +1);
+        QuartetVoteMatrix votes(5);
+        classifyQuartet(votes, table, positions[0], positions[1], positions[2], positions[3], +1);
         std::vector<std::vector<int>> v(5, std::vector<int>(5));
         for (int p = 0; p < 5; ++p)
-            for (int q = 0; q < 5; ++q) v[p][q] = criterion.votes().at(p, q);
+            for (int q = 0; q < 5; ++q) v[p][q] = votes.at(p, q);
         if (first.empty()) first = v;
         EXPECT_EQ(v, first);
     } while (std::next_permutation(positions, positions + 4));
@@ -159,17 +160,15 @@ TEST(QuartetVotes, SameVotesWhateverTheOrderOfTheQuartet) {
 }
 
 TEST(QuartetVotes, TiedLeastSumCastsNoVote) {
-    QuartetVoteCriterion tree;
-    tree.resetVotes(4);
+    QuartetVoteMatrix votes(4);
     WorkingDistanceTable table(matrixFromTable({{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 3}, {2, 1, 3, 0}}));
-    tree.classifyQuartet(table, 0, 1, 2, 3, +1);  // S1 = 4, S2 = 2, S3 = 4: pairing 2
-    EXPECT_EQ(tree.votes().at(0, 2), 1);
+    classifyQuartet(votes, table, 0, 1, 2, 3, +1);  // S1 = 4, S2 = 2, S3 = 4: pairing 2
+    EXPECT_EQ(votes.at(0, 2), 1);
     WorkingDistanceTable tied(matrixFromTable({{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}}));
-    QuartetVoteCriterion other;
-    other.resetVotes(4);
-    other.classifyQuartet(tied, 0, 1, 2, 3, +1);  // S1 = 2, S2 = 2, S3 = 4
+    QuartetVoteMatrix other(4);
+    classifyQuartet(other, tied, 0, 1, 2, 3, +1);  // S1 = 2, S2 = 2, S3 = 4
     for (int p = 0; p < 4; ++p)
-        for (int q = 0; q < 4; ++q) EXPECT_EQ(other.votes().at(p, q), 0);
+        for (int q = 0; q < 4; ++q) EXPECT_EQ(other.at(p, q), 0);
 }
 
 // Random inputs built to produce exact ties and near-ties: few distinct

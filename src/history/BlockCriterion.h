@@ -34,6 +34,12 @@ public:
     // The block of this step, for a table of k >= 2 segments; the engine
     // merges exactly this block next.
     virtual CandidateBlock chooseBlock(const WorkingDistanceTable& table) = 0;
+    // Just before the engine merges `block`, the table still as it was: for a
+    // criterion that keeps something of the block's copies for its update.
+    virtual void merging(const WorkingDistanceTable& table, CandidateBlock block) {
+        (void)table;
+        (void)block;
+    }
     // After the engine has merged `block`: the table holds the new segments
     // and has lost the right copies.
     virtual void merged(const WorkingDistanceTable& table, CandidateBlock block) = 0;

@@ -14,29 +14,24 @@ class QuartetVoteCriterion : public BlockCriterion {
 public:
     // Makes the vote matrix and counts every quartet of the n segments.
     void begin(const WorkingDistanceTable& table, ReconstructionProgress* progress) override;
-    // Also keeps what the withdrawal of the votes of every quartet that
-    // touches the chosen block needs.
+    // The block with the largest mean vote count over its pairs.
     CandidateBlock chooseBlock(const WorkingDistanceTable& table) override;
+    // Keeps the distances of the block's copies, which the withdrawal of the
+    // votes of every quartet that touches them needs after the merge.
+    void merging(const WorkingDistanceTable& table, CandidateBlock block) override;
     // Moves the votes along with the compacted row, withdraws those of the
     // quartets that touched the block, then adds the votes of every quartet
     // that touches the new segments.
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
 
-    // A quartet of positions a, b, c, d is split into the two pairs whose
-    // distances have the strictly least sum; each of those pairs gets `delta`
-    // votes. A tie for the least sum casts no vote.
-    void classifyQuartet(const WorkingDistanceTable& table, int a, int b, int c, int d, std::int32_t delta);
-
     const QuartetVoteMatrix& votes() const { return votes_; }
     // Below this many quartets a count runs on one thread, where starting
     // threads and gathering their votes would cost more than they save.
     void setLeastSharedWork(double quartets) { leastSharedWork_ = quartets; }
-    // Starts with an empty matrix of n x n, without counting.
-    void resetVotes(int n) { votes_ = QuartetVoteMatrix(n); }
 
 private:
-    // Keeps the distances of the block's copies, before the merge.
-    void keepBlockDistances(const WorkingDistanceTable& table, CandidateBlock block);
+    class Reclassification;
+
     // After the merge: withdraws the votes that the quartets touching the
     // block's copies gave to pairs outside the block, and adds the votes of
     // every quartet that touches the new segments, with the work shared among
@@ -54,8 +49,3 @@ private:
     std::vector<double> within_;
     double leastSharedWork_ = 2e6;
 };
-
-// The share of the quartets a < b < c < d of n positions whose first
-// position lies before `a`: how far the initial count has come when it
-// starts on position a (1 when there is no quartet at all).
-double quartetShareBefore(int n, int a);

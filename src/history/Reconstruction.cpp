@@ -46,6 +46,7 @@ void DuplicationTree::reconstructFrom(WorkingDistanceTable& table, BlockCriterio
         const CandidateBlock chosen = criterion.chooseBlock(table);
         const int start = chosen.start;
         const int size = chosen.size;
+        criterion.merging(table, chosen);
         table.mergeBlock(start, size);
 
         DuplicationBlock block;

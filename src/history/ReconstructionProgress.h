@@ -10,3 +10,13 @@ public:
     // Ancestral segments made so far.
     virtual void merged(int ancestorsMade) = 0;
 };
+
+// The share of the quartets a < b < c < d of n positions whose first
+// position lies before `a`: how far the quartet criterion's initial count
+// has come when it starts on position a (1 when there is no quartet at all).
+inline double quartetShareBefore(int n, int a) {
+    // 24 times the number of quartets whose first position is x or later.
+    auto fromOnward = [n](double x) { return (n - x) * (n - x - 1) * (n - x - 2) * (n - x - 3); };
+    if (n < 4) return 1.0;
+    return 1.0 - fromOnward(a) / fromOnward(0);
+}

@@ -14,6 +14,10 @@ CandidateBlock ReplayedMerges::chooseBlock(const WorkingDistanceTable& table) {
     return handedOver_ ? then_->chooseBlock(table) : merges_[next_++];
 }
 
+void ReplayedMerges::merging(const WorkingDistanceTable& table, CandidateBlock block) {
+    if (handedOver_) then_->merging(table, block);
+}
+
 void ReplayedMerges::merged(const WorkingDistanceTable& table, CandidateBlock block) {
     if (handedOver_) {
         then_->merged(table, block);

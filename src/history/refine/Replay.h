@@ -20,6 +20,7 @@ public:
         : merges_(std::move(merges)), then_(then) {}
     void begin(const WorkingDistanceTable& table, ReconstructionProgress*) override;
     CandidateBlock chooseBlock(const WorkingDistanceTable& table) override;
+    void merging(const WorkingDistanceTable& table, CandidateBlock block) override;
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
 
 private:
