@@ -3,16 +3,6 @@
 #include <algorithm>
 
 #include "common/Parallel.h"
-#include "common/VectorClones.h"
-
-namespace {
-
-// sums[p] += row[p] for every p: one more term of every row sum at once.
-TANDEMTREE_VECTOR_CLONES void addRow(const double* __restrict row, double* __restrict sums, int k) {
-    for (int p = 0; p < k; ++p) sums[p] += row[p];
-}
-
-}  // namespace
 
 WorkingDistanceTable::WorkingDistanceTable(const DistanceMatrix& distances)
     : n_(static_cast<std::size_t>(distances.count())), size_(distances.count()) {
@@ -52,40 +42,11 @@ void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix*
         }
         if (release != nullptr) release->releaseRowsBefore(end);
     }
-    rowSums_.resize(width);
-    checkpoints_.resize(width / kRowsPerCheckpoint * width);
-    updateRowSums();
+    rowSums_.reset(width);
+    rowSums_.update(*this);
     allZero_ = std::all_of(blocks_.begin(), blocks_.end(), [](const std::vector<double>& block) {
         return std::all_of(block.begin(), block.end(), [](double value) { return value == 0.0; });
     });
-}
-
-void WorkingDistanceTable::updateRowSums() {
-    const int k = size_;
-    const std::size_t n = n_;
-    const int from = validCheckpoints_ * kRowsPerCheckpoint;
-    // Every sum gets its terms in the same order whoever adds them, so the
-    // columns can be shared out among threads in ranges of their own.
-    const int workers = k >= kLeastSharedRows ? std::min(threads_, k / kRowsPerCheckpoint + 1) : 1;
-    const int width = (k + workers - 1) / workers;
-    runSlices(workers, workers, [&](int slice, int) {
-        const int lo = slice * width;
-        const int hi = std::min(k, lo + width);
-        if (lo >= hi) return;
-        double* sums = rowSums_.data() + lo;
-        if (validCheckpoints_ == 0)
-            std::fill(sums, sums + (hi - lo), 0.0);
-        else
-            std::copy_n(&checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n] + lo, hi - lo, sums);
-        for (int q = from; q < k; ++q) {
-            addRow(row(q) + lo, sums, hi - lo);
-            if ((q + 1) % kRowsPerCheckpoint == 0) {
-                const int c = (q + 1) / kRowsPerCheckpoint;
-                std::copy_n(sums, hi - lo, &checkpoints_[static_cast<std::size_t>(c - 1) * n] + lo);
-            }
-        }
-    });
-    if (k / kRowsPerCheckpoint > validCheckpoints_) validCheckpoints_ = k / kRowsPerCheckpoint;
 }
 
 void WorkingDistanceTable::mergeBlock(int start, int size) {
@@ -134,30 +95,9 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
     size_ = remaining;
 
-    // Averages of zeros are zeros: every row sum stays zero, and the partial
-    // sums are never needed again.
-    if (allZero_) {
-        validCheckpoints_ = 0;
-        return;
-    }
-    // Partial row sums over rows that all lie before the block stay valid,
-    // once they follow the compaction and the new segments' own sums over
-    // those rows are put in.
-    validCheckpoints_ = std::min(validCheckpoints_, start / kRowsPerCheckpoint);
-    const std::size_t n = n_;
-    for (int c = 1; c <= validCheckpoints_; ++c) {
-        double* partial = &checkpoints_[static_cast<std::size_t>(c - 1) * n];
-        std::copy(partial + blockEnd, partial + k, partial + removedFrom);
-    }
-    for (int a = start; a < removedFrom; ++a) {
-        const double* values = row(a);
-        double sum = 0.0;
-        for (int q = 0; q < validCheckpoints_ * kRowsPerCheckpoint; ++q) {
-            sum += values[q];
-            if ((q + 1) % kRowsPerCheckpoint == 0)
-                checkpoints_[static_cast<std::size_t>((q + 1) / kRowsPerCheckpoint - 1) * n +
-                             static_cast<std::size_t>(a)] = sum;
-        }
-    }
-    updateRowSums();
+    // Averages of zeros are zeros: every row sum stays zero.
+    if (allZero_)
+        rowSums_.forget();
+    else
+        rowSums_.merged(*this, start, size, k);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "history/RowSums.h"
 #include "sequences/DistanceMatrix.h"
 
 // The distances between the segments that currently lie side by side, indexed
@@ -44,13 +45,15 @@ public:
 
     // Threads that may share the row sums' work (1 by default); the sums are
     // the same for any number.
-    void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+    void setThreads(int threads) {
+        threads_ = threads < 1 ? 1 : threads;
+        rowSums_.setThreads(threads_);
+    }
 
 private:
     // Fills the table from `distances`, giving back their rows' memory as it
     // goes when `release` is that same matrix.
     void fill(const DistanceMatrix& distances, DistanceMatrix* release);
-    void updateRowSums();
 
     double* row(int p) { return rowStart_[static_cast<std::size_t>(p)] + columnOffset_; }
 
@@ -65,17 +68,9 @@ private:
     std::size_t columnOffset_ = 0;
     int size_;
 
-    // Row sums are added row by row over the table (row q is column q), and
-    // the partial sums after every 64 rows are kept: rows before a merged
-    // block do not change, so the next sums start from the last partial sum
-    // taken before the block instead of from zero, which adds the same terms
-    // in the same order.
-    static constexpr int kRowsPerCheckpoint = 64;
-    // Below this many segments the sums are added on one thread.
+    // Below this many segments the compaction runs on one thread.
     static constexpr int kLeastSharedRows = 512;
     int threads_ = 1;
-    std::vector<double> rowSums_;
-    std::vector<double> checkpoints_;  // checkpoint c at (c - 1) * n, c >= 1
-    int validCheckpoints_ = 0;
+    RowSums rowSums_;
     bool allZero_ = false;
 };

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+class WorkingDistanceTable;
+
+// r_p, the sum of the distances from position p to every current segment of
+// a working table, added in ascending order of position from 0.0, for every
+// p: what the pair scores of criteria 2 and 3 read.
+//
+// Sums are added row by row over the table (row q is column q), and the
+// partial sums after every 64 rows are kept: rows before a merged block do
+// not change, so the next sums start from the last partial sum taken before
+// the block instead of from zero, which adds the same terms in the same
+// order.
+class RowSums {
+public:
+    // Storage for a table of n segments, no sum made yet.
+    void reset(std::size_t n);
+    // Threads that may share the work (1 by default); the sums are the same
+    // for any number.
+    void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+
+    const double* data() const { return sums_.data(); }
+
+    // Adds the sums of the table from the last partial sum still valid.
+    void update(const WorkingDistanceTable& table);
+    // After the table merged the block of `size` pairs at `start` (it held
+    // `before` segments): the partial sums over rows before the block follow
+    // the compaction, take the new segments' own, and the sums are made
+    // again from there.
+    void merged(const WorkingDistanceTable& table, int start, int size, int before);
+    // Every distance is zero and stays so: the sums are zero and the
+    // partial sums are never needed again.
+    void forget() { validCheckpoints_ = 0; }
+
+private:
+    static constexpr int kRowsPerCheckpoint = 64;
+    // Below this many segments the sums are added on one thread.
+    static constexpr int kLeastSharedRows = 512;
+    std::size_t n_ = 0;
+    int threads_ = 1;
+    std::vector<double> sums_;
+    std::vector<double> checkpoints_;  // checkpoint c at (c - 1) * n, c >= 1
+    int validCheckpoints_ = 0;
+};
