@@ -94,7 +94,8 @@ std::string setWriteMatrix(CommandLine& line, const std::string& value) {
     return value.empty() ? "--write-matrix needs the name of the file to write" : "";
 }
 
-std::vector<OptionSpec> makeOptions() {
+// The options of what is written and how the history is searched.
+std::vector<OptionSpec> outputAndSearchOptions() {
     std::vector<OptionSpec> options;
     options.push_back(flag(
         "--help", "-h", [](CommandLine& l) { l.help = true; }, "print this help and exit"));
@@ -149,6 +150,11 @@ std::vector<OptionSpec> makeOptions() {
         "every run), then under the real ones again, keeping the\n"
         "shortest if shorter: closer to the truth from every\n"
         "criterion, for about as long again as the search"));
+    return options;
+}
+
+// The options of support, threads, distances and input.
+void addDataOptions(std::vector<OptionSpec>& options) {
     options.push_back(number(
         "--bootstrap", "N", 1, 1000000, "a number of replicates",
         [](CommandLine& l, std::uint64_t b) { l.bootstrap = static_cast<int>(b); },
@@ -194,7 +200,6 @@ std::vector<OptionSpec> makeOptions() {
                            "also write the distances to the file F as a square PHYLIP\n"
                            "matrix (17 significant digits, so that --matrix reads them\n"
                            "back exactly)"));
-    return options;
 }
 
 // The option a word names: a flag by the whole word, an option with a value
@@ -223,7 +228,11 @@ std::string takeValue(CommandLine& line, const OptionSpec& option, const std::st
 }  // namespace
 
 const std::vector<OptionSpec>& commandLineOptions() {
-    static const std::vector<OptionSpec> options = makeOptions();
+    static const std::vector<OptionSpec> options = [] {
+        std::vector<OptionSpec> all = outputAndSearchOptions();
+        addDataOptions(all);
+        return all;
+    }();
     return options;
 }
 

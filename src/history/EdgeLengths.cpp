@@ -55,6 +55,157 @@ Layout layoutOf(const DuplicationTree& tree) {
     return layout;
 }
 
+// The least-squares fit of one tree's edges: the sums of distances it is
+// made of, per node, and the edges worked out from them.
+class EdgeFit {
+public:
+    EdgeFit(const DuplicationTree& tree, const DistanceMatrix& distances)
+        : layout_(layoutOf(tree)), distances_(distances), n_(tree.leafCount) {
+        sumsPerNode();
+    }
+
+    // The edge above every node but the root's two children (0 there).
+    void innerEdges(std::vector<double>& above) const;
+    // The edge between the root's two children, L and R.
+    double rootEdge() const;
+    // Splits the root edge between L and R so that the mean depths of the
+    // leaves on its two sides come as close as they can.
+    void splitRootEdge(double rootEdge, std::vector<double>& above) const;
+
+private:
+    std::size_t at(int x) const { return static_cast<std::size_t>(x); }
+    double size(int x) const { return static_cast<double>(layout_.size(x)); }
+    double d(int i, int j) const { return i == j ? 0.0 : distances_.at(i, j); }
+    int sibling(int x) const {
+        const int p = layout_.parent[at(x)];
+        return layout_.left[at(p)] == x ? layout_.right[at(p)] : layout_.left[at(p)];
+    }
+    // The sum of the distances between the leaves below x and those below y.
+    double between(int x, int y) const {
+        double sum = 0.0;
+        for (int p = layout_.first[at(x)]; p < layout_.last[at(x)]; ++p)
+            for (int q = layout_.first[at(y)]; q < layout_.last[at(y)]; ++q)
+                sum += d(layout_.leafOrder[at(p)], layout_.leafOrder[at(q)]);
+        return sum;
+    }
+    void sumsPerNode();
+    double edgeAboveLeaf(int x, int s, double sizeD, double CD) const;
+
+    const Layout layout_;
+    const DistanceMatrix& distances_;
+    const int n_;
+    // Per node x: R, the distances from its leaves to all leaves; T, those
+    // among its own leaves (each pair twice); split, those between its two
+    // children.
+    std::vector<double> R_, T_, split_;
+};
+
+void EdgeFit::sumsPerNode() {
+    const int n = n_;
+    const std::size_t nodes = static_cast<std::size_t>(2 * n - 1);
+    std::vector<double> rowSum(static_cast<std::size_t>(n), 0.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) {
+            const double value = distances_.at(i, j);
+            rowSum[static_cast<std::size_t>(i)] += value;
+            rowSum[static_cast<std::size_t>(j)] += value;
+        }
+    R_.assign(nodes, 0.0);
+    T_.assign(nodes, 0.0);
+    split_.assign(nodes, 0.0);
+    for (const int x : layout_.postOrder) {
+        if (layout_.isLeaf(x)) {
+            R_[at(x)] = rowSum[at(x)];
+            continue;
+        }
+        const auto a = at(layout_.left[at(x)]);
+        const auto b = at(layout_.right[at(x)]);
+        split_[at(x)] = between(layout_.left[at(x)], layout_.right[at(x)]);
+        R_[at(x)] = R_[a] + R_[b];
+        T_[at(x)] = T_[a] + T_[b] + 2.0 * split_[at(x)];
+    }
+}
+
+double EdgeFit::edgeAboveLeaf(int x, int s, double sizeD, double CD) const {
+    const int p = layout_.parent[at(x)];
+    const double iC = split_[at(p)] / size(s);
+    const double iD = (R_[at(x)] - split_[at(p)]) / sizeD;
+    return 0.5 * (iC + iD - CD);
+}
+
+void EdgeFit::innerEdges(std::vector<double>& above) const {
+    const int root = layout_.root;
+    for (const int x : layout_.postOrder) {
+        const int p = layout_.parent[at(x)];
+        if (x == root || p == root) continue;
+        // The far side of the edge above x: its sibling s, and every leaf
+        // outside the parent p (the set D).
+        const int s = sibling(x);
+        const double sizeD = n_ - size(p);
+        const double sD = R_[at(s)] - T_[at(s)] - split_[at(p)];  // sum between s and D
+        const double CD = sD / (size(s) * sizeD);
+        if (layout_.isLeaf(x)) {
+            above[at(x)] = edgeAboveLeaf(x, s, sizeD, CD);
+            continue;
+        }
+        const int a = layout_.left[at(x)];
+        const int b = layout_.right[at(x)];
+        const double aS = between(a, s);
+        const double bS = between(b, s);
+        const double AB = split_[at(x)] / (size(a) * size(b));
+        const double AC = aS / (size(a) * size(s));
+        const double BC = bS / (size(b) * size(s));
+        const double AD = (R_[at(a)] - T_[at(a)] - split_[at(x)] - aS) / (size(a) * sizeD);
+        const double BD = (R_[at(b)] - T_[at(b)] - split_[at(x)] - bS) / (size(b) * sizeD);
+        const double lambda = (size(a) * sizeD + size(b) * size(s)) / ((size(a) + size(b)) * (size(s) + sizeD));
+        above[at(x)] = 0.5 * (lambda * (AC + BD) + (1.0 - lambda) * (AD + BC) - (AB + CD));
+    }
+}
+
+double EdgeFit::rootEdge() const {
+    const int root = layout_.root;
+    const int L = layout_.left[at(root)];
+    const int Rt = layout_.right[at(root)];
+    if (layout_.isLeaf(L) && layout_.isLeaf(Rt)) return d(L, Rt);
+    if (layout_.isLeaf(L) || layout_.isLeaf(Rt)) {
+        const int leaf = layout_.isLeaf(L) ? L : Rt;
+        const int other = leaf == L ? Rt : L;
+        const int c = layout_.left[at(other)];
+        const int e = layout_.right[at(other)];
+        return 0.5 *
+               (between(leaf, c) / size(c) + between(leaf, e) / size(e) - split_[at(other)] / (size(c) * size(e)));
+    }
+    const int a = layout_.left[at(L)];
+    const int b = layout_.right[at(L)];
+    const int c = layout_.left[at(Rt)];
+    const int e = layout_.right[at(Rt)];
+    auto mean = [&](int x, int y) { return between(x, y) / (size(x) * size(y)); };
+    const double AB = split_[at(L)] / (size(a) * size(b));
+    const double CD = split_[at(Rt)] / (size(c) * size(e));
+    const double lambda = (size(a) * size(e) + size(b) * size(c)) / ((size(a) + size(b)) * (size(c) + size(e)));
+    return 0.5 * (lambda * (mean(a, c) + mean(b, e)) + (1.0 - lambda) * (mean(a, e) + mean(b, c)) - (AB + CD));
+}
+
+void EdgeFit::splitRootEdge(double rootEdge, std::vector<double>& above) const {
+    const int root = layout_.root;
+    const int L = layout_.left[at(root)];
+    const int Rt = layout_.right[at(root)];
+    // Mean depth of the leaves below each side of the root, from the raw lengths.
+    std::vector<double> depthSum(above.size(), 0.0);
+    for (const int x : layout_.postOrder) {
+        if (layout_.isLeaf(x) || x == root) continue;
+        const int a = layout_.left[at(x)];
+        const int b = layout_.right[at(x)];
+        depthSum[at(x)] = depthSum[at(a)] + size(a) * above[at(a)] + depthSum[at(b)] + size(b) * above[at(b)];
+    }
+    const double meanL = depthSum[at(L)] / size(L);
+    const double meanR = depthSum[at(Rt)] / size(Rt);
+    const double toLeft =
+        std::clamp(0.5 * (rootEdge + meanR - meanL), std::min(0.0, rootEdge), std::max(0.0, rootEdge));
+    above[at(L)] = toLeft;
+    above[at(Rt)] = rootEdge - toLeft;
+}
+
 }  // namespace
 
 EdgeLengths fitEdgeLengths(const DuplicationTree& tree, const DistanceMatrix& distances) {
@@ -64,124 +215,9 @@ EdgeLengths fitEdgeLengths(const DuplicationTree& tree, const DistanceMatrix& di
         lengths.above.assign(static_cast<std::size_t>(std::max(n, 0)), 0.0);
         return lengths;
     }
-    const Layout layout = layoutOf(tree);
-    const std::size_t nodes = static_cast<std::size_t>(2 * n - 1);
-    auto d = [&](int i, int j) { return i == j ? 0.0 : distances.at(i, j); };
-    // The sum of the distances between the leaves below x and those below y.
-    auto between = [&](int x, int y) {
-        double sum = 0.0;
-        for (int p = layout.first[static_cast<std::size_t>(x)]; p < layout.last[static_cast<std::size_t>(x)]; ++p)
-            for (int q = layout.first[static_cast<std::size_t>(y)]; q < layout.last[static_cast<std::size_t>(y)]; ++q)
-                sum += d(layout.leafOrder[static_cast<std::size_t>(p)], layout.leafOrder[static_cast<std::size_t>(q)]);
-        return sum;
-    };
-
-    // Per node x: R, the distances from its leaves to all leaves; T, those
-    // among its own leaves (each pair twice); split, those between its two
-    // children.
-    std::vector<double> rowSum(static_cast<std::size_t>(n), 0.0);
-    for (int i = 0; i < n; ++i)
-        for (int j = i + 1; j < n; ++j) {
-            const double value = distances.at(i, j);
-            rowSum[static_cast<std::size_t>(i)] += value;
-            rowSum[static_cast<std::size_t>(j)] += value;
-        }
-    std::vector<double> R(nodes, 0.0), T(nodes, 0.0), split(nodes, 0.0);
-    for (const int x : layout.postOrder) {
-        const auto at = static_cast<std::size_t>(x);
-        if (layout.isLeaf(x)) {
-            R[at] = rowSum[at];
-            continue;
-        }
-        const auto a = static_cast<std::size_t>(layout.left[at]);
-        const auto b = static_cast<std::size_t>(layout.right[at]);
-        split[at] = between(layout.left[at], layout.right[at]);
-        R[at] = R[a] + R[b];
-        T[at] = T[a] + T[b] + 2.0 * split[at];
-    }
-    auto size = [&](int x) { return static_cast<double>(layout.size(x)); };
-    auto sibling = [&](int x) {
-        const int p = layout.parent[static_cast<std::size_t>(x)];
-        return layout.left[static_cast<std::size_t>(p)] == x ? layout.right[static_cast<std::size_t>(p)]
-                                                             : layout.left[static_cast<std::size_t>(p)];
-    };
-
-    std::vector<double>& above = lengths.above;
-    above.assign(nodes, 0.0);
-    const int root = layout.root;
-    for (const int x : layout.postOrder) {
-        const int p = layout.parent[static_cast<std::size_t>(x)];
-        if (x == root || p == root) continue;
-        // The far side of the edge above x: its sibling s, and every leaf
-        // outside the parent p (the set D).
-        const int s = sibling(x);
-        const double sizeD = n - size(p);
-        const double sD = R[static_cast<std::size_t>(s)] - T[static_cast<std::size_t>(s)] -
-                          split[static_cast<std::size_t>(p)];  // sum between s and D
-        const double CD = sD / (size(s) * sizeD);
-        if (layout.isLeaf(x)) {
-            const double iC = split[static_cast<std::size_t>(p)] / size(s);
-            const double iD = (R[static_cast<std::size_t>(x)] - split[static_cast<std::size_t>(p)]) / sizeD;
-            above[static_cast<std::size_t>(x)] = 0.5 * (iC + iD - CD);
-            continue;
-        }
-        const int a = layout.left[static_cast<std::size_t>(x)];
-        const int b = layout.right[static_cast<std::size_t>(x)];
-        const double aS = between(a, s);
-        const double bS = between(b, s);
-        const double AB = split[static_cast<std::size_t>(x)] / (size(a) * size(b));
-        const double AC = aS / (size(a) * size(s));
-        const double BC = bS / (size(b) * size(s));
-        const double AD = (R[static_cast<std::size_t>(a)] - T[static_cast<std::size_t>(a)] -
-                           split[static_cast<std::size_t>(x)] - aS) /
-                          (size(a) * sizeD);
-        const double BD = (R[static_cast<std::size_t>(b)] - T[static_cast<std::size_t>(b)] -
-                           split[static_cast<std::size_t>(x)] - bS) /
-                          (size(b) * sizeD);
-        const double lambda = (size(a) * sizeD + size(b) * size(s)) / ((size(a) + size(b)) * (size(s) + sizeD));
-        above[static_cast<std::size_t>(x)] = 0.5 * (lambda * (AC + BD) + (1.0 - lambda) * (AD + BC) - (AB + CD));
-    }
-
-    // The edge between the root's two children, L and R, then its split.
-    const int L = layout.left[static_cast<std::size_t>(root)];
-    const int Rt = layout.right[static_cast<std::size_t>(root)];
-    double rootEdge = 0.0;
-    if (layout.isLeaf(L) && layout.isLeaf(Rt)) {
-        rootEdge = d(L, Rt);
-    } else if (layout.isLeaf(L) || layout.isLeaf(Rt)) {
-        const int leaf = layout.isLeaf(L) ? L : Rt;
-        const int other = leaf == L ? Rt : L;
-        const int c = layout.left[static_cast<std::size_t>(other)];
-        const int e = layout.right[static_cast<std::size_t>(other)];
-        rootEdge = 0.5 * (between(leaf, c) / size(c) + between(leaf, e) / size(e) -
-                          split[static_cast<std::size_t>(other)] / (size(c) * size(e)));
-    } else {
-        const int a = layout.left[static_cast<std::size_t>(L)];
-        const int b = layout.right[static_cast<std::size_t>(L)];
-        const int c = layout.left[static_cast<std::size_t>(Rt)];
-        const int e = layout.right[static_cast<std::size_t>(Rt)];
-        auto mean = [&](int x, int y) { return between(x, y) / (size(x) * size(y)); };
-        const double AB = split[static_cast<std::size_t>(L)] / (size(a) * size(b));
-        const double CD = split[static_cast<std::size_t>(Rt)] / (size(c) * size(e));
-        const double lambda = (size(a) * size(e) + size(b) * size(c)) / ((size(a) + size(b)) * (size(c) + size(e)));
-        rootEdge = 0.5 * (lambda * (mean(a, c) + mean(b, e)) + (1.0 - lambda) * (mean(a, e) + mean(b, c)) - (AB + CD));
-    }
-
-    // Mean depth of the leaves below each side of the root, from the raw lengths.
-    std::vector<double> depthSum(nodes, 0.0);
-    for (const int x : layout.postOrder) {
-        if (layout.isLeaf(x) || x == root) continue;
-        const int a = layout.left[static_cast<std::size_t>(x)];
-        const int b = layout.right[static_cast<std::size_t>(x)];
-        depthSum[static_cast<std::size_t>(x)] =
-            depthSum[static_cast<std::size_t>(a)] + size(a) * above[static_cast<std::size_t>(a)] +
-            depthSum[static_cast<std::size_t>(b)] + size(b) * above[static_cast<std::size_t>(b)];
-    }
-    const double meanL = depthSum[static_cast<std::size_t>(L)] / size(L);
-    const double meanR = depthSum[static_cast<std::size_t>(Rt)] / size(Rt);
-    const double toLeft =
-        std::clamp(0.5 * (rootEdge + meanR - meanL), std::min(0.0, rootEdge), std::max(0.0, rootEdge));
-    above[static_cast<std::size_t>(L)] = toLeft;
-    above[static_cast<std::size_t>(Rt)] = rootEdge - toLeft;
+    const EdgeFit fit(tree, distances);
+    lengths.above.assign(static_cast<std::size_t>(2 * n - 1), 0.0);
+    fit.innerEdges(lengths.above);
+    fit.splitRootEdge(fit.rootEdge(), lengths.above);
     return lengths;
 }

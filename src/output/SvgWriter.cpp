@@ -67,141 +67,197 @@ std::string leafName(int segment, const std::vector<std::string>& names) {
     return name;
 }
 
+// One history drawn: where every node goes, then the title, the bands of
+// the blocks, the edges and the present-day segments, in that order.
+class HistoryDrawing {
+public:
+    HistoryDrawing(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
+                   const HistorySupport* support, bool refined)
+        : tree_(tree),
+          names_(names),
+          support_(support),
+          supported_(support != nullptr && support->used() > 0),
+          n_(tree.leafCount),
+          title_((refined ? "History tree refined from algorithm " : "History tree constructed by algorithm ") +
+                 std::to_string(criterion)) {
+        collectNodes();
+        countSteps();
+        place();
+    }
+
+    SvgPanel draw() {
+        header();
+        if (n_ == 0) {
+            panel_.lines.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(top_ + 10) +
+                                   "\" font-size=\"12\">no segments</text>");
+            return panel_;
+        }
+        bands();
+        edges();
+        segments();
+        return panel_;
+    }
+
+private:
+    std::size_t slot(int label) const { return static_cast<std::size_t>(nodeNumber(label, n_)); }
+
+    // Every node by label: leaves 0 .. n-1, ancestral segment k at n - 1 + k.
+    void collectNodes() {
+        nodes_.assign(n_ > 0 ? static_cast<std::size_t>(2 * n_ - 1) : 0, nullptr);
+        BinaryTree::walk(
+            tree_.root.get(), [&](const TreeNode& leaf) { nodes_[slot(leaf.label)] = &leaf; },
+            [&](const TreeNode& inner) { nodes_[slot(inner.label)] = &inner; }, [](const TreeNode&) {},
+            [](const TreeNode&) {});
+    }
+
+    // Merge steps: the ancestral segments of one block were made in one step,
+    // in a run of labels; every other one in a step of its own.
+    void countSteps() {
+        stepOf_.assign(static_cast<std::size_t>(std::max(n_, 1)), 0);
+        blockOf_.assign(static_cast<std::size_t>(std::max(n_, 1)), -1);
+        for (std::size_t b = 0; b < tree_.blocks.size(); ++b)
+            for (const int label : tree_.blocks[b]) blockOf_[static_cast<std::size_t>(-label)] = static_cast<int>(b);
+        for (int k = 1; k < n_; ++k) {
+            const int block = blockOf_[static_cast<std::size_t>(k)];
+            if (block < 0 || tree_.blocks[static_cast<std::size_t>(block)].front() == -k) ++steps_;
+            stepOf_[static_cast<std::size_t>(k)] = steps_;
+        }
+    }
+
+    // The sizes of the picture and the place of every node.
+    void place() {
+        labelled_ = n_ <= kMostLabelledLeaves;
+        spacing_ = labelled_ ? 16.0 : std::max(3.0, 4000.0 / std::max(n_, 1));
+        std::size_t longest = 1;
+        if (labelled_)
+            for (int i = 0; i < n_; ++i) longest = std::max(longest, leafName(i, names_).size());
+        const double labelHeight = labelled_ ? 7.0 * static_cast<double>(longest) + 8.0 : 6.0;
+        level_ = steps_ > 0 ? std::clamp(900.0 / steps_, 1.5, 28.0) : 0.0;
+        // Room for the line under the title that tells where the support comes from.
+        top_ = kTitleHeight + 16.0 + (support_ != nullptr ? 14.0 : 0.0);
+        leafTop_ = top_ + level_ * steps_ + 8.0;
+        panel_.width = std::max(2 * kMargin + spacing_ * n_, 40.0 + 7.5 * static_cast<double>(title_.size()));
+        panel_.height = leafTop_ + kBoxHeight + labelHeight + kMargin;
+        x_.assign(nodes_.size(), 0.0);
+        y_.assign(nodes_.size(), 0.0);
+        for (int i = 0; i < n_; ++i) {
+            x_[static_cast<std::size_t>(i)] = kMargin + spacing_ * (i + 0.5);
+            y_[static_cast<std::size_t>(i)] = leafTop_;
+        }
+        for (int k = 1; k < n_; ++k) {
+            const std::size_t s = slot(-k);
+            if (nodes_[s] == nullptr) continue;
+            x_[s] = (x_[slot(nodes_[s]->left->label)] + x_[slot(nodes_[s]->right->label)]) / 2;
+            y_[s] = top_ + level_ * (steps_ - stepOf_[static_cast<std::size_t>(k)]);
+        }
+    }
+
+    void header() {
+        auto& out = panel_.lines;
+        out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 8) +
+                      "\" font-size=\"16\" font-weight=\"bold\">" + xmlText(title_) + "</text>");
+        if (support_ != nullptr)
+            out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 24) + "\" font-size=\"11\">" +
+                          (supported_ ? "support from " + std::to_string(support_->used()) + " bootstrap replicates, " +
+                                            std::to_string(support_->leftOut) + " left out"
+                                      : "no support: every bootstrap replicate had an undefined distance") +
+                          "</text>");
+    }
+
+    // Bands first, under the edges: one per duplication block.
+    void bands() {
+        auto& out = panel_.lines;
+        const bool blockLabels = level_ >= 10.0 || tree_.blocks.size() <= 40;
+        for (std::size_t b = 0; b < tree_.blocks.size(); ++b) {
+            const DuplicationBlock& block = tree_.blocks[b];
+            double left = x_[slot(block.front())];
+            double right = left;
+            for (const int label : block) {
+                left = std::min(left, x_[slot(label)]);
+                right = std::max(right, x_[slot(label)]);
+            }
+            const double middle = y_[slot(block.front())];
+            const double half = std::clamp(level_ * 0.35, 1.5, 5.0);
+            const std::string text =
+                blockName(block) + (supported_ ? " " + std::to_string(support_->blockPercent(b)) + "%" : "");
+            out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
+                          "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
+                          number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
+                          text + "</title></rect>");
+            // The picture is widened where a label would run past its edge.
+            if (blockLabels)
+                panel_.width = std::max(panel_.width, right + 8 + 6.0 * static_cast<double>(text.size()) + kMargin);
+            if (blockLabels)
+                out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
+                              "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
+        }
+    }
+
+    // Edges: from each ancestral segment down to its two copies.
+    void edges() {
+        auto& out = panel_.lines;
+        const std::string stroke = number(std::min(1.0, spacing_ / 5.0));
+        for (int k = 1; k < n_; ++k) {
+            const TreeNode* node = nodes_[slot(-k)];
+            if (node == nullptr) continue;
+            const std::size_t u = slot(-k);
+            const std::size_t a = slot(node->left->label);
+            const std::size_t c = slot(node->right->label);
+            out.push_back("<path d=\"M" + number(x_[a]) + " " + number(y_[a]) + "V" + number(y_[u]) + "H" +
+                          number(x_[c]) + "V" + number(y_[c]) + "\" fill=\"none\" stroke=\"#444\" stroke-width=\"" +
+                          stroke + "\"/>");
+            const int block = blockOf_[static_cast<std::size_t>(k)];
+            const bool inBlock = block >= 0;
+            out.push_back("<circle cx=\"" + number(x_[u]) + "\" cy=\"" + number(y_[u]) + "\" r=\"" +
+                          (inBlock ? "3" : "2") + "\" fill=\"" + (inBlock ? kBandColours[block % 6] : "#444") +
+                          "\"><title>" + ancestralName(-k) +
+                          (supported_ ? ", support " + std::to_string(support_->segmentPercent(-k)) + "%" : "") +
+                          "</title></circle>");
+            if (supported_ && labelled_)
+                out.push_back("<text class=\"support\" x=\"" + number(x_[u] - 3) + "\" y=\"" + number(y_[u] - 4) +
+                              "\" font-size=\"8\" text-anchor=\"end\" fill=\"#555\">" +
+                              std::to_string(support_->segmentPercent(-k)) + "</text>");
+        }
+    }
+
+    // The present-day segments in chromosome order.
+    void segments() {
+        auto& out = panel_.lines;
+        const double boxWidth = std::max(1.0, spacing_ * 0.7);
+        for (int i = 0; i < n_; ++i) {
+            const double cx = x_[static_cast<std::size_t>(i)];
+            const std::string name = xmlText(leafName(i, names_));
+            out.push_back("<rect class=\"segment\" x=\"" + number(cx - boxWidth / 2) + "\" y=\"" + number(leafTop_) +
+                          "\" width=\"" + number(boxWidth) + "\" height=\"" + number(kBoxHeight) +
+                          "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name +
+                          "</title></rect>");
+            if (labelled_)
+                out.push_back("<text x=\"" + number(cx + 3.5) + "\" y=\"" + number(leafTop_ + kBoxHeight + 4) +
+                              "\" font-size=\"11\" transform=\"rotate(90 " + number(cx + 3.5) + " " +
+                              number(leafTop_ + kBoxHeight + 4) + ")\">" + name + "</text>");
+        }
+    }
+
+    const DuplicationTree& tree_;
+    const std::vector<std::string>& names_;
+    const HistorySupport* support_;
+    const bool supported_;
+    const int n_;
+    const std::string title_;
+    SvgPanel panel_;
+    std::vector<const TreeNode*> nodes_;
+    std::vector<int> stepOf_, blockOf_;
+    int steps_ = 0;
+    bool labelled_ = false;
+    double spacing_ = 0, level_ = 0, top_ = 0, leafTop_ = 0;
+    std::vector<double> x_, y_;
+};
+
 }  // namespace
 
 SvgPanel drawHistory(int criterion, const DuplicationTree& tree, const std::vector<std::string>& names,
                      const HistorySupport* support, bool refined) {
-    SvgPanel panel;
-    const bool supported = support != nullptr && support->used() > 0;
-    const int n = tree.leafCount;
-    const std::string title =
-        (refined ? "History tree refined from algorithm " : "History tree constructed by algorithm ") +
-        std::to_string(criterion);
-
-    // Every node by label: leaves 0 .. n-1, ancestral segment k at n - 1 + k.
-    std::vector<const TreeNode*> nodes(n > 0 ? static_cast<std::size_t>(2 * n - 1) : 0, nullptr);
-    auto slot = [n](int label) { return static_cast<std::size_t>(nodeNumber(label, n)); };
-    BinaryTree::walk(
-        tree.root.get(), [&](const TreeNode& leaf) { nodes[slot(leaf.label)] = &leaf; },
-        [&](const TreeNode& inner) { nodes[slot(inner.label)] = &inner; }, [](const TreeNode&) {},
-        [](const TreeNode&) {});
-
-    // Merge steps: the ancestral segments of one block were made in one step,
-    // in a run of labels; every other one in a step of its own.
-    std::vector<int> stepOf(static_cast<std::size_t>(std::max(n, 1)), 0);
-    std::vector<int> blockOf(static_cast<std::size_t>(std::max(n, 1)), -1);
-    for (std::size_t b = 0; b < tree.blocks.size(); ++b)
-        for (const int label : tree.blocks[b]) blockOf[static_cast<std::size_t>(-label)] = static_cast<int>(b);
-    int steps = 0;
-    for (int k = 1; k < n; ++k) {
-        const int block = blockOf[static_cast<std::size_t>(k)];
-        if (block < 0 || tree.blocks[static_cast<std::size_t>(block)].front() == -k) ++steps;
-        stepOf[static_cast<std::size_t>(k)] = steps;
-    }
-
-    const bool labelled = n <= kMostLabelledLeaves;
-    const double spacing = labelled ? 16.0 : std::max(3.0, 4000.0 / std::max(n, 1));
-    std::size_t longest = 1;
-    if (labelled)
-        for (int i = 0; i < n; ++i) longest = std::max(longest, leafName(i, names).size());
-    const double labelHeight = labelled ? 7.0 * static_cast<double>(longest) + 8.0 : 6.0;
-    const double level = steps > 0 ? std::clamp(900.0 / steps, 1.5, 28.0) : 0.0;
-    const std::string stroke = number(std::min(1.0, spacing / 5.0));
-    // Room for the line under the title that tells where the support comes from.
-    const double top = kTitleHeight + 16.0 + (support != nullptr ? 14.0 : 0.0);
-    const double leafTop = top + level * steps + 8.0;
-    panel.width = std::max(2 * kMargin + spacing * n, 40.0 + 7.5 * static_cast<double>(title.size()));
-    panel.height = leafTop + kBoxHeight + labelHeight + kMargin;
-
-    std::vector<double> x(nodes.size());
-    std::vector<double> y(nodes.size());
-    for (int i = 0; i < n; ++i) {
-        x[static_cast<std::size_t>(i)] = kMargin + spacing * (i + 0.5);
-        y[static_cast<std::size_t>(i)] = leafTop;
-    }
-    for (int k = 1; k < n; ++k) {
-        const std::size_t s = slot(-k);
-        if (nodes[s] == nullptr) continue;
-        x[s] = (x[slot(nodes[s]->left->label)] + x[slot(nodes[s]->right->label)]) / 2;
-        y[s] = top + level * (steps - stepOf[static_cast<std::size_t>(k)]);
-    }
-
-    auto& out = panel.lines;
-    out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 8) +
-                  "\" font-size=\"16\" font-weight=\"bold\">" + xmlText(title) + "</text>");
-    if (support != nullptr)
-        out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(kMargin + 24) + "\" font-size=\"11\">" +
-                      (supported ? "support from " + std::to_string(support->used()) + " bootstrap replicates, " +
-                                       std::to_string(support->leftOut) + " left out"
-                                 : "no support: every bootstrap replicate had an undefined distance") +
-                      "</text>");
-    if (n == 0) {
-        out.push_back("<text x=\"" + number(kMargin) + "\" y=\"" + number(top + 10) +
-                      "\" font-size=\"12\">no segments</text>");
-        return panel;
-    }
-
-    // Bands first, under the edges: one per duplication block.
-    const bool blockLabels = level >= 10.0 || tree.blocks.size() <= 40;
-    for (std::size_t b = 0; b < tree.blocks.size(); ++b) {
-        const DuplicationBlock& block = tree.blocks[b];
-        double left = x[slot(block.front())];
-        double right = left;
-        for (const int label : block) {
-            left = std::min(left, x[slot(label)]);
-            right = std::max(right, x[slot(label)]);
-        }
-        const double middle = y[slot(block.front())];
-        const double half = std::clamp(level * 0.35, 1.5, 5.0);
-        const std::string text =
-            blockName(block) + (supported ? " " + std::to_string(support->blockPercent(b)) + "%" : "");
-        out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
-                      "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
-                      number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
-                      text + "</title></rect>");
-        // The picture is widened where a label would run past its edge.
-        if (blockLabels)
-            panel.width = std::max(panel.width, right + 8 + 6.0 * static_cast<double>(text.size()) + kMargin);
-        if (blockLabels)
-            out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
-                          "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
-    }
-
-    // Edges: from each ancestral segment down to its two copies.
-    for (int k = 1; k < n; ++k) {
-        const TreeNode* node = nodes[slot(-k)];
-        if (node == nullptr) continue;
-        const std::size_t u = slot(-k);
-        const std::size_t a = slot(node->left->label);
-        const std::size_t c = slot(node->right->label);
-        out.push_back("<path d=\"M" + number(x[a]) + " " + number(y[a]) + "V" + number(y[u]) + "H" + number(x[c]) +
-                      "V" + number(y[c]) + "\" fill=\"none\" stroke=\"#444\" stroke-width=\"" + stroke + "\"/>");
-        const bool inBlock = blockOf[static_cast<std::size_t>(k)] >= 0;
-        out.push_back("<circle cx=\"" + number(x[u]) + "\" cy=\"" + number(y[u]) + "\" r=\"" + (inBlock ? "3" : "2") +
-                      "\" fill=\"" + (inBlock ? kBandColours[blockOf[static_cast<std::size_t>(k)] % 6] : "#444") +
-                      "\"><title>" + ancestralName(-k) +
-                      (supported ? ", support " + std::to_string(support->segmentPercent(-k)) + "%" : "") +
-                      "</title></circle>");
-        if (supported && labelled)
-            out.push_back("<text class=\"support\" x=\"" + number(x[u] - 3) + "\" y=\"" + number(y[u] - 4) +
-                          "\" font-size=\"8\" text-anchor=\"end\" fill=\"#555\">" +
-                          std::to_string(support->segmentPercent(-k)) + "</text>");
-    }
-
-    // The present-day segments in chromosome order.
-    const double boxWidth = std::max(1.0, spacing * 0.7);
-    for (int i = 0; i < n; ++i) {
-        const double cx = x[static_cast<std::size_t>(i)];
-        const std::string name = xmlText(leafName(i, names));
-        out.push_back("<rect class=\"segment\" x=\"" + number(cx - boxWidth / 2) + "\" y=\"" + number(leafTop) +
-                      "\" width=\"" + number(boxWidth) + "\" height=\"" + number(kBoxHeight) +
-                      "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name + "</title></rect>");
-        if (labelled)
-            out.push_back("<text x=\"" + number(cx + 3.5) + "\" y=\"" + number(leafTop + kBoxHeight + 4) +
-                          "\" font-size=\"11\" transform=\"rotate(90 " + number(cx + 3.5) + " " +
-                          number(leafTop + kBoxHeight + 4) + ")\">" + name + "</text>");
-    }
-    return panel;
+    return HistoryDrawing(criterion, tree, names, support, refined).draw();
 }
 
 std::vector<std::string> svgDocument(const std::vector<SvgPanel>& panels) {

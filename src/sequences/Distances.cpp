@@ -193,57 +193,68 @@ double SequenceSet::pairDistance(int i, int j) const {
                              length, isProtein);
 }
 
-void SequenceSet::computeDistances(int threads) {
-    distances.reset();
-    if (!distanceOptions.isDefault()) {
-        distances = std::make_unique<DistanceMatrix>(count);
-        // Each pair counted from the coded columns; the first pair in row
-        // order without a column to compare is the one reported.
-        const CodedColumns coded(sequences, length > 0 ? static_cast<std::size_t>(length) : 0,
-                                 distanceOptions.pairwiseGaps);
-        std::vector<int> blocked(static_cast<std::size_t>(count), -1);
-        std::atomic<bool> undefined{false};
-        runSlices(std::max(1, threads), count, [&](int i, int) {
-            double* values = distances->valuesOfRow(i);  // pair (i, j) at j - i - 1
-            for (int j = i + 1; j < count; ++j) {
-                const PairCounts counts = countCoded(coded, static_cast<std::size_t>(i), static_cast<std::size_t>(j));
-                if (counts.compared == 0) {
-                    blocked[static_cast<std::size_t>(i)] = j;
-                    return;
-                }
-                double& value = values[j - i - 1];
-                value = modelDistance(counts, distanceOptions.model, isProtein);
-                if (isUndefined(value)) undefined = true;
+namespace {
+
+// The distances by a model other than the default or with gaps left out per
+// pair: each pair counted from the coded columns; the first pair in row
+// order without a column to compare is the one reported.
+void computeModelDistances(SequenceSet& set, int threads) {
+    const int count = set.count;
+    set.distances = std::make_unique<DistanceMatrix>(count);
+    const CodedColumns coded(set.sequences, set.length > 0 ? static_cast<std::size_t>(set.length) : 0,
+                             set.distanceOptions.pairwiseGaps);
+    std::vector<int> blocked(static_cast<std::size_t>(count), -1);
+    std::atomic<bool> undefined{false};
+    runSlices(std::max(1, threads), count, [&](int i, int) {
+        double* values = set.distances->valuesOfRow(i);  // pair (i, j) at j - i - 1
+        for (int j = i + 1; j < count; ++j) {
+            const PairCounts counts = countCoded(coded, static_cast<std::size_t>(i), static_cast<std::size_t>(j));
+            if (counts.compared == 0) {
+                blocked[static_cast<std::size_t>(i)] = j;
+                return;
             }
-        });
-        for (int i = 0; i < count; ++i)
-            if (blocked[static_cast<std::size_t>(i)] >= 0)
-                throw FailedRun(noColumnsMessage(i, blocked[static_cast<std::size_t>(i)]));
-        if (undefined) throw myException(kUndefinedDistanceMessage);
-        return;
-    }
-    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
-    // All texts side by side, each padded with zeros to whole 64-byte blocks:
-    // padding matches padding, so the counts are those of the texts.
-    const std::size_t stride = (L + kLanes - 1) / kLanes * kLanes;
-    std::vector<unsigned char> packed(stride * static_cast<std::size_t>(count), 0);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
-        std::copy(sequences[i].begin(), sequences[i].begin() + static_cast<std::ptrdiff_t>(L),
+            double& value = values[j - i - 1];
+            value = modelDistance(counts, set.distanceOptions.model, set.isProtein);
+            if (isUndefined(value)) undefined = true;
+        }
+    });
+    for (int i = 0; i < count; ++i)
+        if (blocked[static_cast<std::size_t>(i)] >= 0)
+            throw FailedRun(noColumnsMessage(i, blocked[static_cast<std::size_t>(i)]));
+    if (undefined) throw myException(kUndefinedDistanceMessage);
+}
+
+// All texts side by side, each padded with zeros to whole 64-byte blocks:
+// padding matches padding, so the counts are those of the texts.
+std::vector<unsigned char> packedTexts(const SequenceSet& set, std::size_t L, std::size_t stride) {
+    std::vector<unsigned char> packed(stride * static_cast<std::size_t>(set.count), 0);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(set.count); ++i)
+        std::copy(set.sequences[i].begin(), set.sequences[i].begin() + static_cast<std::ptrdiff_t>(L),
                   packed.begin() + static_cast<std::ptrdiff_t>(i * stride));
-    // Every pair with the same number of mismatches has the same distance.
-    // When the counts fit the codes, each pair keeps its count as its code,
-    // the distance of every count worked out once beforehand; else each
-    // worker works each one out once, when first needed. Rows are the
-    // slices; each pair's value has a place of its own.
+    return packed;
+}
+
+// The distances of the default: Jukes-Cantor from the count of mismatching
+// columns. Every pair with the same number of mismatches has the same
+// distance. When the counts fit the codes, each pair keeps its count as its
+// code, the distance of every count worked out once beforehand; else each
+// worker works each one out once, when first needed. Rows are the slices;
+// each pair's value has a place of its own.
+void computeMismatchDistances(SequenceSet& set, int threads) {
+    const int count = set.count, length = set.length;
+    const bool isProtein = set.isProtein;
+    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
+    const std::size_t stride = (L + kLanes - 1) / kLanes * kLanes;
+    const std::vector<unsigned char> packed = packedTexts(set, L, stride);
     const bool coded = L + 1 <= DistanceMatrix::kMostCodes;
     std::vector<double> byCount;
     if (coded) {
         byCount.resize(L + 1);
         for (std::size_t m = 0; m <= L; ++m)
             byCount[m] = correctedDistance(static_cast<std::int64_t>(m), length, isProtein);
-        distances = std::make_unique<DistanceMatrix>(count, byCount);
+        set.distances = std::make_unique<DistanceMatrix>(count, byCount);
     } else {
-        distances = std::make_unique<DistanceMatrix>(count);
+        set.distances = std::make_unique<DistanceMatrix>(count);
     }
     struct Cache {
         std::vector<double> byMismatches;
@@ -257,8 +268,8 @@ void SequenceSet::computeDistances(int threads) {
         Cache& cache = caches[static_cast<std::size_t>(worker)];
         const unsigned char* a = &packed[static_cast<std::size_t>(i) * stride];
         // Pair (i, j) of this row at place j - i - 1 of these.
-        DistanceMatrix::Code* codes = coded ? distances->codesOfRow(i) : nullptr;
-        double* values = coded ? nullptr : distances->valuesOfRow(i);
+        DistanceMatrix::Code* codes = coded ? set.distances->codesOfRow(i) : nullptr;
+        double* values = coded ? nullptr : set.distances->valuesOfRow(i);
         for (int j = i + 1; j < count; ++j) {
             const std::int64_t m = countBlockMismatches(a, &packed[static_cast<std::size_t>(j) * stride], stride);
             const std::size_t slot = static_cast<std::size_t>(m);
@@ -284,4 +295,14 @@ void SequenceSet::computeDistances(int threads) {
         }
     });
     if (undefined) throw myException(kUndefinedDistanceMessage);
+}
+
+}  // namespace
+
+void SequenceSet::computeDistances(int threads) {
+    distances.reset();
+    if (!distanceOptions.isDefault())
+        computeModelDistances(*this, threads);
+    else
+        computeMismatchDistances(*this, threads);
 }

@@ -141,6 +141,47 @@ void checkDistance(const MatrixWords& words, std::size_t w, std::size_t row, std
     if (value < 0) throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) + " is negative");
 }
 
+// The layout from how many words follow the count; when none fits, the
+// first row tells (a square row has its values on the name's line) and the
+// reading says where the file goes wrong.
+Layout layoutOf(const MatrixWords& words, std::size_t n) {
+    const std::size_t after = words.size();
+    if (after == n * (n + 1)) return Layout::square;
+    if (after == n + n * (n - 1) / 2 && n > 0) return Layout::lower;
+    if (after == n + n * (n + 1) / 2) return Layout::lowerWithDiagonal;
+    if (after >= 2 && words.line(1) != words.line(0)) return Layout::lower;
+    return Layout::square;
+}
+
+// Every distance of the rows, checked, into the file's matrix: row r's
+// values start at word rowStart[r].
+void fillDistances(const MatrixWords& words, Layout layout, const std::vector<std::size_t>& rowStart,
+                   MatrixFile& file) {
+    const std::size_t n = rowStart.size();
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < valuesInRow(layout, r, n); ++c)
+            checkDistance(words, rowStart[r] + c, r, c, file.names[r]);
+    auto at = [&](std::size_t r, std::size_t c) {
+        double value = 0.0;
+        words.number(rowStart[r] + c, value);
+        return value;
+    };
+    file.distances = std::make_unique<DistanceMatrix>(static_cast<int>(n));
+    for (std::size_t r = 0; r < n; ++r) {
+        if (layout != Layout::lower && at(r, r) != 0.0)
+            throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(r + 1) +
+                                  ": the diagonal holds " + shortest(at(r, r)) + ", expected 0");
+        for (std::size_t c = 0; c < r; ++c) {
+            if (layout == Layout::square && at(r, c) != at(c, r))
+                throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(c + 1) + ": " +
+                                      shortest(at(r, c)) + " differs from row " + std::to_string(c + 1) + ", column " +
+                                      std::to_string(r + 1) + ": " + shortest(at(c, r)) +
+                                      " (the matrix must be symmetric)");
+            file.distances->set(static_cast<int>(c), static_cast<int>(r), at(r, c));
+        }
+    }
+}
+
 }  // namespace
 
 MatrixFile readMatrixFile(std::istream& in) {
@@ -166,19 +207,7 @@ MatrixFile readMatrixFile(std::istream& in) {
     }
 
     const std::size_t after = words->size();
-    // The layout from how many words follow the count; when none fits, the
-    // first row tells (a square row has its values on the name's line) and
-    // the reading below says where the file goes wrong.
-    Layout layout = Layout::square;
-    if (after == n * (n + 1)) {
-        layout = Layout::square;
-    } else if (after == n + n * (n - 1) / 2 && n > 0) {
-        layout = Layout::lower;
-    } else if (after == n + n * (n + 1) / 2) {
-        layout = Layout::lowerWithDiagonal;
-    } else if (after >= 2 && words->line(1) != words->line(0)) {
-        layout = Layout::lower;
-    }
+    const Layout layout = layoutOf(*words, n);
 
     // Every row checked for its name and its count of distances first, so
     // that a count far beyond the rows costs nothing before it fails.
@@ -201,29 +230,7 @@ MatrixFile readMatrixFile(std::istream& in) {
         throw MatrixFileError("line " + std::to_string(words->line(w)) + ": found " + quoted(words->text(w)) +
                               " after the last of the " + std::to_string(n) + " rows");
 
-    // Then every distance, row by row.
-    for (std::size_t r = 0; r < n; ++r)
-        for (std::size_t c = 0; c < valuesInRow(layout, r, n); ++c)
-            checkDistance(*words, rowStart[r] + c, r, c, file.names[r]);
-    auto at = [&](std::size_t r, std::size_t c) {
-        double value = 0.0;
-        words->number(rowStart[r] + c, value);
-        return value;
-    };
-    file.distances = std::make_unique<DistanceMatrix>(static_cast<int>(n));
-    for (std::size_t r = 0; r < n; ++r) {
-        if (layout != Layout::lower && at(r, r) != 0.0)
-            throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(r + 1) +
-                                  ": the diagonal holds " + shortest(at(r, r)) + ", expected 0");
-        for (std::size_t c = 0; c < r; ++c) {
-            if (layout == Layout::square && at(r, c) != at(c, r))
-                throw MatrixFileError(rowName(r, file.names[r]) + ", column " + std::to_string(c + 1) + ": " +
-                                      shortest(at(r, c)) + " differs from row " + std::to_string(c + 1) + ", column " +
-                                      std::to_string(r + 1) + ": " + shortest(at(c, r)) +
-                                      " (the matrix must be symmetric)");
-            file.distances->set(static_cast<int>(c), static_cast<int>(r), at(r, c));
-        }
-    }
+    fillDistances(*words, layout, rowStart, file);
     return file;
 }
 
