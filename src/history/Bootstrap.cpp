@@ -91,6 +91,35 @@ struct Tally {
 
 }  // namespace
 
+namespace {
+
+// What each worker of a bootstrap keeps: its own copy of the alignment to
+// resample, its own criterion and tree, and its own counts.
+struct BootstrapWorker {
+    bool ready = false;
+    SequenceSet replicate;
+    std::unique_ptr<BlockCriterion> chooser;
+    DuplicationTree tree;
+    std::vector<int> columns, matched, segments;
+    Tally tally;
+
+    // Made ready for its first replicate.
+    void prepare(const SequenceSet& sequences, const CriterionEntry& criterion, const HistorySupport& support) {
+        tally.segment.assign(support.segmentCount.size(), 0);
+        tally.block.assign(support.blockCount.size(), 0);
+        replicate.isProtein = sequences.isProtein;
+        replicate.distanceOptions = sequences.distanceOptions;
+        replicate.count = sequences.count;
+        replicate.length = sequences.length;
+        replicate.sequences = sequences.sequences;
+        chooser = criterion.make();
+        columns.resize(static_cast<std::size_t>(sequences.length));
+        ready = true;
+    }
+};
+
+}  // namespace
+
 HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationTree& history,
                                 const CriterionEntry& criterion, const BootstrapSettings& settings) {
     HistorySupport support;
@@ -109,35 +138,14 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
         blockOfSegments.emplace(std::move(segments), b);
     }
 
-    // What each worker keeps: its own copy of the alignment to resample, its
-    // own criterion and tree, and its own counts.
-    struct Worker {
-        bool ready = false;
-        SequenceSet replicate;
-        std::unique_ptr<BlockCriterion> chooser;
-        DuplicationTree tree;
-        std::vector<int> columns, matched, segments;
-        Tally tally;
-    };
     const int threads = std::max(1, std::min(settings.threads, settings.replicates));
-    std::vector<Worker> workers(static_cast<std::size_t>(threads));
+    std::vector<BootstrapWorker> workers(static_cast<std::size_t>(threads));
     // Replicates are refined as the history was, rebuilt by its criterion.
     RefineSettings refining = settings.refining;
     refining.criterion = criterion.number;
     runSlices(threads, settings.replicates, [&](int r, int w) {
-        Worker& me = workers[static_cast<std::size_t>(w)];
-        if (!me.ready) {
-            me.tally.segment.assign(support.segmentCount.size(), 0);
-            me.tally.block.assign(support.blockCount.size(), 0);
-            me.replicate.isProtein = sequences.isProtein;
-            me.replicate.distanceOptions = sequences.distanceOptions;
-            me.replicate.count = sequences.count;
-            me.replicate.length = sequences.length;
-            me.replicate.sequences = sequences.sequences;
-            me.chooser = criterion.make();
-            me.columns.resize(static_cast<std::size_t>(sequences.length));
-            me.ready = true;
-        }
+        BootstrapWorker& me = workers[static_cast<std::size_t>(w)];
+        if (!me.ready) me.prepare(sequences, criterion, support);
         std::mt19937_64 random = replicateStream(settings.seed, r);
         const auto L = static_cast<std::uint64_t>(sequences.length);
         for (int& column : me.columns) column = static_cast<int>(random() % L);
@@ -168,7 +176,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
     });
 
     // Whole counts: the sum is the same whichever thread ran which replicate.
-    for (const Worker& worker : workers) {
+    for (const BootstrapWorker& worker : workers) {
         if (!worker.ready) continue;
         const Tally& tally = worker.tally;
         support.leftOut += tally.leftOut;

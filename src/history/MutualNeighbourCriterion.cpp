@@ -120,6 +120,10 @@ CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores
         if (pair.score == minima_[static_cast<std::size_t>(pair.q)])
             marksOfSize_[static_cast<std::size_t>(pair.q - pair.p)].push_back(pair.p);
 
+    return bestOfMarks(half);
+}
+
+CandidateBlock MutualNeighbourCriterion::bestOfMarks(int half) const {
     // The scan by size ascending, then start ascending, keeping the first
     // candidate with the strictly largest share of marked pairs. (0, 1) is
     // held from the start at share 0, which a size without marks cannot

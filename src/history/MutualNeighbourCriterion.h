@@ -17,6 +17,9 @@ public:
 
 protected:
     CandidateBlock chooseByScores(const PairScores& scores, int k) override;
+    // The first candidate with the strictly largest share of the marks kept
+    // by size, sizes up to `half`.
+    CandidateBlock bestOfMarks(int half) const;
 
 private:
     // Scratch of one step, kept for the next.
