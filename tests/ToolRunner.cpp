@@ -47,19 +47,26 @@ std::string writeTempFile(const std::string& name, const std::string& content) {
 
 std::string sourcePath(const std::string& relative) { return std::string(TANDEMTREE_SOURCE_DIR) + "/" + relative; }
 
-ToolResult runTool(const std::vector<std::string>& args, const std::string& input, const std::string& shellPrefix) {
+ToolResult runToolWithOutput(const std::vector<std::string>& args, const std::string& output, const std::string& input,
+                             const std::string& shellPrefix) {
     static int runs = 0;
     const std::string id = std::to_string(getpid()) + "-" + std::to_string(++runs);
     const std::string inPath = writeTempFile("stdin-" + id, input);
-    const std::string outPath = tempFolder() + "stdout-" + id;
     const std::string errPath = tempFolder() + "stderr-" + id;
     std::string command = shellPrefix + "exec " + shellQuoted(TANDEMTREE_BINARY);
     for (const std::string& arg : args) command += " " + shellQuoted(arg);
-    command += " <" + shellQuoted(inPath) + " >" + shellQuoted(outPath) + " 2>" + shellQuoted(errPath);
+    command += " <" + shellQuoted(inPath) + " " + output + " 2>" + shellQuoted(errPath);
     const int status = std::system(command.c_str());
     ToolResult result;
-    result.out = readFile(outPath);
     result.err = readFile(errPath);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& input, const std::string& shellPrefix) {
+    static int runs = 0;
+    const std::string outPath = tempFolder() + "stdout-" + std::to_string(getpid()) + "-" + std::to_string(++runs);
+    ToolResult result = runToolWithOutput(args, ">" + shellQuoted(outPath), input, shellPrefix);
+    result.out = readFile(outPath);
     return result;
 }

@@ -16,6 +16,11 @@ struct ToolResult {
 ToolResult runTool(const std::vector<std::string>& args, const std::string& input = "",
                    const std::string& shellPrefix = "");
 
+// The same with standard output sent where the shell redirection `output`
+// says (">/dev/full", ">&-"); `out` of the result is then empty.
+ToolResult runToolWithOutput(const std::vector<std::string>& args, const std::string& output,
+                             const std::string& input = "", const std::string& shellPrefix = "");
+
 // Writes `content` to a new file in the test's temporary folder and returns
 // its path.
 std::string writeTempFile(const std::string& name, const std::string& content);

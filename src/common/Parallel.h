@@ -13,7 +13,8 @@
 // depends on timing, so a caller keeps per-worker results that it combines
 // in an order of its own (whole counts, or values written to places of their
 // own). The first exception a worker throws is thrown again here, after every
-// worker has stopped.
+// worker has stopped. Threads that cannot be started are done without: the
+// calling thread and those started run every slice.
 template <typename Work>
 void runSlices(int threads, int slices, Work work) {
     const int workers = std::max(1, std::min(threads, slices));
@@ -33,8 +34,18 @@ void runSlices(int threads, int slices, Work work) {
             next = slices;
         }
     };
+    // A thread that cannot be started (no memory for its stack, a limit on
+    // processes) leaves the work to those that were: slices are handed out
+    // as workers come free, so every slice still runs, and no result
+    // depends on which worker ran it.
     std::vector<std::thread> started;
-    for (int worker = 1; worker < workers; ++worker) started.emplace_back(run, worker);
+    for (int worker = 1; worker < workers; ++worker) {
+        try {
+            started.emplace_back(run, worker);
+        } catch (...) {
+            break;
+        }
+    }
     run(0);
     for (std::thread& thread : started) thread.join();
     if (failure) std::rethrow_exception(failure);

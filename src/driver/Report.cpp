@@ -1,10 +1,6 @@
 #include "driver/Report.h"
 
-namespace {
-
-void writeLine(std::ostream& out, const std::string& text) { out << text << '\n' << std::flush; }
-
-}  // namespace
+#include "common/OutputLines.h"
 
 std::string blockLine(const DuplicationTree& tree) {
     std::string line = "Duplication Blocks:   ";

@@ -1,9 +1,11 @@
 #include "driver/RunSequence.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "Version.h"
 #include "common/DecimalNumber.h"
 #include "common/FailedRun.h"
+#include "common/OutputLines.h"
 #include "common/myException.h"
 #include "driver/CommandLine.h"
 #include "driver/MemoryBudget.h"
@@ -30,12 +33,12 @@
 
 namespace {
 
-void writeLine(std::ostream& out, const std::string& text) { out << text << '\n' << std::flush; }
-
 // Writes a prompt (no line end), then reads one whitespace-delimited word;
 // the end of the input gives the empty word.
 std::string ask(std::ostream& out, std::istream& in, const char* prompt) {
+    errno = 0;
     out << prompt << std::flush;
+    checkWritten(out);
     std::string word;
     in >> word;
     return word;
@@ -168,6 +171,18 @@ void loadDistances(const CommandLine& line, const RunWords& words, std::istream&
     sequences.computeDistances(threads);
 }
 
+// Whether --write-matrix names the very file the input is read from (the
+// same file under any name, or standard input redirected from it): writing
+// it would destroy the input.
+bool writesOverInput(const CommandLine& line, const std::string& fileName, bool fromInput) {
+    if (line.writeMatrix.empty()) return false;
+    struct stat target {};
+    struct stat input {};
+    if (stat(line.writeMatrix.c_str(), &target) != 0) return false;  // a new file
+    const int found = fromInput ? fstat(STDIN_FILENO, &input) : stat(fileName.c_str(), &input);
+    return found == 0 && target.st_dev == input.st_dev && target.st_ino == input.st_ino;
+}
+
 // Writes the distances where --write-matrix asks; false when it cannot.
 bool writeMatrixIfAsked(const CommandLine& line, const SequenceSet& sequences) {
     if (line.writeMatrix.empty()) return true;
@@ -245,14 +260,18 @@ private:
 
 }  // namespace
 
-int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
+namespace {
+
+int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
     const CommandLine line = parseCommandLine(words);
     if (!line.unknownOption.empty()) {
         writeLine(out, "Unknown option " + line.unknownOption + ": see tandemtree --help");
         return 1;
     }
     if (line.help) {
+        errno = 0;
         out << helpText() << std::flush;
+        checkWritten(out);
         return 0;
     }
     if (line.version) {
@@ -284,6 +303,10 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
                 writeLine(out, "Cannot open file " + fileName);
                 return 1;
             }
+            if (writesOverInput(line, fileName, fromInput)) {
+                writeLine(out, "--write-matrix " + line.writeMatrix + " is the input file: give another file to write");
+                return 1;
+            }
             const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());
             loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
             if (!fromInput) file.close();
@@ -305,9 +328,26 @@ int runProgram(const std::vector<std::string>& words, std::istream& in, std::ost
         sequences.count, out);
 }
 
+}  // namespace
+
+int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
+    try {
+        const int code = runSteps(words, in, out);
+        errno = 0;
+        out.flush();
+        checkWritten(out);
+        return code;
+    } catch (const OutputFailed& failure) {
+        std::cerr << "Cannot write to standard output: " << failure.what() << std::endl;
+        return 1;
+    }
+}
+
 int withFailuresReported(const std::function<int()>& run, const int& sequenceCount, std::ostream& out) {
     try {
         return run();
+    } catch (const OutputFailed&) {
+        throw;  // nothing more can be written there
     } catch (const SequenceFileError& error) {
         writeLine(out, error.what());
         return 1;

@@ -20,7 +20,8 @@ bool isProteinAnswer(const std::string& answer);
 // The whole run: options and settings from `words` (the words after the
 // command's name), missing settings from prompts answered on `in`, then
 // reading, distances, reconstruction and report on `out`. Returns the exit
-// code.
+// code. When `out` fails to take what is written, the run stops there, says
+// so in one line on standard error and returns 1.
 int runProgram(const std::vector<std::string>& words, std::istream& in, std::ostream& out);
 
 // Runs `run`, which returns the exit code, and turns what it throws into one

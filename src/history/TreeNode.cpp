@@ -1,18 +1,26 @@
 #include "history/TreeNode.h"
 
-#include <vector>
+#include <utility>
 
+// Frees the subtrees below without recursion and without allocating (a tree
+// can be a chain as deep as it has leaves, and this runs while memory may
+// have run out): while a node has a left child, the child is rotated up in
+// its place; a node without one is freed, its right child taking its place.
+// Every node is freed with both children detached, so no destructor nests in
+// another.
 TreeNode::~TreeNode() {
-    if (!left && !right) return;
-    // Detach every descendant onto an explicit stack; each node is destroyed
-    // once its own children are gone, so no destructor nests in another.
-    std::vector<std::unique_ptr<TreeNode>> pending;
-    if (right) pending.push_back(std::move(right));
-    if (left) pending.push_back(std::move(left));
-    while (!pending.empty()) {
-        std::unique_ptr<TreeNode> node = std::move(pending.back());
-        pending.pop_back();
-        if (node->right) pending.push_back(std::move(node->right));
-        if (node->left) pending.push_back(std::move(node->left));
+    for (std::unique_ptr<TreeNode>* side : {&left, &right}) {
+        std::unique_ptr<TreeNode> top = std::move(*side);
+        while (top) {
+            if (top->left) {
+                std::unique_ptr<TreeNode> up = std::move(top->left);
+                top->left = std::move(up->right);
+                up->right = std::move(top);
+                top = std::move(up);
+            } else {
+                std::unique_ptr<TreeNode> next = std::move(top->right);
+                top = std::move(next);
+            }
+        }
     }
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+// Standard output could not take what was written (a full disk, a closed
+// descriptor, a reader that went away): the run stops, and the reason goes
+// to standard error with exit code 1, never a success.
+class OutputFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws OutputFailed, with the system's reason, when `out` has failed.
+void checkWritten(std::ostream& out);
+
+// Writes one line and flushes it; throws OutputFailed when it did not go out.
+void writeLine(std::ostream& out, const std::string& text);
