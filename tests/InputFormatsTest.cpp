@@ -61,6 +61,21 @@ TEST(CompressedInput, CorruptOrTruncatedDataIsAnInvalidFile) {
     EXPECT_EQ(cut.exitCode, 1);
 }
 
+// Zero bytes after the last member (padding that tape and some archivers
+// leave) end the data, as gzip takes them; a UTF-8 byte-order mark before
+// the text is no part of it, packed or not.
+TEST(CompressedInput, ZeroPaddingAndAByteOrderMarkAreTaken) {
+    const std::string text = readFile(sourcePath(kFasta));
+    const ToolResult plain = runTool({sourcePath(kFasta), "N", "3"});
+    const std::string bom = "\xEF\xBB\xBF";
+    for (const std::string& input :
+         {gzipped(text) + std::string(700, '\0'), bom + text, gzipped(bom + text) + std::string(3, '\0')}) {
+        const ToolResult result = runTool({"-", "N", "3"}, input);
+        EXPECT_EQ(result.out, plain.out);
+        EXPECT_EQ(result.exitCode, 0);
+    }
+}
+
 TEST(MatrixInput, TheToolsOwnDistancesGiveTheSameOutput) {
     for (const auto& [path, kind] : {std::pair<const char*, const char*>{kFasta, "N"}, {kNative, "Y"}}) {
         const std::string written = writeTempFile("written.phy", "");

@@ -111,4 +111,54 @@ TEST(Reliability, ThreadsThatCannotStartChangeNothing) {
     EXPECT_EQ(many.out, one.out);
 }
 
+// Matrix words are plain decimal numbers no larger than 1e150, so that the
+// sums made of them stay finite: no hexadecimal, nothing after a NUL, no
+// number whose sums overflow into NaN lengths.
+TEST(Reliability, MatrixDistancesArePlainAndBounded) {
+    struct Row {
+        std::string word;
+        std::string message;  // after "row 2 'b', column 3 (line 3): "
+    };
+    const std::vector<Row> rows = {
+        {"0x1p-3", "found '0x1p-3', expected a distance"},
+        {std::string("0.1\0junk", 8), "found '0.1?junk', expected a distance"},
+        {"2e150", "the distance '2e+150' is too large (the largest taken is 1e150)"},
+        {"1.7976931348623157e308", "the distance '1.7976931348623157e+308' is too large (the largest taken is 1e150)"}};
+    for (const Row& row : rows) {
+        const std::string path =
+            writeTempFile("bounded.phy", "3\na 0 0.1 0.2\nb 0.1 0 " + row.word + "\nc 0.2 " + row.word + " 0\n");
+        const ToolResult result = runTool({"--matrix", "--newick", path, "3"});
+        EXPECT_EQ(result.out, "Invalid distance matrix: row 2 'b', column 3 (line 3): " + row.message + "\n");
+        EXPECT_EQ(result.exitCode, 1);
+    }
+    const std::string largest = writeTempFile("largest.phy", "3\na 0 1e150 1e150\nb 1e150 0 1e150\nc 1e150 1e150 0\n");
+    const ToolResult result = runTool({"--matrix", "--newick", largest, "3"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out.find("nan"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("inf"), std::string::npos) << result.out;
+}
+
+// A length or a distance of zero is written as 0, never as -0 (identical
+// copies give -0 from the logarithm).
+TEST(Reliability, ZeroIsNeverWrittenNegative) {
+    const std::string same = writeTempFile("same.txt", "4 5\n0 AAAAA\n1 AAAAA\n2 AAAAA\n3 AAAAA\n");
+    const std::string matrix = writeTempFile("same.phy", "");
+    const ToolResult result = runTool({"--newick", "--write-matrix", matrix, same, "N", "1"});
+    EXPECT_EQ(result.out, "(((0:0,1:0)v1:0,2:0)v2:0,3:0)v3;\n");
+    EXPECT_EQ(readFile(matrix), "4\n0 0 0 0 0\n1 0 0 0 0\n2 0 0 0 0\n3 0 0 0 0\n");
+}
+
+// A criterion given as an argument is checked before any work: no matrix
+// file is left behind, no prompt is written; a file that cannot be opened
+// still says so first.
+TEST(Reliability, ABadCriterionArgumentStopsBeforeAnyWork) {
+    const std::string matrix = writeTempFile("not-written.phy", "untouched");
+    const ToolResult result = runTool({sourcePath(kExample), "Y", "abc", "--write-matrix", matrix});
+    EXPECT_EQ(result.out, "Unknown algorithm 0: choose 1, 2, 3, or 4 for all three\n");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(readFile(matrix), "untouched");
+    const ToolResult missing = runTool({"no-such-file.txt", "N", "0"});
+    EXPECT_EQ(missing.out, "Cannot open file no-such-file.txt\n");
+}
+
 }  // namespace

@@ -171,6 +171,11 @@ void loadDistances(const CommandLine& line, const RunWords& words, std::istream&
     sequences.computeDistances(threads);
 }
 
+int unknownCriterion(std::ostream& out, int criterion) {
+    writeLine(out, "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
+    return 1;
+}
+
 // Whether --write-matrix names the very file the input is read from (the
 // same file under any name, or standard input redirected from it): writing
 // it would destroy the input.
@@ -303,6 +308,9 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 writeLine(out, "Cannot open file " + fileName);
                 return 1;
             }
+            // A criterion given as an argument is checked before any work.
+            if (run.has(2) && parseCriterion(run.args[2]) <= 0)
+                return unknownCriterion(out, parseCriterion(run.args[2]));
             if (writesOverInput(line, fileName, fromInput)) {
                 writeLine(out, "--write-matrix " + line.writeMatrix + " is the input file: give another file to write");
                 return 1;
@@ -315,11 +323,7 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 return 1;
             }
             const int criterion = run.criterion();
-            if (criterion <= 0) {
-                writeLine(out,
-                          "Unknown algorithm " + std::to_string(criterion) + ": choose 1, 2, 3, or 4 for all three");
-                return 1;
-            }
+            if (criterion <= 0) return unknownCriterion(out, criterion);
             const std::vector<const CriterionEntry*> runs = criteriaToRun(criterion);
             reserveRunMemory(line, runs, sequences.count, settings.threads);
             CriterionRuns(line, settings, sequences, out).run(runs, criterion > blockCriteria().back().number);

@@ -29,4 +29,4 @@ struct EdgeLengths {
 EdgeLengths fitEdgeLengths(const DuplicationTree& tree, const DistanceMatrix& distances);
 
 // A fitted length as it is written: negative values as 0.
-inline double shownLength(double length) { return length < 0.0 ? 0.0 : length; }
+inline double shownLength(double length) { return length <= 0.0 ? 0.0 : length; }

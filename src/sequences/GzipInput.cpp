@@ -17,6 +17,20 @@ GzipInput::~GzipInput() { inflateEnd(&stream_); }
 
 bool GzipInput::startsGzip(std::streambuf& source) { return source.sgetc() == 0x1f; }
 
+bool GzipInput::onlyZerosLeft() {
+    for (;;) {
+        while (stream_.avail_in > 0 && *stream_.next_in == 0) {
+            ++stream_.next_in;
+            --stream_.avail_in;
+        }
+        if (stream_.avail_in > 0) return false;
+        const std::streamsize got = compressed_.sgetn(in_.data(), static_cast<std::streamsize>(in_.size()));
+        if (got <= 0) return true;
+        stream_.next_in = reinterpret_cast<Bytef*>(in_.data());
+        stream_.avail_in = static_cast<uInt>(got);
+    }
+}
+
 GzipInput::int_type GzipInput::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     while (!ended_) {
@@ -31,8 +45,10 @@ GzipInput::int_type GzipInput::underflow() {
         const int status = inflate(&stream_, Z_NO_FLUSH);
         const std::size_t made = out_.size() - stream_.avail_out;
         if (status == Z_STREAM_END) {
-            // Another member may follow; the data ends where the input does.
-            if (stream_.avail_in == 0 && compressed_.sgetc() == std::char_traits<char>::eof())
+            // Another member may follow; the data ends where the input does,
+            // or where only zero bytes are left (the padding that tape and
+            // some archivers add, which gzip itself takes).
+            if (onlyZerosLeft())
                 ended_ = true;
             else
                 inflateReset(&stream_);

@@ -32,6 +32,8 @@ protected:
     int_type underflow() override;
 
 private:
+    // Skips zero bytes after a member; true when nothing else is left.
+    bool onlyZerosLeft();
     std::streambuf& compressed_;
     z_stream stream_{};
     std::vector<char> in_;

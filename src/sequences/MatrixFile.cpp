@@ -18,6 +18,10 @@ namespace {
 
 enum class Layout { square, lower, lowerWithDiagonal };
 
+// The largest distance a matrix may hold: the sums of the criteria, the
+// averages and the lengths then stay far from overflow.
+constexpr double kLargestDistance = 1e150;
+
 std::string rowName(std::size_t row, const std::string& name) {
     return "row " + std::to_string(row + 1) + " " + quoted(name);
 }
@@ -35,12 +39,38 @@ std::string shortest(double value) {
 // What a word reads as: no number, a number that is not finite, or one that is.
 enum class Reading { none, notFinite, finite };
 
+// Whether a word is a plain decimal number: a sign, digits with a point
+// among or after them, and an exponent; no hexadecimal, no infinity.
+bool isPlainDecimal(const std::string& text) {
+    std::size_t i = 0;
+    auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t mantissa = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (digits() == 0) return false;
+    }
+    return i == text.size();
+}
+
 Reading readNumber(const std::string& text, double& value) {
     const char* begin = text.c_str();
     char* end = nullptr;
     value = std::strtod(begin, &end);
-    if (end == begin || *end != '\0') return Reading::none;
-    return std::isfinite(value) ? Reading::finite : Reading::notFinite;
+    // The whole word, and no character past an embedded NUL.
+    if (end == begin || end != begin + text.size()) return Reading::none;
+    if (!std::isfinite(value)) return Reading::notFinite;
+    return isPlainDecimal(text) ? Reading::finite : Reading::none;
 }
 
 // Values of row r in each layout.
@@ -139,6 +169,10 @@ void checkDistance(const MatrixWords& words, std::size_t w, std::size_t row, std
     case Reading::finite: break;
     }
     if (value < 0) throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) + " is negative");
+    // Sums of many such distances must stay finite.
+    if (value > kLargestDistance)
+        throw MatrixFileError(where() + ": the distance " + quoted(words.text(w)) +
+                              " is too large (the largest taken is 1e150)");
 }
 
 // The layout from how many words follow the count; when none fits, the
@@ -246,7 +280,8 @@ void writeMatrixFile(std::ostream& out, const DistanceMatrix& distances, const s
             if (isBlank(static_cast<unsigned char>(c))) c = '_';
         out << name;
         for (int j = 0; j < n; ++j) {
-            std::snprintf(buffer, sizeof buffer, "%.17g", i == j ? 0.0 : distances.at(i, j));
+            const double value = i == j ? 0.0 : distances.at(i, j);
+            std::snprintf(buffer, sizeof buffer, "%.17g", value == 0.0 ? 0.0 : value);  // never "-0"
             out << ' ' << buffer;
         }
         out << '\n';

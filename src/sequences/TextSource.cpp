@@ -7,6 +7,15 @@ TextSource::TextSource(std::istream& in) : buf_(in.rdbuf()) {
         unzipped_ = std::make_unique<GzipInput>(*buf_);
         buf_ = unzipped_.get();
     }
+    // A UTF-8 byte-order mark, as some editors write, is no part of the
+    // text. No valid input starts with its first byte.
+    if (buf_ != nullptr && buf_->sgetc() == 0xEF) {
+        buf_->sbumpc();
+        if (buf_->sgetc() == 0xBB) {
+            buf_->sbumpc();
+            if (buf_->sgetc() == 0xBF) buf_->sbumpc();
+        }
+    }
 }
 
 std::string quoted(const std::string& text) {
