@@ -4,6 +4,7 @@
 // is never taken by a file.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -159,6 +160,75 @@ TEST(Reliability, ABadCriterionArgumentStopsBeforeAnyWork) {
     EXPECT_EQ(readFile(matrix), "untouched");
     const ToolResult missing = runTool({"no-such-file.txt", "N", "0"});
     EXPECT_EQ(missing.out, "Cannot open file no-such-file.txt\n");
+}
+
+// `text` as one gzip member.
+std::string gzipped(const std::string& text) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Decompression bombs, a megabyte that unpacks to a gigabyte: each is refused
+// as soon as it cannot be valid, in a memory far below what it unpacks to.
+TEST(Reliability, BombsAreRefusedEarly) {
+    std::string limit = "ulimit -v 150000; ";
+#ifdef TANDEMTREE_SANITIZED
+    limit = "";  // the sanitizers reserve more address space than that
+#endif
+    const std::string many = gzipped(std::string(64 << 20, 'A'));
+    auto times16 = [](const std::string& member) {
+        std::string all;
+        for (int i = 0; i < 16; ++i) all += member;
+        return all;
+    };
+    std::string records, zeros;
+    for (int i = 0; i < (1 << 20); ++i) records += ">a\nA\n";
+    for (int i = 0; i < (16 << 20); ++i) zeros += "0 ";
+    struct Row {
+        std::string name;
+        std::vector<std::string> args;
+        std::string data;
+        std::string message;
+    };
+    const std::vector<Row> rows = {
+        {"word",
+         {"N", "3"},
+         gzipped("2 5\n0 ") + times16(many),
+         "Invalid sequence file: record 1 (line 2): the sequence has more than 1048581 characters, expected 5"},
+        {"record",
+         {"N", "3"},
+         gzipped(">a\nACGTA\n>b\n") + times16(many),
+         "Invalid sequence file: record 2 'b' (line 3): the sequence has more than 1048581 characters, expected 5"},
+        {"header",
+         {"N", "3"},
+         gzipped(">") + times16(many),
+         "Invalid sequence file: record 1 (line 1): the header line is longer than 1048576 characters"},
+        {"records", {"N", "3"}, times16(gzipped(records)), "Not enough memory for the distances of "},
+        {"matrix word",
+         {"3"},
+         gzipped("3\n") + times16(many),
+         "Invalid distance matrix: line 2: a word is longer than 1048576 characters"},
+        {"matrix words",
+         {"3"},
+         gzipped("3\na 0 1 1\nb 1 0 1\nc 1 1 0\n") + times16(gzipped(zeros)),
+         "Invalid distance matrix: line 5: found '"}};
+    for (const Row& row : rows) {
+        std::vector<std::string> args = {writeTempFile("bomb.gz", row.data)};
+        if (row.name.rfind("matrix", 0) == 0) args.insert(args.begin(), "--matrix");
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const ToolResult result = runTool(args, "", limit);
+        EXPECT_EQ(result.exitCode, 1) << row.name;
+        EXPECT_EQ(result.out.rfind(row.message, 0), 0u) << row.name << ": " << result.out;
+    }
 }
 
 }  // namespace

@@ -14,10 +14,10 @@
 #include "Version.h"
 #include "common/DecimalNumber.h"
 #include "common/FailedRun.h"
+#include "common/MemoryBudget.h"
 #include "common/OutputLines.h"
 #include "common/myException.h"
 #include "driver/CommandLine.h"
-#include "driver/MemoryBudget.h"
 #include "driver/ProgressLine.h"
 #include "driver/Prompts.h"
 #include "driver/Report.h"
@@ -359,7 +359,8 @@ int withFailuresReported(const std::function<int()>& run, const int& sequenceCou
         writeLine(out, error.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        writeLine(out, "Not enough memory for " + std::to_string(sequenceCount) + " sequences");
+        writeLine(out, sequenceCount > 0 ? "Not enough memory for " + std::to_string(sequenceCount) + " sequences"
+                                         : std::string("Not enough memory to read the input"));
         return 1;
     } catch (const myException& error) {
         // Two copies too far apart for a distance: the run ends normally.

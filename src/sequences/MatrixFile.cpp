@@ -11,6 +11,8 @@
 #include <optional>
 
 #include "common/DecimalNumber.h"
+#include "common/FailedRun.h"
+#include "common/MemoryBudget.h"
 #include "sequences/GzipInput.h"
 #include "sequences/TextSource.h"
 
@@ -21,6 +23,10 @@ enum class Layout { square, lower, lowerWithDiagonal };
 // The largest distance a matrix may hold: the sums of the criteria, the
 // averages and the lengths then stay far from overflow.
 constexpr double kLargestDistance = 1e150;
+
+// The longest word taken: a row name and its description, never a word of
+// gigabytes.
+constexpr std::size_t kLongestMatrixWord = 1 << 20;
 
 std::string rowName(std::size_t row, const std::string& name) {
     return "row " + std::to_string(row + 1) + " " + quoted(name);
@@ -223,19 +229,34 @@ MatrixFile readMatrixFile(std::istream& in) {
     std::optional<MatrixWords> words;
     try {
         TextSource source(in);
-        std::optional<Token> first = source.nextWord();
+        std::optional<Token> first = source.nextWord(kLongestNumberWord);
         if (!first) throw MatrixFileError("the file is empty, expected the number of rows");
         const DecimalNumber count = DecimalNumber::read(first->text, 0);
-        if (count.digits == 0 || count.end != first->text.size() || count.negative)
+        if (first->cut || count.digits == 0 || count.end != first->text.size() || count.negative)
             throw MatrixFileError("line " + std::to_string(first->line) + ": found " + quoted(first->text) +
                                   ", expected the number of rows");
         if (!count.fitsInt() || count.value() > 1000000)
             throw MatrixFileError("line " + std::to_string(first->line) + ": " + quoted(first->text) +
                                   " rows is too many");
         n = static_cast<std::size_t>(count.value());
+        // The words of n rows take about three times the memory of their
+        // distances while they are read.
+        if (DistanceMatrix::bytesFor(static_cast<int>(n)) > availableMemory() / 3)
+            throw FailedRun("Not enough memory for the distances of " + std::to_string(n) + " sequences");
         words.emplace(n);
-        for (std::optional<Token> word = source.nextWord(); word; word = source.nextWord())
+        // No layout holds more than n (n + 1) words, and no word of a valid
+        // matrix (a name, a distance) is longer than kLongestMatrixWord: the
+        // file is refused as soon as it has one or the other.
+        for (std::optional<Token> word = source.nextWord(kLongestMatrixWord); word;
+             word = source.nextWord(kLongestMatrixWord)) {
+            if (word->cut)
+                throw MatrixFileError("line " + std::to_string(word->line) + ": a word is longer than " +
+                                      std::to_string(kLongestMatrixWord) + " characters");
+            if (words->size() == n * (n + 1))
+                throw MatrixFileError("line " + std::to_string(word->line) + ": found " + quoted(word->text) +
+                                      " after the last of the " + std::to_string(n) + " rows");
             words->add(std::move(*word));
+        }
     } catch (const GzipError& error) {
         throw MatrixFileError(error.what());
     }

@@ -4,6 +4,9 @@
 #include <optional>
 
 #include "common/DecimalNumber.h"
+#include "common/FailedRun.h"
+#include "common/MemoryBudget.h"
+#include "sequences/DistanceMatrix.h"
 #include "sequences/FastaReader.h"
 #include "sequences/GzipInput.h"
 #include "sequences/TextSource.h"
@@ -12,6 +15,11 @@ namespace {
 
 // Decimal integer: optional sign, then digits only.
 enum class Number { ok, notNumber, tooLarge };
+
+// Characters of a sequence word counted past the length before it is
+// refused: enough for the message to give the exact count of a word a few
+// characters off, never a word of gigabytes.
+constexpr std::size_t kCountedBeyondLength = 1 << 20;
 
 Number parseInteger(const std::string& text, long long& value) {
     const DecimalNumber number = DecimalNumber::read(text, 0);
@@ -31,7 +39,7 @@ std::string recordAt(long record, long line) {
 // why the word is none.
 long long headerNumber(const Token& token, const std::string& what) {
     long long value = 0;
-    switch (parseInteger(token.text, value)) {
+    switch (token.cut ? Number::notNumber : parseInteger(token.text, value)) {
     case Number::notNumber:
         throw SequenceFileError(at(token.line) + ": found " + quoted(token.text) + ", expected " + what);
     case Number::tooLarge:
@@ -41,6 +49,18 @@ long long headerNumber(const Token& token, const std::string& what) {
     return value;
 }
 
+}  // namespace
+
+void checkRoomFor(long long records, long line) {
+    // Every 65536 records: reading /proc/meminfo costs little that seldom.
+    if (records % 65536 != 0) return;
+    if (DistanceMatrix::bytesFor(static_cast<int>(std::min<long long>(records, INT_MAX))) > availableMemory())
+        throw FailedRun("Not enough memory for the distances of " + std::to_string(records) +
+                        " or more sequences (the sequence file, line " + std::to_string(line) + ")");
+}
+
+namespace {
+
 struct Record {
     int index;
     long line;
@@ -48,7 +68,7 @@ struct Record {
 
 // The native format: n, L, then n records of an index and a sequence.
 void readNative(TextSource& tokens, SequenceFile& file) {
-    std::optional<Token> token = tokens.nextWord();
+    std::optional<Token> token = tokens.nextWord(kLongestNumberWord);
     if (!token) throw SequenceFileError("the file is empty, expected the number of sequences");
     const long long n = headerNumber(*token, "the number of sequences");
     if (n < 0)
@@ -56,11 +76,11 @@ void readNative(TextSource& tokens, SequenceFile& file) {
                                 ", expected 0 or more");
     file.count = static_cast<int>(n);
 
-    token = tokens.nextWord();
+    token = tokens.nextWord(kLongestNumberWord);
     long long L = -1;
     if (n == 0) {
         // No record follows, so the length matters to nobody: take it if it is there.
-        if (token && parseInteger(token->text, L) == Number::ok) file.length = static_cast<int>(L);
+        if (token && !token->cut && parseInteger(token->text, L) == Number::ok) file.length = static_cast<int>(L);
         return;
     }
     if (!token) throw SequenceFileError("the file ends after the number of sequences, expected the sequence length");
@@ -77,22 +97,27 @@ void readNative(TextSource& tokens, SequenceFile& file) {
     std::vector<Record> records;
     std::vector<std::string> texts;
     for (long long r = 1; r <= n; ++r) {
-        token = tokens.nextWord();
+        checkRoomFor(r, tokens.line());
+        token = tokens.nextWord(kLongestNumberWord);
         if (!token)
             throw SequenceFileError("the file ends after " + std::to_string(r - 1) + " of " + std::to_string(n) +
                                     " records (line " + std::to_string(tokens.lastLine()) + ")");
         long long index = 0;
-        if (parseInteger(token->text, index) != Number::ok)
+        if (token->cut || parseInteger(token->text, index) != Number::ok)
             throw SequenceFileError(recordAt(r, token->line) + ": found " + quoted(token->text) +
                                     ", expected the index, " + range);
         if (index < 0 || index >= n)
             throw SequenceFileError(recordAt(r, token->line) + ": the index is " + std::to_string(index) +
                                     ", expected " + range);
         const long indexLine = token->line;
-        token = tokens.nextWord();
+        token = tokens.nextWord(static_cast<std::size_t>(L) + kCountedBeyondLength);
         if (!token)
             throw SequenceFileError("the file ends after the index of " + recordAt(r, indexLine) +
                                     ", expected its sequence");
+        if (token->cut)
+            throw SequenceFileError(recordAt(r, token->line) + ": the sequence has more than " +
+                                    std::to_string(static_cast<std::size_t>(L) + kCountedBeyondLength) +
+                                    " characters, expected " + std::to_string(L));
         if (token->text.size() != static_cast<std::size_t>(L))
             throw SequenceFileError(recordAt(r, token->line) + ": the sequence has " +
                                     std::to_string(token->text.size()) + " characters, expected " + std::to_string(L));

@@ -13,3 +13,8 @@
 // `file` is filled as the reading goes: its count is known as soon as it has
 // been read, also when a later step fails.
 void readSequenceFile(std::istream& in, SequenceFile& file);
+
+// Refuses, every so many records, a file whose records already need more
+// memory for their distances than the machine has: a file of a billion
+// records fails at once instead of after filling the memory.
+void checkRoomFor(long long records, long line);

@@ -13,7 +13,15 @@ inline bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '
 struct Token {
     std::string text;
     long line = 0;
+    // The word went on past the characters kept, which are then all of
+    // `text`; the rest of it was not taken.
+    bool cut = false;
 };
+
+// The most characters of a word that is a number (a count, a length, an
+// index, a distance) kept before the word is refused: no valid number needs
+// more, and a word of gigabytes is never held whole.
+constexpr std::size_t kLongestNumberWord = 4096;
 
 // Characters of a stream, read one at a time, with the number of the line
 // they stand on, for messages. A stream that holds gzip data is read through
@@ -41,24 +49,36 @@ public:
         return c;
     }
     // The next whitespace-delimited word, or nothing at the end of the input.
-    std::optional<Token> nextWord() {
+    // Of a word longer than `keep` characters, keep + 1 are taken and the
+    // token is marked cut.
+    std::optional<Token> nextWord(std::size_t keep = std::string::npos) {
         int c = skipBlanks();
         if (c == kEnd) return std::nullopt;
         Token token;
         token.line = line_;
         lastLine_ = line_;
         while (c != kEnd && !isBlank(c)) {
+            if (token.text.size() > keep) {
+                token.cut = true;
+                break;
+            }
             token.text.push_back(static_cast<char>(c));
             take();
             c = peek();
         }
         return token;
     }
-    // The rest of the current line, without its line end, which is taken.
-    std::string restOfLine() {
+    // The rest of the current line, without its line end, which is taken; or,
+    // of a line longer than `keep` characters, keep + 1 of them and nothing
+    // when `cut` is given (which is then set).
+    std::string restOfLine(std::size_t keep = std::string::npos, bool* cut = nullptr) {
         std::string text;
         int c = peek();
         while (c != kEnd && c != '\n') {
+            if (text.size() > keep && cut != nullptr) {
+                *cut = true;
+                return text;
+            }
             text.push_back(static_cast<char>(c));
             take();
             c = peek();

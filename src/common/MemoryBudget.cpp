@@ -1,4 +1,4 @@
-#include "driver/MemoryBudget.h"
+#include "common/MemoryBudget.h"
 
 #include <unistd.h>
 
