@@ -6,6 +6,7 @@
 #include "driver/ProgressLine.h"
 #include "history/DuplicationTree.h"
 #include "history/QuartetVoteCriterion.h"
+#include "history/Refinement.h"
 #include "reference/ReferenceHistory.h"
 
 namespace {
@@ -103,6 +104,47 @@ TEST(ProgressLine, EngineReportsTheCountAndEveryMerge) {
     for (const DuplicationBlock& block : tree.blocks) blockLabels += static_cast<int>(block.size());
     // One report per step: a step of s pairs makes s segments.
     EXPECT_EQ(static_cast<int>(recorder.made.size()), 5 - blockLabels + static_cast<int>(tree.blocks.size()));
+}
+
+// A refinement tells which search it is in and how many of its starts are
+// done, from a real run: the kicks, the rebuilds and the ratchet rounds, each
+// counted up to what was asked.
+TEST(ProgressLine, RefinementTellsItsSearches) {
+    struct Heard : ReconstructionProgress {
+        void counting(double) override {}
+        void merged(int) override {}
+        void searched(const char* stage, int done, int of) override {
+            if (std::string(stage) != last) stages.push_back(stage);
+            last = stage;
+            EXPECT_LE(done, of);
+            EXPECT_LT(done, of);  // told before each batch
+        }
+        std::vector<std::string> stages;
+        std::string last;
+    } heard;
+    std::vector<std::vector<double>> d(12, std::vector<double>(12));
+    for (int i = 0; i < 12; ++i)
+        for (int j = 0; j < 12; ++j) d[i][j] = i == j ? 0.0 : 0.1 + 0.01 * ((i * 7 + j * 3) % 11) + 0.05 * (i + j) / 24;
+    for (int i = 0; i < 12; ++i)
+        for (int j = 0; j < i; ++j) d[i][j] = d[j][i];
+    const DistanceMatrix matrix = matrixFromTable(d);
+    DuplicationTree tree;
+    tree.reconstruct(matrix, 3);
+    RefineSettings settings;
+    settings.kicks = 2;
+    settings.rebuilds = 2;
+    settings.ratchet = 2;
+    settings.criterion = 3;
+    refineHistory(tree, matrix, settings, &heard);
+    EXPECT_EQ(heard.stages, (std::vector<std::string>{"kicks", "rebuilds", "ratchet rounds"}));
+
+    FakeClock clock;
+    std::ostringstream terminal;
+    ProgressLine line(&terminal, clock.source());
+    line.startSearch(2);
+    clock.now += 700ms;
+    line.searched("kicks", 3, 64);
+    EXPECT_EQ(terminal.str(), kSave + kRestore + "criterion 2: refining, kicks 3/64, 0.7 s" + kClear);
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ void ProgressLine::merged(int ancestorsMade) {
     show(std::to_string(ancestorsMade) + "/" + std::to_string(ancestors_) + " ancestral segments");
 }
 
+void ProgressLine::searched(const char* stage, int done, int of) {
+    if (!running_) return;
+    show(std::string("refining, ") + stage + " " + std::to_string(done) + "/" + std::to_string(of));
+}
+
 void ProgressLine::show(const std::string& what) {
     const Clock::time_point now = now_();
     if (now - started_ < std::chrono::milliseconds(500)) return;

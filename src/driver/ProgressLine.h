@@ -10,7 +10,8 @@
 
 // One line on a terminal that tells how far a long reconstruction has come:
 // the criterion, the ancestral segments made out of all there will be, the
-// time spent (and, for the quartet criterion, the initial vote count). It
+// time spent (and, for the quartet criterion, the initial vote count); or,
+// for a refinement, the starts of its searches done. It
 // appears only once a reconstruction has run for half a second, is rewritten
 // at most ten times a second, and is erased when the reconstruction ends,
 // leaving the terminal as it was. With no terminal it does nothing.
@@ -27,8 +28,11 @@ public:
 
     // A reconstruction with `criterion` begins, which will make `ancestors`.
     void start(int criterion, int ancestors);
+    // The refinement of the history of `criterion` begins.
+    void startSearch(int criterion) { start(criterion, 0); }
     void counting(double fraction) override;
     void merged(int ancestorsMade) override;
+    void searched(const char* stage, int done, int of) override;
     // The reconstruction has ended: the line, if shown, is erased.
     void finish();
 

@@ -237,7 +237,9 @@ private:
         if (!line_.refine) return;
         RefineSettings refining = settings_.refining;
         refining.criterion = entry.number;
-        refineHistory(tree_, *sequences_.distances, refining);
+        progress_.startSearch(entry.number);
+        refineHistory(tree_, *sequences_.distances, refining, &progress_);
+        progress_.finish();
     }
 
     void write(const CriterionEntry& entry, bool all, const HistorySupport* support) {

@@ -9,6 +9,13 @@ public:
     virtual void counting(double fraction) = 0;
     // Ancestral segments made so far.
     virtual void merged(int ancestorsMade) = 0;
+    // A refinement's searches: `done` of the `of` starts of `stage` (the
+    // kicks, the rebuilds, the ratchet rounds) searched so far.
+    virtual void searched(const char* stage, int done, int of) {
+        (void)stage;
+        (void)done;
+        (void)of;
+    }
 };
 
 // The share of the quartets a < b < c < d of n positions whose first

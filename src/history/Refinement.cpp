@@ -7,10 +7,11 @@
 #include "history/refine/Search.h"
 #include "history/refine/Topology.h"
 
-void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings) {
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings,
+                   ReconstructionProgress* progress) {
     const int n = history.leafCount;
     if (n < 4 || !history.root) return;
-    refine::Topology t = refine::Search(distances, settings, n).run(refine::topologyOf(history));
+    refine::Topology t = refine::Search(distances, settings, n, progress).run(refine::topologyOf(history));
     if (settings.clockRoot) t = refine::clockLikeRoot(t, distances);
     history = refine::historyOf(t, distances);
 }

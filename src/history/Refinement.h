@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/DuplicationTree.h"
+#include "history/ReconstructionProgress.h"
 #include "history/refine/Settings.h"
 #include "sequences/DistanceMatrix.h"
 
@@ -34,7 +35,9 @@
 // Replaces `history` by its refinement: the tree, relabelled and with its
 // blocks read off as a reconstruction would make them. Rebuilds need
 // `settings.criterion`.
-void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {});
+// `progress`, when given, hears how far the searches have come.
+void refineHistory(DuplicationTree& history, const DistanceMatrix& distances, const RefineSettings& settings = {},
+                   ReconstructionProgress* progress = nullptr);
 
 // Whether a rooted tree over the copies 0 .. n-1 (in chromosome order) is a
 // duplication tree: it is reduced to one segment by merging, again and

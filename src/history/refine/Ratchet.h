@@ -12,6 +12,9 @@ constexpr double kShake = 0.5;
 // Rounds of the ratchet that start from the same tree, so that they can run
 // side by side; the shortest of them is kept.
 constexpr int kRoundsAtOnce = 4;
+// The ratchet ends once this many rounds in a row (or all asked, when fewer)
+// found nothing shorter.
+constexpr int kRoundsWithoutGain = 16;
 
 DistanceMatrix shakenDistances(const DistanceMatrix& distances, int round);
 

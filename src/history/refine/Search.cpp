@@ -13,8 +13,9 @@
 
 namespace refine {
 
-Search::Search(const DistanceMatrix& distances, const RefineSettings& settings, int n)
+Search::Search(const DistanceMatrix& distances, const RefineSettings& settings, int n, ReconstructionProgress* progress)
     : distances_(distances),
+      progress_(progress),
       settings_(settings),
       n_(n),
       threads_(std::max(1, settings.threads)),
@@ -53,7 +54,7 @@ std::vector<Move> Search::movesOf(int v) const { return balancedMoves(averages_,
 // Kicks: a subtree takes its least lengthening valid move and the search
 // descends from there; the result is kept when it is shorter.
 void Search::kick() {
-    searchEach(view_.postOrder(), settings_.kicks, [&](int v, Unrooted& tree, Topology& rooted) {
+    searchEach("kicks", view_.postOrder(), settings_.kicks, [&](int v, Unrooted& tree, Topology& rooted) {
         const int p = view_.parent(v);
         if (p <= 0) return Start::kNone;
         std::vector<Move> moves = movesOf(v);
@@ -74,12 +75,12 @@ void Search::kick() {
 void Search::rebuild() {
     if (settings_.rebuilds <= 0) return;
     const Rebuilders rebuilders{*own_, *quartets_};
-    searchEach({0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
+    searchEach("rebuilds", {0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
         rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length_.table(), n_), 0), reduction_, rebuilders, distances_);
         tree = Unrooted(rooted);
         return Start::kMade;
     });
-    searchEach(view_.postOrder(), settings_.rebuilds, [&](int v, Unrooted& tree, Topology& rooted) {
+    searchEach("rebuilds", view_.postOrder(), settings_.rebuilds, [&](int v, Unrooted& tree, Topology& rooted) {
         const int p = view_.parent(v);
         if (p <= 0) return Start::kNone;
         const std::vector<Move> moves = movesOf(v);
@@ -100,7 +101,7 @@ void Search::ratchet() {
     std::vector<int> rounds(static_cast<std::size_t>(std::max(0, settings_.ratchet)));
     for (std::size_t r = 0; r < rounds.size(); ++r) rounds[r] = static_cast<int>(r);
     searchEach(
-        rounds, settings_.ratchet,
+        "ratchet rounds", rounds, settings_.ratchet,
         [&](int, Unrooted& tree, Topology& rooted) {
             tree = g_;
             rooted = t_;
@@ -150,11 +151,18 @@ void Search::descendBatch(std::vector<Descent>& batch) {
 // when it is shorter. Otherwise a batch is as many starts as there are
 // threads, the first kept wins, and the starts after it are made again. (The
 // subtrees are taken as they stand, before any change.)
-void Search::searchEach(std::vector<int> subtrees, int budget, const MakeStart& makeStart, int rounds) {
+void Search::searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
+                        int rounds) {
     std::vector<Descent> batch;
     std::size_t next = 0;
     const int room = rounds > 0 ? rounds : threads_;
-    while (next < subtrees.size() && budget > 0) {
+    const int asked = budget;
+    // Ratchet rounds end early once kRoundsWithoutGain of them in a row (or
+    // all asked, when fewer) found nothing shorter.
+    const int idleEnough = std::min(asked, kRoundsWithoutGain);
+    int idle = 0;
+    while (next < subtrees.size() && budget > 0 && !(rounds > 0 && idle >= idleEnough)) {
+        if (progress_ != nullptr) progress_->searched(stage, asked - budget, asked);
         batch.clear();
         int spent = 0;
         std::size_t i = next;
@@ -173,6 +181,7 @@ void Search::searchEach(std::vector<int> subtrees, int budget, const MakeStart& 
         if (kept == batch.end() || rounds > 0) {
             budget -= spent;
             next = i;
+            idle = kept == batch.end() ? idle + spent : 0;
             if (kept == batch.end()) continue;
             for (auto later = kept; later != batch.end(); ++later)
                 if (later->reached < kept->reached) kept = later;

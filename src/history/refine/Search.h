@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "history/BlockCriterion.h"
+#include "history/ReconstructionProgress.h"
 #include "history/refine/BalancedLength.h"
 #include "history/refine/BalancedScorer.h"
 #include "history/refine/Descent.h"
@@ -31,7 +32,8 @@ namespace refine {
 // shortest of a group is kept.
 class Search {
 public:
-    Search(const DistanceMatrix& distances, const RefineSettings& settings, int n);
+    Search(const DistanceMatrix& distances, const RefineSettings& settings, int n,
+           ReconstructionProgress* progress = nullptr);
     ~Search();
 
     // The tree the search ends at, from t.
@@ -60,7 +62,9 @@ private:
     using MakeStart = std::function<Start(int subtree, Unrooted& tree, Topology& rooted)>;
 
     void descendFrom(Descent& d, Worker& w, KnownEnds& known);
-    void searchEach(std::vector<int> subtrees, int budget, const MakeStart& makeStart, int rounds = 0);
+    // The starts of `stage`; see Search.cpp.
+    void searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
+                    int rounds = 0);
     void descendBatch(std::vector<Descent>& batch);
     void adopt(Descent& kept);
     std::vector<Move> movesOf(int v) const;
@@ -70,6 +74,7 @@ private:
     void ratchet();
 
     const DistanceMatrix& distances_;
+    ReconstructionProgress* progress_;
     const RefineSettings settings_;
     const int n_;
     const int threads_;
