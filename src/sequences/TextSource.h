@@ -49,8 +49,8 @@ public:
         return c;
     }
     // The next whitespace-delimited word, or nothing at the end of the input.
-    // Of a word longer than `keep` characters, keep + 1 are taken and the
-    // token is marked cut.
+    // Of a word longer than `keep` characters, `keep` are taken and the token
+    // is marked cut.
     std::optional<Token> nextWord(std::size_t keep = std::string::npos) {
         int c = skipBlanks();
         if (c == kEnd) return std::nullopt;
@@ -58,7 +58,7 @@ public:
         token.line = line_;
         lastLine_ = line_;
         while (c != kEnd && !isBlank(c)) {
-            if (token.text.size() > keep) {
+            if (token.text.size() == keep) {
                 token.cut = true;
                 break;
             }
@@ -69,13 +69,13 @@ public:
         return token;
     }
     // The rest of the current line, without its line end, which is taken; or,
-    // of a line longer than `keep` characters, keep + 1 of them and nothing
-    // when `cut` is given (which is then set).
+    // of a line longer than `keep` characters, `keep` of them when `cut` is
+    // given (which is then set).
     std::string restOfLine(std::size_t keep = std::string::npos, bool* cut = nullptr) {
         std::string text;
         int c = peek();
         while (c != kEnd && c != '\n') {
-            if (text.size() > keep && cut != nullptr) {
+            if (text.size() == keep && cut != nullptr) {
                 *cut = true;
                 return text;
             }
