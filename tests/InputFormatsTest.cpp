@@ -1,7 +1,6 @@
 // Inputs beyond the plain alignment: gzip data, PHYLIP distance matrices,
 // other distance models and pairwise gap deletion.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <random>
@@ -15,21 +14,6 @@
 #include "sequences/SequenceSet.h"
 
 namespace {
-
-// `text` as one gzip member.
-std::string gzipped(const std::string& text) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 const char* const kFasta = "examples/yeast_chr1_FLO1_204225-206500_p135.fa";
 const char* const kNative = "examples/mouse_PRDM9_W0TX95_znf_array_p28.txt";

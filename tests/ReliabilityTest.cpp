@@ -4,7 +4,6 @@
 // is never taken by a file.
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -163,21 +162,6 @@ TEST(Reliability, ABadCriterionArgumentStopsBeforeAnyWork) {
     EXPECT_EQ(readFile(matrix), "untouched");
     const ToolResult missing = runTool({"no-such-file.txt", "N", "0"});
     EXPECT_EQ(missing.out, "Cannot open file no-such-file.txt\n");
-}
-
-// `text` as one gzip member.
-std::string gzipped(const std::string& text) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
 }
 
 // Decompression bombs, a megabyte that unpacks to a gigabyte: each is refused

@@ -30,3 +30,6 @@ std::string sourcePath(const std::string& relative);
 
 // The whole text of a file.
 std::string readFile(const std::string& path);
+
+// `text` as one gzip member.
+std::string gzipped(const std::string& text);
