@@ -3,7 +3,9 @@
 // The first byte chooses the molecule kind (bit 0), the distance model (bits
 // 1 and 2), pairwise gap deletion (bit 3) and, with bit 7, a distance matrix
 // instead of an alignment. Both sequence formats, native and FASTA, gzip data
-// and matrices are reached, and every output form is made.
+// and matrices are reached, and every output form is made; every fitted
+// edge length must be finite.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -14,6 +16,7 @@
 #include "common/myException.h"
 #include "driver/Report.h"
 #include "history/DuplicationTree.h"
+#include "history/EdgeLengths.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
 #include "sequences/MatrixFile.h"
@@ -58,7 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const CriterionEntry& entry : blockCriteria()) {
         tree.reconstruct(*sequences.distances, entry.number);
         printReport(entry.number, tree, true, out);
-        out << newickText(tree, sequences.names);
+        // Every fitted length is finite: no input may make a NaN or an
+        // infinity that the Newick would print.
+        const EdgeLengths lengths = fitEdgeLengths(tree, *sequences.distances);
+        for (const double length : lengths.above)
+            if (!std::isfinite(length)) __builtin_trap();
+        out << newickText(tree, sequences.names, {&lengths, nullptr, false});
         for (const std::string& line : svgDocument({drawHistory(entry.number, tree, sequences.names)})) out << line;
     }
     return 0;
