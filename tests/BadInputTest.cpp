@@ -24,6 +24,8 @@ std::vector<Case> malformedFiles() {
         {"fasta-lengths", ">a one\nACGT\nAC\n>b\nACGTA\n",
          "record 2 'b' (line 4): the sequence has 5 characters, expected 6"},
         {"fasta-empty", ">a\n>b\nACGT\n", "record 1 'a' (line 1): the sequence is empty"},
+        {"fasta-same-name", ">a x\nACGT\n>\nACGA\n>\nACGC\n>a y\nACGG\n",
+         "record 4 'a' (line 7): the name was already given to record 1 (line 1)"},
         {"negative", "-3 10\n", "line 1: the number of sequences is -3, expected 0 or more"},
         {"no-length", "3\n", "the file ends after the number of sequences, expected the sequence length"},
         {"length-word", "3 ten\n", "line 1: found 'ten', expected the sequence length"},

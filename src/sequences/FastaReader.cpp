@@ -1,6 +1,7 @@
 #include "sequences/FastaReader.h"
 
 #include <climits>
+#include <unordered_map>
 
 #include "sequences/SequenceFileReader.h"
 
@@ -90,6 +91,17 @@ void readFasta(TextSource& source, SequenceFile& file) {
     }
     if (length > static_cast<std::size_t>(INT_MAX))
         throw SequenceFileError(recordAt(1, file.names[0], lines[0]) + ": the sequence is too long");
+    // Names label the leaves, and a tree with two leaves of one name cannot
+    // be read back: each name once (an empty one stands for the number).
+    std::unordered_map<std::string, std::size_t> recordOfName;
+    for (std::size_t r = 0; r < file.names.size(); ++r) {
+        if (file.names[r].empty()) continue;
+        const auto [first, added] = recordOfName.emplace(file.names[r], r);
+        if (!added)
+            throw SequenceFileError(recordAt(static_cast<long>(r) + 1, file.names[r], lines[r]) +
+                                    ": the name was already given to record " + std::to_string(first->second + 1) +
+                                    " (line " + std::to_string(lines[first->second]) + ")");
+    }
     file.count = static_cast<int>(file.sequences.size());
     file.length = static_cast<int>(length);
 }
