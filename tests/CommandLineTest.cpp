@@ -132,4 +132,30 @@ TEST(CommandLine, EveryOptionIsDocumented) {
     }
 }
 
+// Newick and SVG are read by other programs: prompts and messages go to
+// standard error, and standard output holds the result alone; the report
+// keeps them on standard output.
+TEST(CommandLine, MachineReadableOutputHoldsTheResultAlone) {
+    const std::string path = writeTempFile("four.txt", kFourDna);
+    const ToolResult asked = runTool({"--newick"}, path + " N 3\n");
+    EXPECT_EQ(asked.out, kFourNewick);
+    EXPECT_EQ(asked.err,
+              "Input the file name:Input 'Y' if the file contains protein sequences, 'N' if DNA sequence: "
+              "Choose the algorithm (1,2,3 to choose one of the three algorithms, or 4 to choose all): ");
+    const std::string far = writeTempFile("far.txt", "2 4\n0 AAAA\n1 CCCC\n");
+    for (const char* mode : {"--newick", "--svg"}) {
+        const ToolResult undefined = runTool({mode, far, "N", "1"});
+        EXPECT_EQ(undefined.out, "");
+        EXPECT_EQ(undefined.err, "Sequences dissimilarity exceeds threshold: distance undefined!\n");
+        EXPECT_EQ(undefined.exitCode, 0);
+        const ToolResult missing = runTool({mode, "no-such-file.txt", "N", "1"});
+        EXPECT_EQ(missing.out, "");
+        EXPECT_EQ(missing.err, "Cannot open file no-such-file.txt\n");
+        EXPECT_EQ(missing.exitCode, 1);
+    }
+    const ToolResult report = runTool({far, "N", "1"});
+    EXPECT_EQ(report.out, "Sequences dissimilarity exceeds threshold: distance undefined!\n");
+    EXPECT_EQ(report.err, "");
+}
+
 }  // namespace

@@ -130,7 +130,7 @@ TEST(Reliability, MatrixDistancesArePlainAndBounded) {
     for (const Row& row : rows) {
         const std::string path =
             writeTempFile("bounded.phy", "3\na 0 0.1 0.2\nb 0.1 0 " + row.word + "\nc 0.2 " + row.word + " 0\n");
-        const ToolResult result = runTool({"--matrix", "--newick", path, "3"});
+        const ToolResult result = runTool({"--matrix", path, "3"});
         EXPECT_EQ(result.out, "Invalid distance matrix: row 2 'b', column 3 (line 3): " + row.message + "\n");
         EXPECT_EQ(result.exitCode, 1);
     }

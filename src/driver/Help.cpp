@@ -107,6 +107,8 @@ also gives the tree without names and an empty line. With --newick: one tree
 per line, ancestral names after the closing parenthesis, FASTA record names for
 the leaves. With --svg: an SVG document (redirect it to a file), the copies in
 chromosome order along the bottom and every duplication block as one band.
+With --newick and --svg, prompts and messages go to standard error, so that
+standard output holds the result alone.
 
 Exit codes: 0 after a report (or when two copies are too far apart for a
 distance: "Sequences dissimilarity exceeds threshold: distance undefined!");

@@ -271,8 +271,12 @@ namespace {
 
 int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
     const CommandLine line = parseCommandLine(words);
+    // Newick and SVG are for other programs to read: there, prompts and
+    // messages go to standard error and standard output holds the result
+    // alone. The report keeps everything on standard output.
+    std::ostream& said = line.newick || line.svg ? std::cerr : out;
     if (!line.unknownOption.empty()) {
-        writeLine(out, "Unknown option " + line.unknownOption + ": see tandemtree --help");
+        writeLine(said, "Unknown option " + line.unknownOption + ": see tandemtree --help");
         return 1;
     }
     if (line.help) {
@@ -287,11 +291,11 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
     }
     const std::string wrong = checkCommandLine(line);
     if (!wrong.empty()) {
-        writeLine(out, wrong);
+        writeLine(said, wrong);
         return 1;
     }
     // With --matrix the second word is the criterion: there is no molecule kind.
-    RunWords run{line.positional, in, out};
+    RunWords run{line.positional, in, said};
     if (line.matrix && run.args.size() >= 2) run.args.insert(run.args.begin() + 1, "");
 
     std::ifstream file;
@@ -303,35 +307,36 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
             const bool fromInput = fileName == "-";
             const std::string problem = fromInput ? standardInputProblem(line, run) : "";
             if (!problem.empty()) {
-                writeLine(out, problem);
+                writeLine(said, problem);
                 return 1;
             }
             if (!fromInput && !canOpen(fileName, file)) {
-                writeLine(out, "Cannot open file " + fileName);
+                writeLine(said, "Cannot open file " + fileName);
                 return 1;
             }
             // A criterion given as an argument is checked before any work.
             if (run.has(2) && parseCriterion(run.args[2]) <= 0)
-                return unknownCriterion(out, parseCriterion(run.args[2]));
+                return unknownCriterion(said, parseCriterion(run.args[2]));
             if (writesOverInput(line, fileName, fromInput)) {
-                writeLine(out, "--write-matrix " + line.writeMatrix + " is the input file: give another file to write");
+                writeLine(said,
+                          "--write-matrix " + line.writeMatrix + " is the input file: give another file to write");
                 return 1;
             }
             const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());
             loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
             if (!fromInput) file.close();
             if (!writeMatrixIfAsked(line, sequences)) {
-                writeLine(out, "Cannot write file " + line.writeMatrix);
+                writeLine(said, "Cannot write file " + line.writeMatrix);
                 return 1;
             }
             const int criterion = run.criterion();
-            if (criterion <= 0) return unknownCriterion(out, criterion);
+            if (criterion <= 0) return unknownCriterion(said, criterion);
             const std::vector<const CriterionEntry*> runs = criteriaToRun(criterion);
             reserveRunMemory(line, runs, sequences.count, settings.threads);
             CriterionRuns(line, settings, sequences, out).run(runs, criterion > blockCriteria().back().number);
             return 0;
         },
-        sequences.count, out);
+        sequences.count, said);
 }
 
 }  // namespace
