@@ -158,4 +158,30 @@ TEST(CommandLine, MachineReadableOutputHoldsTheResultAlone) {
     EXPECT_EQ(report.err, "");
 }
 
+// Letters that disagree with the molecule kind, or stand in both cases, are
+// told on standard error (the report is unchanged); --ignore-case compares
+// either case as equal, so a soft-masked copy gets its unmasked history.
+TEST(CommandLine, LettersThatMisleadAreToldAndCaseCanBeIgnored) {
+    const std::string dna = writeTempFile("four.txt", kFourDna);
+    EXPECT_EQ(runTool({dna, "N", "3"}).err, "");
+    const ToolResult asProtein = runTool({dna, "Y", "3"});
+    EXPECT_EQ(asProtein.err,
+              "Warning: the molecule kind is protein, but 100% of the letters are A, C, G, T, U or N: give N for "
+              "DNA\n");
+    const std::string protein = writeTempFile("protein.txt", "4 6\n0 MKVLAW\n1 MKVLSW\n2 MRVLAW\n3 MKILAW\n");
+    EXPECT_EQ(runTool({protein, "N", "3"}).err,
+              "Warning: the molecule kind is DNA, but only 12% of the letters are A, C, G, T, U or N: is this a "
+              "protein alignment?\n");
+    const std::string masked =
+        writeTempFile("masked.txt", "4 10\n0 aaaaAAAAAA\n1 aaaaGGGAAA\n2 AAAAAAAAAC\n3 AAAAGGGAAT\n");
+    const ToolResult kept = runTool({masked, "N", "3"});
+    EXPECT_EQ(kept.err,
+              "Warning: 8 of the 40 letters are in lower case and differ from the same letters in upper case; "
+              "--ignore-case compares them as equal\n");
+    EXPECT_NE(kept.out, kFourReport);
+    const ToolResult folded = runTool({masked, "N", "3", "--ignore-case"});
+    EXPECT_EQ(folded.out, kFourReport);
+    EXPECT_EQ(folded.err, "");
+}
+
 }  // namespace

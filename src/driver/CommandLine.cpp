@@ -192,6 +192,11 @@ void addDataOptions(std::vector<OptionSpec>& options) {
                            "pairwise: for each pair, leave out the columns where either\n"
                            "copy has a gap ('-' or '.')"));
     options.push_back(flag(
+        "--ignore-case", nullptr, [](CommandLine& l) { l.ignoreCase = true; },
+        "compare letters of either case as equal (repeats soft-masked\n"
+        "in lower case); without it case counts, and a warning on\n"
+        "standard error tells when both cases of a letter occur"));
+    options.push_back(flag(
         "--matrix", nullptr, [](CommandLine& l) { l.matrix = true; },
         "FILE is a PHYLIP distance matrix (square or lower-triangular,\n"
         "rows in chromosome order, names of any length), not an\n"
@@ -275,6 +280,8 @@ std::string checkCommandLine(const CommandLine& line) {
         return "--bootstrap resamples the alignment's columns: it needs an alignment, not --matrix";
     if (line.matrix && !line.distance.isDefault())
         return "--model and --gaps say how distances are made from an alignment: not with --matrix";
+    if (line.matrix && line.ignoreCase)
+        return "--ignore-case says how the letters of an alignment compare: not with --matrix";
     if (line.matrix && line.positional.size() > 2)
         return "With --matrix give the file and the criterion only: a matrix has no molecule kind";
     return "";

@@ -33,6 +33,7 @@ struct CommandLine {
     // the molecule kind.
     bool matrix = false;
     std::string writeMatrix;
+    bool ignoreCase = false;  // --ignore-case: letters of either case compare as equal
     DistanceOptions distance;
     std::string unknownOption;  // the first word that is no known option
     std::string badValue;       // why the first option with a wrong value is wrong

@@ -27,11 +27,15 @@
 #include "history/Refinement.h"
 #include "output/NewickWriter.h"
 #include "output/SvgWriter.h"
+#include "sequences/Letters.h"
 #include "sequences/MatrixFile.h"
 #include "sequences/SequenceFileReader.h"
 #include "sequences/SequenceSet.h"
 
 namespace {
+
+// At least this share of the letters of a DNA alignment are A, C, G, T, U or N.
+constexpr double kNucleotideShareOfDna = 0.9;
 
 // Writes a prompt (no line end), then reads one whitespace-delimited word;
 // the end of the input gives the empty word.
@@ -153,6 +157,26 @@ std::string standardInputProblem(const CommandLine& line, const RunWords& words)
            "the criterion (third argument, 1 to 4) on the command line";
 }
 
+// Warnings, on standard error and never on standard output, when the letters
+// disagree with the molecule kind or stand in both cases: both give a tree
+// that looks fine and is wrong.
+void warnOfLetters(const CommandLine& line, const SequenceSet& sequences) {
+    const LetterCensus census = letterCensus(sequences.sequences);
+    if (census.letters == 0) return;
+    const int percent = static_cast<int>(100.0 * census.nucleotideShare());
+    if (sequences.isProtein && census.nucleotideShare() >= kNucleotideShareOfDna)
+        std::cerr << "Warning: the molecule kind is protein, but " << percent
+                  << "% of the letters are A, C, G, T, U or N: give N for DNA" << std::endl;
+    if (!sequences.isProtein && census.nucleotideShare() < kNucleotideShareOfDna)
+        std::cerr << "Warning: the molecule kind is DNA, but only " << percent
+                  << "% of the letters are A, C, G, T, U or N: is this a protein alignment?" << std::endl;
+    if (census.bothCases && !line.ignoreCase)
+        std::cerr << "Warning: " << census.lowerCase << " of the " << census.letters
+                  << " letters are in lower case and differ from the same letters in upper case; --ignore-case "
+                     "compares them as equal"
+                  << std::endl;
+}
+
 // The distances of the input, into `sequences`: a matrix as it stands, or
 // the alignment read and its distances computed.
 void loadDistances(const CommandLine& line, const RunWords& words, std::istream& source, SequenceSet& sequences,
@@ -167,6 +191,8 @@ void loadDistances(const CommandLine& line, const RunWords& words, std::istream&
     sequences.isProtein = words.isProtein();
     sequences.distanceOptions = distanceOptionsOf(line, sequences.isProtein);
     sequences.readSequences(source);
+    warnOfLetters(line, sequences);
+    if (line.ignoreCase) foldToUpperCase(sequences.sequences);
     reserveMemory(DistanceMatrix::bytesFor(sequences.count) + WorkingDistanceTable::bytesFor(sequences.count));
     sequences.computeDistances(threads);
 }
