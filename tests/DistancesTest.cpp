@@ -146,4 +146,30 @@ TEST(Distances, MatchAPlainCountForEveryLengthAndNumberOfThreads) {
     }
 }
 
+// Under --gaps pairwise a pair leaves out the columns where either copy has
+// a gap or an ambiguity code (N for DNA, X for protein, '?'), through the
+// per-pair count and the vectorised count alike; a column that is a gap in
+// every copy changes nothing.
+TEST(Distances, PairwiseLeavesOutGapsAndAmbiguityCodes) {
+    struct Row {
+        std::string a, b;
+        bool protein;
+        std::string plainA, plainB;  // the same pair without those columns
+    };
+    const std::vector<Row> rows = {
+        {"ACGTNACGTA-", "ACGAAACGNT-", false, "ACGTACGA", "ACGAACGT"},
+        {"MKVLAXWn?", "MKILAWWnQ", true, "MKVLAWn", "MKILAWn"},
+        {"ACGTACGTAC", "ACGTACGTAT", false, "ACGTACGTAC", "ACGTACGTAT"},
+    };
+    for (const Row& row : rows) {
+        SequenceSet with = pairOf(row.a, row.b, row.protein);
+        SequenceSet without = pairOf(row.plainA, row.plainB, row.protein);
+        with.distanceOptions.pairwiseGaps = without.distanceOptions.pairwiseGaps = true;
+        EXPECT_EQ(with.pairDistance(0, 1), without.pairDistance(0, 1)) << row.a;
+        with.computeDistances();
+        without.computeDistances();
+        EXPECT_EQ(with.distances->at(0, 1), without.distances->at(0, 1)) << row.a;
+    }
+}
+
 }  // namespace

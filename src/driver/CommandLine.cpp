@@ -190,7 +190,8 @@ void addDataOptions(std::vector<OptionSpec>& options) {
     options.push_back(word("--gaps", "G", setGaps,
                            "literal (the default): every column counts as it stands;\n"
                            "pairwise: for each pair, leave out the columns where either\n"
-                           "copy has a gap ('-' or '.')"));
+                           "copy has a gap ('-' or '.') or an ambiguity code (N for DNA,\n"
+                           "X for protein, '?')"));
     options.push_back(flag(
         "--ignore-case", nullptr, [](CommandLine& l) { l.ignoreCase = true; },
         "compare letters of either case as equal (repeats soft-masked\n"

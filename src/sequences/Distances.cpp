@@ -68,6 +68,14 @@ bool isUndefined(double d) { return d == kUndefinedDistance || std::isnan(d); }
 
 bool isGap(unsigned char c) { return c == '-' || c == '.'; }
 
+// What --gaps pairwise leaves out of a pair's comparison: gaps, and the
+// letters that stand for any residue (N for DNA, X for protein, either case,
+// and '?'), which tell nothing of a difference.
+bool isMissing(unsigned char c, bool isProtein) {
+    if (isGap(c) || c == '?') return true;
+    return isProtein ? c == 'X' || c == 'x' : c == 'N' || c == 'n';
+}
+
 // 1 for a purine (A, G), 2 for a pyrimidine (C, T, U), either case; 0 else.
 int baseClass(unsigned char c) {
     switch (c) {
@@ -92,12 +100,12 @@ struct PairCounts {
     std::int64_t transitions = 0;  // differences within the purines or within the pyrimidines
 };
 
-PairCounts countPair(const std::string& a, const std::string& b, bool pairwiseGaps) {
+PairCounts countPair(const std::string& a, const std::string& b, bool pairwiseGaps, bool isProtein) {
     PairCounts counts;
     const std::size_t L = std::min(a.size(), b.size());
     for (std::size_t k = 0; k < L; ++k) {
         const auto x = static_cast<unsigned char>(a[k]), y = static_cast<unsigned char>(b[k]);
-        if (pairwiseGaps && (isGap(x) || isGap(y))) continue;
+        if (pairwiseGaps && (isMissing(x, isProtein) || isMissing(y, isProtein))) continue;
         ++counts.compared;
         if (x == y) continue;
         ++counts.differences;
@@ -108,20 +116,21 @@ PairCounts countPair(const std::string& a, const std::string& b, bool pairwiseGa
 }
 
 // The columns of every sequence as three byte rows: the character, its base
-// class, and whether the column is compared at all (not a gap, when gaps are
-// left out pairwise), so that a pair is counted with vector compares.
+// class, and whether the column is compared at all (not a gap or an
+// ambiguity code, when those are left out pairwise), so that a pair is
+// counted with vector compares.
 struct CodedColumns {
     std::size_t length = 0;
     std::vector<unsigned char> text, kind, kept;
 
-    CodedColumns(const std::vector<std::string>& sequences, std::size_t L, bool pairwiseGaps)
+    CodedColumns(const std::vector<std::string>& sequences, std::size_t L, bool pairwiseGaps, bool isProtein)
         : length(L), text(sequences.size() * L), kind(sequences.size() * L), kept(sequences.size() * L) {
         for (std::size_t i = 0; i < sequences.size(); ++i)
             for (std::size_t c = 0; c < L; ++c) {
                 const auto x = static_cast<unsigned char>(sequences[i][c]);
                 text[i * L + c] = x;
                 kind[i * L + c] = static_cast<unsigned char>(baseClass(x));
-                kept[i * L + c] = !(pairwiseGaps && isGap(x));
+                kept[i * L + c] = !(pairwiseGaps && isMissing(x, isProtein));
             }
     }
 };
@@ -182,8 +191,9 @@ std::string noColumnsMessage(int i, int j) {
 
 double SequenceSet::pairDistance(int i, int j) const {
     if (!distanceOptions.isDefault()) {
-        const PairCounts counts = countPair(sequences[static_cast<std::size_t>(i)],
-                                            sequences[static_cast<std::size_t>(j)], distanceOptions.pairwiseGaps);
+        const PairCounts counts =
+            countPair(sequences[static_cast<std::size_t>(i)], sequences[static_cast<std::size_t>(j)],
+                      distanceOptions.pairwiseGaps, isProtein);
         if (counts.compared == 0) throw FailedRun(noColumnsMessage(std::min(i, j), std::max(i, j)));
         return modelDistance(counts, distanceOptions.model, isProtein);
     }
@@ -202,7 +212,7 @@ void computeModelDistances(SequenceSet& set, int threads) {
     const int count = set.count;
     set.distances = std::make_unique<DistanceMatrix>(count);
     const CodedColumns coded(set.sequences, set.length > 0 ? static_cast<std::size_t>(set.length) : 0,
-                             set.distanceOptions.pairwiseGaps);
+                             set.distanceOptions.pairwiseGaps, set.isProtein);
     std::vector<int> blocked(static_cast<std::size_t>(count), -1);
     std::atomic<bool> undefined{false};
     runSlices(std::max(1, threads), count, [&](int i, int) {
