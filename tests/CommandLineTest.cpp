@@ -184,4 +184,30 @@ TEST(CommandLine, LettersThatMisleadAreToldAndCaseCanBeIgnored) {
     EXPECT_EQ(folded.err, "");
 }
 
+// One run writes the report, the Newick lines, the picture and the table of
+// blocks, each the same as the run that writes it alone; none of them may be
+// the input file.
+TEST(CommandLine, SeveralOutputsFromOneRun) {
+    const std::string fasta =
+        writeTempFile("coords.fa",
+                      ">c0 chrX:100-109\nAAAAAAAAAA\n>c1 chrX:110-119\nAAAAGGGAAA\n>c2 chrX:120-129\nAAAAAAAAAC\n"
+                      ">c3 chrX:130-139\nAAAAGGGAAT\n");
+    const std::string nwk = writeTempFile("out.nwk", ""), svg = writeTempFile("out.svg", "");
+    const std::string tsv = writeTempFile("out.tsv", "");
+    const ToolResult all = runTool({fasta, "N", "4", "--write-newick", nwk, "--write-svg", svg, "--write-blocks", tsv});
+    EXPECT_EQ(all.out, runTool({fasta, "N", "4"}).out);
+    EXPECT_EQ(readFile(nwk), runTool({fasta, "N", "4", "--newick"}).out);
+    EXPECT_EQ(readFile(svg), runTool({fasta, "N", "4", "--svg"}).out);
+    std::string rows = "criterion\tblock\tsegments\tcopies\tnames\tsupport\tcoordinates\n";
+    for (int criterion = 1; criterion <= 3; ++criterion)
+        rows += std::to_string(criterion) + "\t1\tv1,v2\t0,2;1,3\tc0,c2;c1,c3\t\tchrX:100-129;chrX:110-139\n";
+    EXPECT_EQ(readFile(tsv), rows);
+    const ToolResult over = runTool({fasta, "N", "4", "--write-blocks", fasta});
+    EXPECT_EQ(over.out, "--write-blocks " + fasta + " is the input file: give another file to write\n");
+    EXPECT_EQ(over.exitCode, 1);
+    const ToolResult cannot = runTool({fasta, "N", "1", "--write-svg", "/no-such-folder/x.svg"});
+    EXPECT_EQ(cannot.out.substr(cannot.out.find("Cannot")), "Cannot write file /no-such-folder/x.svg\n");
+    EXPECT_EQ(cannot.exitCode, 1);
+}
+
 }  // namespace

@@ -89,9 +89,14 @@ std::string setGaps(CommandLine& line, const std::string& value) {
     return "";
 }
 
+// A file to write; what is wrong with its name, or nothing.
+std::string setWritten(std::string& field, const char* option, const std::string& value) {
+    field = value;
+    return value.empty() ? std::string(option) + " needs the name of the file to write" : "";
+}
+
 std::string setWriteMatrix(CommandLine& line, const std::string& value) {
-    line.writeMatrix = value;
-    return value.empty() ? "--write-matrix needs the name of the file to write" : "";
+    return setWritten(line.writeMatrix, "--write-matrix", value);
 }
 
 // The options of what is written and how the history is searched.
@@ -207,6 +212,20 @@ void addDataOptions(std::vector<OptionSpec>& options) {
                            "also write the distances to the file F as a square PHYLIP\n"
                            "matrix (17 significant digits, so that --matrix reads them\n"
                            "back exactly)"));
+    options.push_back(word(
+        "--write-newick", "F",
+        [](CommandLine& l, const std::string& v) { return setWritten(l.writeNewick, "--write-newick", v); },
+        "also write the Newick lines of --newick to the file F"));
+    options.push_back(word(
+        "--write-svg", "F",
+        [](CommandLine& l, const std::string& v) { return setWritten(l.writeSvg, "--write-svg", v); },
+        "also write the picture of --svg to the file F"));
+    options.push_back(word(
+        "--write-blocks", "F",
+        [](CommandLine& l, const std::string& v) { return setWritten(l.writeBlocks, "--write-blocks", v); },
+        "also write the duplication blocks to the file F as a table\n"
+        "(tab-separated: criterion, block, segments, copies, names,\n"
+        "support, coordinates); all from the same run"));
 }
 
 // The option a word names: a flag by the whole word, an option with a value

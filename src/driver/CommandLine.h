@@ -33,6 +33,9 @@ struct CommandLine {
     // the molecule kind.
     bool matrix = false;
     std::string writeMatrix;
+    // --write-newick, --write-svg, --write-blocks: files that take the Newick
+    // lines, the picture and the table of blocks of the same run.
+    std::string writeNewick, writeSvg, writeBlocks;
     bool ignoreCase = false;  // --ignore-case: letters of either case compare as equal
     DistanceOptions distance;
     std::string unknownOption;  // the first word that is no known option

@@ -18,6 +18,7 @@
 #include "common/OutputLines.h"
 #include "common/myException.h"
 #include "driver/CommandLine.h"
+#include "driver/CriterionRuns.h"
 #include "driver/ProgressLine.h"
 #include "driver/Prompts.h"
 #include "driver/Report.h"
@@ -108,29 +109,6 @@ bool isProteinAnswer(const std::string& answer) { return answer.empty() || (answ
 
 namespace {
 
-// What the options ask of the run, for the searches and the replicates.
-struct RunSettings {
-    int threads = 1;
-    RefineSettings refining;
-    BootstrapSettings bootstrap;
-};
-
-RunSettings settingsOf(const CommandLine& line, int threads) {
-    RunSettings settings;
-    settings.threads = threads;
-    settings.refining.kicks = line.kicks;
-    settings.refining.rebuilds = line.rebuilds;
-    settings.refining.ratchet = line.ratchet;
-    settings.refining.threads = threads;
-    settings.bootstrap.replicates = line.bootstrap;
-    settings.bootstrap.seed = line.seed;
-    settings.bootstrap.threads = threads;
-    settings.bootstrap.refine = line.refine;
-    settings.bootstrap.refining = settings.refining;
-    settings.bootstrap.refining.threads = 1;  // replicates share the threads among themselves
-    return settings;
-}
-
 // The settings that are words on the command line: the file name, the
 // molecule kind and the criterion, or the prompts' answers for those missing.
 struct RunWords {
@@ -202,16 +180,23 @@ int unknownCriterion(std::ostream& out, int criterion) {
     return 1;
 }
 
-// Whether --write-matrix names the very file the input is read from (the
-// same file under any name, or standard input redirected from it): writing
-// it would destroy the input.
-bool writesOverInput(const CommandLine& line, const std::string& fileName, bool fromInput) {
-    if (line.writeMatrix.empty()) return false;
-    struct stat target {};
+// Why a file to write is the very file the input is read from (the same
+// file under any name, or standard input redirected from it), which writing
+// would destroy; empty when none is.
+std::string writesOverInput(const CommandLine& line, const std::string& fileName, bool fromInput) {
     struct stat input {};
-    if (stat(line.writeMatrix.c_str(), &target) != 0) return false;  // a new file
-    const int found = fromInput ? fstat(STDIN_FILENO, &input) : stat(fileName.c_str(), &input);
-    return found == 0 && target.st_dev == input.st_dev && target.st_ino == input.st_ino;
+    if ((fromInput ? fstat(STDIN_FILENO, &input) : stat(fileName.c_str(), &input)) != 0) return "";
+    const std::pair<const char*, const std::string*> targets[] = {{"--write-matrix", &line.writeMatrix},
+                                                                  {"--write-newick", &line.writeNewick},
+                                                                  {"--write-svg", &line.writeSvg},
+                                                                  {"--write-blocks", &line.writeBlocks}};
+    for (const auto& [option, name] : targets) {
+        struct stat target {};
+        if (name->empty() || stat(name->c_str(), &target) != 0) continue;  // none, or a new file
+        if (target.st_dev == input.st_dev && target.st_ino == input.st_ino)
+            return std::string(option) + " " + *name + " is the input file: give another file to write";
+    }
+    return "";
 }
 
 // Writes the distances where --write-matrix asks; false when it cannot.
@@ -221,75 +206,6 @@ bool writeMatrixIfAsked(const CommandLine& line, const SequenceSet& sequences) {
     if (written.is_open()) writeMatrixFile(written, *sequences.distances, sequences.names);
     return written.is_open() && written;
 }
-
-// The criteria of one run on the loaded distances, each history written as
-// the options ask.
-class CriterionRuns {
-public:
-    CriterionRuns(const CommandLine& line, const RunSettings& settings, SequenceSet& sequences, std::ostream& out)
-        : line_(line), settings_(settings), sequences_(sequences), out_(out) {}
-
-    void run(const std::vector<const CriterionEntry*>& runs, bool all) {
-        for (const CriterionEntry* entry : runs) {
-            rebuild(*entry, entry != runs.back());
-            HistorySupport support;
-            if (line_.bootstrap > 0) support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap);
-            write(*entry, all, line_.bootstrap > 0 ? &support : nullptr);
-        }
-        if (line_.svg)
-            for (const std::string& text : svgDocument(panels_)) writeLine(out_, text);
-    }
-
-private:
-    // The history by one criterion, refined when asked.
-    void rebuild(const CriterionEntry& entry, bool moreToCome) {
-        const std::unique_ptr<BlockCriterion> chosen = entry.make();
-        chosen->setThreads(settings_.threads);
-        progress_.start(entry.number, std::max(sequences_.count - 1, 0));
-        // The working table takes the distances in, giving their memory back
-        // as it reads them, unless they came from a matrix file and are
-        // needed again; distances made from the alignment are made again
-        // once the table is gone, for whatever needs them next (replicates
-        // make their own).
-        const bool neededAfter = line_.refine || line_.newick || moreToCome;
-        if (line_.matrix && neededAfter) {
-            tree_.reconstruct(*sequences_.distances, *chosen, &progress_);
-        } else {
-            tree_.reconstruct(std::move(*sequences_.distances), *chosen, &progress_);
-            sequences_.distances.reset();
-            if (neededAfter) sequences_.computeDistances(settings_.threads);
-        }
-        progress_.finish();
-        if (!line_.refine) return;
-        RefineSettings refining = settings_.refining;
-        refining.criterion = entry.number;
-        progress_.startSearch(entry.number);
-        refineHistory(tree_, *sequences_.distances, refining, &progress_);
-        progress_.finish();
-    }
-
-    void write(const CriterionEntry& entry, bool all, const HistorySupport* support) {
-        if (line_.svg) {
-            panels_.push_back(drawHistory(entry.number, tree_, sequences_.names, support, line_.refine));
-        } else if (line_.newick) {
-            const EdgeLengths lengths = fitEdgeLengths(tree_, *sequences_.distances);
-            if (support != nullptr && support->used() == 0)
-                for (const std::string& text : supportLines(tree_, *support)) writeLine(out_, text);
-            writeLine(out_, newickText(tree_, sequences_.names, {&lengths, support, line_.supportLabels}));
-        } else {
-            printReport(entry.number, tree_, all, out_, support, line_.refine);
-        }
-    }
-
-    const CommandLine& line_;
-    const RunSettings& settings_;
-    SequenceSet& sequences_;
-    std::ostream& out_;
-    DuplicationTree tree_;
-    std::vector<SvgPanel> panels_;
-    // Progress goes to standard error, and only when that is a terminal.
-    ProgressLine progress_{isatty(STDERR_FILENO) ? &std::cerr : nullptr};
-};
 
 }  // namespace
 
@@ -343,9 +259,9 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
             // A criterion given as an argument is checked before any work.
             if (run.has(2) && parseCriterion(run.args[2]) <= 0)
                 return unknownCriterion(said, parseCriterion(run.args[2]));
-            if (writesOverInput(line, fileName, fromInput)) {
-                writeLine(said,
-                          "--write-matrix " + line.writeMatrix + " is the input file: give another file to write");
+            const std::string overInput = writesOverInput(line, fileName, fromInput);
+            if (!overInput.empty()) {
+                writeLine(said, overInput);
                 return 1;
             }
             const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());

@@ -50,6 +50,7 @@ std::string sequenceOf(TextSource& source, std::size_t most, long record, const 
 void readFasta(TextSource& source, SequenceFile& file) {
     file.sequences.clear();
     file.names.clear();
+    file.descriptions.clear();
     std::vector<long> lines;
     int c = source.peek();
     while (c == '>') {
@@ -68,6 +69,8 @@ void readFasta(TextSource& source, SequenceFile& file) {
         std::size_t to = from;
         while (to < header.size() && !isBlank(header[to])) ++to;
         file.names.push_back(header.substr(from, to - from));
+        while (to < header.size() && isBlank(header[to])) ++to;
+        file.descriptions.push_back(header.substr(to));
 
         // Every record after the first is as long as the first.
         const std::size_t most = file.sequences.empty() ? std::string::npos : file.sequences.front().size();

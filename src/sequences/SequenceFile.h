@@ -22,4 +22,5 @@ struct SequenceFile {
     int length = -1;
     std::vector<std::string> sequences;
     std::vector<std::string> names;
+    std::vector<std::string> descriptions;  // the rest of each FASTA header line
 };

@@ -9,6 +9,7 @@ void SequenceSet::clear() {
     distances.reset();
     sequences.clear();
     names.clear();
+    descriptions.clear();
 }
 
 void SequenceSet::readSequences(std::istream& in) {
@@ -24,4 +25,5 @@ void SequenceSet::readSequences(std::istream& in) {
     length = file.length;
     sequences = std::move(file.sequences);
     names = std::move(file.names);
+    descriptions = std::move(file.descriptions);
 }

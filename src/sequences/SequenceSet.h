@@ -45,4 +45,6 @@ public:
     // Segment names from a FASTA file, entry k naming segment k; empty for
     // the native format, whose segments are known by number.
     std::vector<std::string> names;
+    // What follows each name on its FASTA header line (coordinates, often).
+    std::vector<std::string> descriptions;
 };

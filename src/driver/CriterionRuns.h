@@ -1,0 +1,54 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver/CommandLine.h"
+#include "driver/ProgressLine.h"
+#include "history/BlockCriterion.h"
+#include "history/Bootstrap.h"
+#include "history/DuplicationTree.h"
+#include "history/Refinement.h"
+#include "output/SvgWriter.h"
+#include "sequences/SequenceSet.h"
+
+// What the options ask of the run, for the searches and the replicates.
+struct RunSettings {
+    int threads = 1;
+    RefineSettings refining;
+    BootstrapSettings bootstrap;
+};
+
+RunSettings settingsOf(const CommandLine& line, int threads);
+
+// The criteria of one run on the loaded distances, each history written as
+// the options ask.
+class CriterionRuns {
+public:
+    CriterionRuns(const CommandLine& line, const RunSettings& settings, SequenceSet& sequences, std::ostream& out)
+        : line_(line), settings_(settings), sequences_(sequences), out_(out) {}
+
+    void run(const std::vector<const CriterionEntry*>& runs, bool all);
+
+private:
+    // The history by one criterion, refined when asked.
+    void rebuild(const CriterionEntry& entry, bool moreToCome);
+    // The history as the options ask: on standard output, and into the
+    // files of --write-newick, --write-svg and --write-blocks.
+    void write(const CriterionEntry& entry, bool all, const HistorySupport* support);
+    // The files asked for, once every criterion has run.
+    void writeFiles() const;
+
+    const CommandLine& line_;
+    const RunSettings& settings_;
+    SequenceSet& sequences_;
+    std::ostream& out_;
+    DuplicationTree tree_;
+    std::vector<SvgPanel> panels_;
+    std::vector<std::string> newickLines_, blockRows_;
+    // Progress goes to standard error, and only when that is a terminal.
+    ProgressLine progress_{isatty(STDERR_FILENO) ? &std::cerr : nullptr};
+};
