@@ -28,8 +28,20 @@ def main():
             return 1
         print("snakemake not installed: skipped")
         return 77
-    examples = os.path.join(project, "examples")
     with tempfile.TemporaryDirectory() as scratch:
+        # The examples, and two families that fail: a file that is no
+        # alignment, and copies too far apart for a distance.
+        examples = os.path.join(scratch, "families")
+        os.mkdir(examples)
+        for name in os.listdir(os.path.join(project, "examples")):
+            if name.endswith(".fa"):
+                shutil.copy(os.path.join(project, "examples", name), examples)
+        failing = {"zz_broken": (">a\nACGT\n>b\nAC\n", "Invalid sequence file: record 2 'b' (line 3): the sequence "
+                                 "has 2 characters, expected 4"),
+                   "zz_far": (">a\nAAAA\n>b\nCCCC\n", "Sequences dissimilarity exceeds threshold: distance undefined!")}
+        for family, (text, _) in failing.items():
+            with open(os.path.join(examples, family + ".fa"), "w") as handle:
+                handle.write(text)
         output = os.path.join(scratch, "results")
         subprocess.run(
             [snakemake, "--cores", "2", "--quiet", "-s", os.path.join(project, "workflow", "Snakefile"),
@@ -38,17 +50,29 @@ def main():
             check=True, capture_output=True)
         with open(os.path.join(output, "summary.tsv")) as handle:
             rows = [line.rstrip("\n").split("\t") for line in handle]
-        assert rows[0] == ["family", "copies", "length", "blocks", "largest_block", "seconds"], rows[0]
+        assert rows[0] == ["family", "copies", "length", "blocks", "largest_block", "seconds", "status",
+                           "message"], rows[0]
         families = sorted(name[:-3] for name in os.listdir(examples) if name.endswith(".fa"))
         assert [row[0] for row in rows[1:]] == families, rows
-        for family, copies, length, blocks, largest, seconds in rows[1:]:
+        for row in rows[1:]:
+            if row[0] in failing:
+                assert row[6:] == ["failed", failing[row[0]][1]], row
+        rows = [row for row in rows if row[0] not in failing]
+        for family, copies, length, blocks, largest, seconds, status, message in rows[1:]:
+            assert (status, message) == ("ok", ""), (family, status, message)
             kind = "Y" if family.startswith(PROTEIN) else "N"
             source = os.path.join(examples, family + ".fa")
             direct = subprocess.run([tool, source, kind, "4"], capture_output=True, text=True, check=True).stdout
             with open(os.path.join(output, family, "report.txt")) as handle:
                 assert handle.read() == direct, family
-            for name in ("tree.nwk", "history.svg"):
-                assert os.path.getsize(os.path.join(output, family, name)) > 0, (family, name)
+            # The Newick, the picture and the blocks come from the same run.
+            for name, option in (("tree.nwk", "--newick"), ("history.svg", "--svg")):
+                alone = subprocess.run([tool, option, source, kind, "4"], capture_output=True, text=True,
+                                       check=True).stdout
+                with open(os.path.join(output, family, name)) as handle:
+                    assert handle.read() == alone, (family, name)
+            with open(os.path.join(output, family, "blocks.tsv")) as handle:
+                assert handle.readline().startswith("criterion\tblock\t"), family
             first = next(line for line in direct.splitlines() if line.startswith("Duplication Blocks:"))
             found = [block.split(", ") for block in re.findall(r"\(([^()]*)\)", first)]
             with open(source) as handle:
