@@ -242,7 +242,8 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
 
     std::ifstream file;
     SequenceSet sequences;
-    return withFailuresReported(
+    std::string undefinedPair;  // the line after an undefined distance's message
+    const int code = withFailuresReported(
         [&] {
             const std::string fileName = run.fileName();
             // "-" is standard input, which then holds the sequences.
@@ -265,7 +266,13 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 return 1;
             }
             const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());
-            loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
+            try {
+                loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
+            } catch (const myException&) {
+                // Programs that read Newick or SVG are told which pair it was.
+                if (line.newick || line.svg) undefinedPair = sequences.undefinedPairText();
+                throw;
+            }
             if (!fromInput) file.close();
             if (!writeMatrixIfAsked(line, sequences)) {
                 writeLine(said, "Cannot write file " + line.writeMatrix);
@@ -279,6 +286,8 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
             return 0;
         },
         sequences.count, said);
+    if (!undefinedPair.empty()) writeLine(said, undefinedPair);
+    return code;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/FailedRun.h"
@@ -315,4 +316,37 @@ void SequenceSet::computeDistances(int threads) {
         computeModelDistances(*this, threads);
     else
         computeMismatchDistances(*this, threads);
+}
+
+std::string SequenceSet::undefinedPairText() const {
+    const std::size_t L = length > 0 ? static_cast<std::size_t>(length) : 0;
+    for (int i = 0; i < count; ++i)
+        for (int j = i + 1; j < count; ++j) {
+            const std::string& a = sequences[static_cast<std::size_t>(i)];
+            const std::string& b = sequences[static_cast<std::size_t>(j)];
+            std::int64_t differ = 0, compared = static_cast<std::int64_t>(L);
+            double distance = 0.0;
+            if (distanceOptions.isDefault()) {
+                differ = countMismatches(textOf(a), textOf(b), L);
+                distance = correctedDistance(differ, length, isProtein);
+            } else {
+                const PairCounts counts = countPair(a, b, distanceOptions.pairwiseGaps, isProtein);
+                if (counts.compared == 0) continue;
+                differ = counts.differences;
+                compared = counts.compared;
+                distance = modelDistance(counts, distanceOptions.model, isProtein);
+            }
+            if (!isUndefined(distance)) continue;
+            auto named = [&](int k) {
+                const auto at = static_cast<std::size_t>(k);
+                return at < names.size() && !names[at].empty() ? "'" + names[at] + "'" : std::string();
+            };
+            const std::string both = named(i).empty() ? "" : " (" + named(i) + " and " + named(j) + ")";
+            char share[32];
+            std::snprintf(share, sizeof share, "%.1f%%",
+                          100.0 * static_cast<double>(differ) / static_cast<double>(compared));
+            return "Copies " + std::to_string(i) + " and " + std::to_string(j) + both + " differ at " + share +
+                   " of the " + std::to_string(compared) + " sites compared";
+        }
+    return "";
 }
