@@ -145,6 +145,14 @@ TEST(ProgressLine, RefinementTellsItsSearches) {
     clock.now += 700ms;
     line.searched("kicks", 3, 64);
     EXPECT_EQ(terminal.str(), kSave + kRestore + "criterion 2: refining, kicks 3/64, 0.7 s" + kClear);
+    // A bootstrap tells the replicates done and the time the rest will take
+    // at the pace so far.
+    line.startSearch(1);
+    terminal.str("");
+    clock.now += 2s;
+    line.replicated(20, 100);
+    EXPECT_EQ(terminal.str(),
+              kSave + kRestore + "criterion 1: bootstrap 20/100 replicates, about 8 s left, 2.0 s" + kClear);
 }
 
 }  // namespace

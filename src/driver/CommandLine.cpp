@@ -198,6 +198,12 @@ void addDataOptions(std::vector<OptionSpec>& options) {
                            "copy has a gap ('-' or '.') or an ambiguity code (N for DNA,\n"
                            "X for protein, '?')"));
     options.push_back(flag(
+        "--quiet", nullptr, [](CommandLine& l) { l.quiet = true; }, "no progress line on the terminal"));
+    options.push_back(flag(
+        "--verbose", nullptr, [](CommandLine& l) { l.verbose = true; },
+        "write the settings (version, command, model, gaps, seed,\n"
+        "threads) and the time of each stage on standard error"));
+    options.push_back(flag(
         "--ignore-case", nullptr, [](CommandLine& l) { l.ignoreCase = true; },
         "compare letters of either case as equal (repeats soft-masked\n"
         "in lower case); without it case counts, and a warning on\n"

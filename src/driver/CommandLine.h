@@ -36,7 +36,10 @@ struct CommandLine {
     // --write-newick, --write-svg, --write-blocks: files that take the Newick
     // lines, the picture and the table of blocks of the same run.
     std::string writeNewick, writeSvg, writeBlocks;
-    bool ignoreCase = false;  // --ignore-case: letters of either case compare as equal
+    bool ignoreCase = false;
+    bool quiet = false;    // --quiet: no progress line
+    bool verbose = false;  // --verbose: the settings and the time of each stage on standard error  // --ignore-case:
+                           // letters of either case compare as equal
     DistanceOptions distance;
     std::string unknownOption;  // the first word that is no known option
     std::string badValue;       // why the first option with a wrong value is wrong

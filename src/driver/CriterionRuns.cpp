@@ -1,5 +1,6 @@
 #include "driver/CriterionRuns.h"
 
+#include <cstdio>
 #include <fstream>
 
 #include "common/FailedRun.h"
@@ -25,7 +26,16 @@ RunSettings settingsOf(const CommandLine& line, int threads) {
     return settings;
 }
 
+void CriterionRuns::logStage(const std::string& stage, std::chrono::steady_clock::time_point started) const {
+    if (!line_.verbose) return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    std::cerr << "tandemtree: " << stage << ": " << text << std::endl;
+}
+
 void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
+    auto started = std::chrono::steady_clock::now();
     const std::unique_ptr<BlockCriterion> chosen = entry.make();
     chosen->setThreads(settings_.threads);
     progress_.start(entry.number, std::max(sequences_.count - 1, 0));
@@ -43,12 +53,15 @@ void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
         if (neededAfter) sequences_.computeDistances(settings_.threads);
     }
     progress_.finish();
+    logStage("criterion " + std::to_string(entry.number) + ", reconstruction", started);
     if (!line_.refine) return;
+    started = std::chrono::steady_clock::now();
     RefineSettings refining = settings_.refining;
     refining.criterion = entry.number;
     progress_.startSearch(entry.number);
     refineHistory(tree_, *sequences_.distances, refining, &progress_);
     progress_.finish();
+    logStage("criterion " + std::to_string(entry.number) + ", refinement", started);
 }
 
 void CriterionRuns::write(const CriterionEntry& entry, bool all, const HistorySupport* support) {
@@ -97,7 +110,13 @@ void CriterionRuns::run(const std::vector<const CriterionEntry*>& runs, bool all
     for (const CriterionEntry* entry : runs) {
         rebuild(*entry, entry != runs.back());
         HistorySupport support;
-        if (line_.bootstrap > 0) support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap);
+        if (line_.bootstrap > 0) {
+            const auto started = std::chrono::steady_clock::now();
+            progress_.startSearch(entry->number);
+            support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap, &progress_);
+            progress_.finish();
+            logStage("criterion " + std::to_string(entry->number) + ", bootstrap", started);
+        }
         write(*entry, all, line_.bootstrap > 0 ? &support : nullptr);
     }
     if (line_.svg)

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -50,5 +51,7 @@ private:
     std::vector<SvgPanel> panels_;
     std::vector<std::string> newickLines_, blockRows_;
     // Progress goes to standard error, and only when that is a terminal.
-    ProgressLine progress_{isatty(STDERR_FILENO) ? &std::cerr : nullptr};
+    ProgressLine progress_{!line_.quiet && isatty(STDERR_FILENO) ? &std::cerr : nullptr};
+    // With --verbose, the time of a stage since `started`, on standard error.
+    void logStage(const std::string& stage, std::chrono::steady_clock::time_point started) const;
 };

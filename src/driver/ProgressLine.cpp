@@ -37,6 +37,14 @@ void ProgressLine::searched(const char* stage, int done, int of) {
     show(std::string("refining, ") + stage + " " + std::to_string(done) + "/" + std::to_string(of));
 }
 
+void ProgressLine::replicated(int done, int of) {
+    if (!running_ || done <= 0) return;
+    const double seconds = std::chrono::duration<double>(now_() - started_).count();
+    char left[48];
+    std::snprintf(left, sizeof left, ", about %.0f s left", seconds / done * (of - done));
+    show("bootstrap " + std::to_string(done) + "/" + std::to_string(of) + " replicates" + left);
+}
+
 void ProgressLine::show(const std::string& what) {
     const Clock::time_point now = now_();
     if (now - started_ < std::chrono::milliseconds(500)) return;

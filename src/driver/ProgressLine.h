@@ -28,11 +28,13 @@ public:
 
     // A reconstruction with `criterion` begins, which will make `ancestors`.
     void start(int criterion, int ancestors);
-    // The refinement of the history of `criterion` begins.
+    // The refinement, or the bootstrap, of the history of `criterion` begins.
     void startSearch(int criterion) { start(criterion, 0); }
     void counting(double fraction) override;
     void merged(int ancestorsMade) override;
     void searched(const char* stage, int done, int of) override;
+    // With the time left, from the pace of the replicates so far.
+    void replicated(int done, int of) override;
     // The reconstruction has ended: the line, if shown, is erased.
     void finish();
 

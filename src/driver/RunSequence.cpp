@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -180,6 +182,20 @@ int unknownCriterion(std::ostream& out, int criterion) {
     return 1;
 }
 
+// With --verbose: the version, the command and the settings the run uses,
+// on standard error, as a log of the run.
+void logSettings(const std::vector<std::string>& words, const CommandLine& line, const RunSettings& settings) {
+    std::string command = "tandemtree";
+    for (const std::string& word : words) command += " " + word;
+    const char* models[] = {"jc", "k2p", "p", "kimura"};
+    std::cerr << "tandemtree " << TANDEMTREE_VERSION << "\n"
+              << "tandemtree: command: " << command << "\n"
+              << "tandemtree: model " << models[static_cast<int>(line.distance.model)] << ", gaps "
+              << (line.distance.pairwiseGaps ? "pairwise" : "literal") << ", case "
+              << (line.ignoreCase ? "ignored" : "compared") << ", seed " << line.seed << ", threads "
+              << settings.threads << std::endl;
+}
+
 // Why a file to write is the very file the input is read from (the same
 // file under any name, or standard input redirected from it), which writing
 // would destroy; empty when none is.
@@ -266,12 +282,21 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 return 1;
             }
             const RunSettings settings = settingsOf(line, line.threads > 0 ? line.threads : defaultThreads());
+            if (line.verbose) logSettings(words, line, settings);
+            const auto started = std::chrono::steady_clock::now();
             try {
                 loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
             } catch (const myException&) {
                 // Programs that read Newick or SVG are told which pair it was.
                 if (line.newick || line.svg) undefinedPair = sequences.undefinedPairText();
                 throw;
+            }
+            if (line.verbose) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                char text[32];
+                std::snprintf(text, sizeof text, "%.3f s", seconds);
+                std::cerr << "tandemtree: reading and distances: " << text << std::endl;
             }
             if (!fromInput) file.close();
             if (!writeMatrixIfAsked(line, sequences)) {

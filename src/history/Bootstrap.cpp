@@ -1,6 +1,7 @@
 #include "history/Bootstrap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <map>
 #include <random>
@@ -121,7 +122,8 @@ struct BootstrapWorker {
 }  // namespace
 
 HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationTree& history,
-                                const CriterionEntry& criterion, const BootstrapSettings& settings) {
+                                const CriterionEntry& criterion, const BootstrapSettings& settings,
+                                ReconstructionProgress* progress) {
     HistorySupport support;
     support.replicates = settings.replicates;
     const int n = history.leafCount;
@@ -143,7 +145,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
     // Replicates are refined as the history was, rebuilt by its criterion.
     RefineSettings refining = settings.refining;
     refining.criterion = criterion.number;
-    runSlices(threads, settings.replicates, [&](int r, int w) {
+    auto oneReplicate = [&](int r, int w) {
         BootstrapWorker& me = workers[static_cast<std::size_t>(w)];
         if (!me.ready) me.prepare(sequences, criterion, support);
         std::mt19937_64 random = replicateStream(settings.seed, r);
@@ -173,6 +175,13 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
             const auto found = blockOfSegments.find(me.segments);
             if (found != blockOfSegments.end()) ++me.tally.block[found->second];
         }
+    };
+    // Only the calling thread tells the progress line, of all replicates done.
+    std::atomic<int> done{0};
+    runSlices(threads, settings.replicates, [&](int r, int w) {
+        oneReplicate(r, w);
+        const int finished = ++done;
+        if (w == 0 && progress != nullptr) progress->replicated(finished, settings.replicates);
     });
 
     // Whole counts: the sum is the same whichever thread ran which replicate.

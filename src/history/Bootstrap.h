@@ -49,5 +49,7 @@ struct HistorySupport {
 // Replicate r draws its columns from a stream seeded with (seed, r) alone,
 // and counts are whole numbers, so the result is the same for every number
 // of threads.
+// `progress`, when given, hears how many replicates are done.
 HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationTree& history,
-                                const CriterionEntry& criterion, const BootstrapSettings& settings);
+                                const CriterionEntry& criterion, const BootstrapSettings& settings,
+                                ReconstructionProgress* progress = nullptr);

@@ -16,6 +16,11 @@ public:
         (void)done;
         (void)of;
     }
+    // A bootstrap: `done` of its `of` replicates made.
+    virtual void replicated(int done, int of) {
+        (void)done;
+        (void)of;
+    }
 };
 
 // The share of the quartets a < b < c < d of n positions whose first
