@@ -4,6 +4,8 @@
 
 #include "TreeBuilding.h"
 #include "driver/Report.h"
+#include "output/SvgWriter.h"
+#include "reference/ReferenceHistory.h"
 
 namespace {
 
@@ -51,6 +53,27 @@ TEST(Report, EmptyTreeGivesAnEmptyLine) {
     std::ostringstream out;
     printReport(3, tree, false, out);
     EXPECT_EQ(out.str(), "History tree constructed by algorithm 3\n\nDuplication Blocks:   \n");
+}
+
+// Past 24 characters a leaf's label is cut in the middle, where names of one
+// array differ least, and its hover text keeps the whole name; a block of
+// three or more segments is labelled by their range.
+TEST(Picture, LongNamesAndLargeBlocks) {
+    std::vector<std::vector<double>> d(6, std::vector<double>(6, 0.0));
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j)
+            if (i != j) d[i][j] = (i % 3 == j % 3) ? 0.1 : 0.4;
+    DuplicationTree tree;
+    tree.reconstruct(matrixFromTable(d), 3);
+    ASSERT_EQ(blockLine(tree), "Duplication Blocks:   (v1, v2, v3)   ");
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; ++i) names.push_back("C.elegans_chrX(UCSC_ce2):1234" + std::to_string(i) + "-99");
+    std::string svg;
+    for (const std::string& line : svgDocument({drawHistory(3, tree, names)})) svg += line + "\n";
+    EXPECT_NE(svg.find(">C.elegans_c~e2):12340-99</text>"), std::string::npos) << svg;
+    EXPECT_NE(svg.find("<title>C.elegans_chrX(UCSC_ce2):12345-99</title>"), std::string::npos);
+    EXPECT_NE(svg.find(">(v1-v3)</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<title>block (v1, v2, v3)</title>"), std::string::npos);
 }
 
 }  // namespace

@@ -60,10 +60,28 @@ std::string xmlText(const std::string& raw) {
     return text;
 }
 
+// A copy's whole name, for the hover text.
+std::string fullName(int segment, const std::vector<std::string>& names) {
+    const auto k = static_cast<std::size_t>(segment);
+    return k < names.size() && !names[k].empty() ? names[k] : std::to_string(segment);
+}
+
+// A block's label on its band: its segments, a run of three or more as a
+// range (v63-v100), which never runs over the bands beside it.
+std::string bandName(const DuplicationBlock& block) {
+    if (block.size() < 3) return blockName(block);
+    return "(v" + std::to_string(-block.front()) + "-v" + std::to_string(-block.back()) + ")";
+}
+
 std::string leafName(int segment, const std::vector<std::string>& names) {
     const auto k = static_cast<std::size_t>(segment);
     std::string name = k < names.size() && !names[k].empty() ? names[k] : std::to_string(segment);
-    if (name.size() > kLabelChars) name = name.substr(0, kLabelChars - 1) + "~";
+    // Cut in the middle: names of one array tend to share their start (the
+    // chromosome) and differ at the end (the coordinates).
+    if (name.size() > kLabelChars) {
+        const std::size_t head = (kLabelChars - 1) / 2;
+        name = name.substr(0, head) + "~" + name.substr(name.size() - (kLabelChars - 1 - head));
+    }
     return name;
 }
 
@@ -94,6 +112,7 @@ public:
         }
         bands();
         edges();
+        panel_.lines.insert(panel_.lines.end(), bandLabels_.begin(), bandLabels_.end());
         segments();
         return panel_;
     }
@@ -178,18 +197,25 @@ private:
             }
             const double middle = y_[slot(block.front())];
             const double half = std::clamp(level_ * 0.35, 1.5, 5.0);
-            const std::string text =
-                blockName(block) + (supported_ ? " " + std::to_string(support_->blockPercent(b)) + "%" : "");
+            const std::string supportText =
+                supported_ ? " " + std::to_string(support_->blockPercent(b)) + "%" : std::string();
+            const std::string text = bandName(block) + supportText;
             out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
                           "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
                           number(half) + "\" fill=\"" + kBandColours[b % 6] + "\" fill-opacity=\"0.45\"><title>block " +
-                          text + "</title></rect>");
+                          blockName(block) + supportText + "</title></rect>");
             // The picture is widened where a label would run past its edge.
             if (blockLabels)
                 panel_.width = std::max(panel_.width, right + 8 + 6.0 * static_cast<double>(text.size()) + kMargin);
-            if (blockLabels)
-                out.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
-                              "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
+            // Labels come after the edges, on white, so that no edge crosses
+            // them.
+            if (blockLabels) {
+                bandLabels_.push_back("<rect x=\"" + number(right + 6) + "\" y=\"" + number(middle - 6) +
+                                      "\" width=\"" + number(6.0 * static_cast<double>(text.size()) + 4) +
+                                      "\" height=\"12.0\" fill=\"white\" fill-opacity=\"0.85\"/>");
+                bandLabels_.push_back("<text x=\"" + number(right + 8) + "\" y=\"" + number(middle + 4) +
+                                      "\" font-size=\"10\" fill=\"" + kBandColours[b % 6] + "\">" + text + "</text>");
+            }
         }
     }
 
@@ -227,9 +253,10 @@ private:
         for (int i = 0; i < n_; ++i) {
             const double cx = x_[static_cast<std::size_t>(i)];
             const std::string name = xmlText(leafName(i, names_));
+            const std::string whole = xmlText(fullName(i, names_));
             out.push_back("<rect class=\"segment\" x=\"" + number(cx - boxWidth / 2) + "\" y=\"" + number(leafTop_) +
                           "\" width=\"" + number(boxWidth) + "\" height=\"" + number(kBoxHeight) +
-                          "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + name +
+                          "\" fill=\"#9ecae1\" stroke=\"#3182bd\" stroke-width=\"0.5\"><title>" + whole +
                           "</title></rect>");
             if (labelled_)
                 out.push_back("<text x=\"" + number(cx + 3.5) + "\" y=\"" + number(leafTop_ + kBoxHeight + 4) +
@@ -251,6 +278,7 @@ private:
     bool labelled_ = false;
     double spacing_ = 0, level_ = 0, top_ = 0, leafTop_ = 0;
     std::vector<double> x_, y_;
+    std::vector<std::string> bandLabels_;
 };
 
 }  // namespace
