@@ -213,4 +213,21 @@ TEST(CommandLine, SeveralOutputsFromOneRun) {
     EXPECT_EQ(cannot.exitCode, 1);
 }
 
+// Segments whose copies below are all identical were shaped by the tie
+// rules, which every replicate repeats: their support is shown as
+// unresolved in the report, the Newick and the picture, never as 100.
+TEST(CommandLine, IdenticalCopiesClaimNoSupport) {
+    const std::string path = writeTempFile("twins.txt", "4 8\n0 ACGTACGT\n1 ACGTACGT\n2 TTGTACGA\n3 TTGTACGA\n");
+    const ToolResult report = runTool({path, "N", "1", "--bootstrap", "10"});
+    EXPECT_NE(report.out.find("Segment support:   v1 identical   v2 "), std::string::npos) << report.out;
+    EXPECT_EQ(report.out.find("v2 identical"), std::string::npos) << report.out;
+    const ToolResult newick = runTool({path, "N", "1", "--bootstrap", "10", "--newick"});
+    const std::size_t v1 = newick.out.find(")v1:");
+    ASSERT_NE(v1, std::string::npos) << newick.out;
+    EXPECT_EQ(newick.out.find("[&&NHX:identical_copies=1]"), newick.out.find('[', v1)) << newick.out;
+    EXPECT_NE(newick.out.find("v3[&&NHX:support="), std::string::npos) << newick.out;
+    const ToolResult picture = runTool({path, "N", "1", "--bootstrap", "10", "--svg"});
+    EXPECT_NE(picture.out.find("v1, identical copies below: unresolved"), std::string::npos);
+}
+
 }  // namespace

@@ -92,19 +92,20 @@ def check(tool, path, kind, names, criteria):
 
 
 def report_support(lines):
-    """The report's support lines: {"v3": 87, ...} and {"(v2, v3)": 64, ...}."""
+    """The report's support lines: {"v3": 87, ...} and {"(v2, v3)": 64, ...}; a
+    segment or block of identical copies has "identical" instead of a number."""
     segments, blocks = {}, {}
     for line in lines:
         if line.startswith("Segment support:"):
             for entry in line.split("   ")[1:]:
                 if entry:
                     name, value = entry.split(" ")
-                    segments[name] = int(value)
+                    segments[name] = value if value == "identical" else int(value)
         elif line.startswith("Block support:"):
             for entry in line.split("   ")[1:]:
                 if entry:
                     name, value = entry.rsplit(" ", 1)
-                    blocks[name] = int(value)
+                    blocks[name] = value if value == "identical" else int(value)
     return segments, blocks
 
 
@@ -130,9 +131,11 @@ def check_support(tool, path, kind, criterion):
     for name, (length, values) in read.items():
         assert length == plain[name][0], (path, name, length, plain[name][0])
         assert length is None or length >= 0, (path, name, length)
-        if name in segments:
+        if name in segments and segments[name] == "identical":
+            assert values.get("identical_copies") == "1" and "support" not in values, (path, name, values)
+        elif name in segments:
             assert int(values["support"]) == segments[name], (path, name, values, segments[name])
-            if "block" in values:
+            if "block" in values and "block_support" in values:
                 assert int(values["block_support"]) == blocks[block_names[int(values["block"]) - 1]], (path, name)
         else:
             assert not values, (path, name, values)
@@ -141,14 +144,19 @@ def check_support(tool, path, kind, criterion):
     for clade in Phylo.read(io.StringIO(supported), "newick").find_clades():
         if clade.comment:
             fields = dict(field.split("=") for field in clade.comment.split(":")[1:])
-            assert int(fields["support"]) == segments[clade.name], (path, clade.name)
+            if segments[clade.name] == "identical":
+                assert fields.get("identical_copies") == "1", (path, clade.name)
+            else:
+                assert int(fields["support"]) == segments[clade.name], (path, clade.name)
             assert clade.branch_length == read[clade.name][0], (path, clade.name)
     # Plain numeric labels: read as confidence values, in the same places.
     labelled = Phylo.read(io.StringIO(run(tool, *args, "--newick", "--support-labels")[0]), "newick")
     named = Phylo.read(io.StringIO(supported), "newick")
     for with_label, with_name in zip(labelled.find_clades(), named.find_clades()):
         if with_name.comment:
-            assert with_label.confidence == segments[with_name.name], (path, with_name.name)
+            # A segment of identical copies has no number to show.
+            want = None if segments[with_name.name] == "identical" else segments[with_name.name]
+            assert with_label.confidence == want, (path, with_name.name)
             assert with_label.branch_length == with_name.branch_length
     return 3
 

@@ -14,10 +14,15 @@ std::vector<std::string> supportLines(const DuplicationTree& tree, const History
                 " replicates were left out, each had an undefined distance: no support"};
     std::string segments = "Segment support:   ";
     for (int k = 1; k < tree.leafCount; ++k)
-        segments += ancestralName(-k) + " " + std::to_string(support.segmentPercent(-k)) + "   ";
+        segments += ancestralName(-k) + " " +
+                    (support.identical(-k) ? std::string("identical") : std::to_string(support.segmentPercent(-k))) +
+                    "   ";
     std::string blocks = "Block support:   ";
     for (std::size_t b = 0; b < tree.blocks.size(); ++b)
-        blocks += blockName(tree.blocks[b]) + " " + std::to_string(support.blockPercent(b)) + "   ";
+        blocks += blockName(tree.blocks[b]) + " " +
+                  (support.identicalBlock(tree.blocks[b]) ? std::string("identical")
+                                                          : std::to_string(support.blockPercent(b))) +
+                  "   ";
     return {"Bootstrap: " + std::to_string(support.used()) + " replicates used, " + std::to_string(support.leftOut) +
                 " left out (undefined distance)",
             segments, blocks};

@@ -121,6 +121,34 @@ struct BootstrapWorker {
 
 }  // namespace
 
+namespace {
+
+// Which ancestral segments have only identical copies below them (see
+// HistorySupport::identicalBelow): both children's copies identical among
+// themselves, and to each other's.
+std::vector<char> identicalSegments(const DuplicationTree& history, const SequenceSet& sequences) {
+    const int n = history.leafCount;
+    std::vector<char> identical(static_cast<std::size_t>(std::max(n - 1, 0)), 0);
+    std::vector<int> anyCopy(static_cast<std::size_t>(std::max(2 * n - 1, 0)), -1);  // by node number
+    std::vector<char> same(anyCopy.size(), 1);
+    BinaryTree::walk(
+        history.root.get(), [&](const TreeNode& leaf) { anyCopy[static_cast<std::size_t>(leaf.label)] = leaf.label; },
+        [](const TreeNode&) {}, [](const TreeNode&) {},
+        [&](const TreeNode& inner) {
+            const auto at = static_cast<std::size_t>(nodeNumber(inner.label, n));
+            const auto left = static_cast<std::size_t>(nodeNumber(inner.left->label, n));
+            const auto right = static_cast<std::size_t>(nodeNumber(inner.right->label, n));
+            anyCopy[at] = anyCopy[left];
+            same[at] = same[left] && same[right] &&
+                       sequences.sequences[static_cast<std::size_t>(anyCopy[left])] ==
+                           sequences.sequences[static_cast<std::size_t>(anyCopy[right])];
+            identical[static_cast<std::size_t>(-inner.label - 1)] = same[at];
+        });
+    return identical;
+}
+
+}  // namespace
+
 HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationTree& history,
                                 const CriterionEntry& criterion, const BootstrapSettings& settings,
                                 ReconstructionProgress* progress) {
@@ -130,6 +158,8 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
     support.segmentCount.assign(static_cast<std::size_t>(std::max(n - 1, 0)), 0);
     support.blockCount.assign(history.blocks.size(), 0);
     if (settings.replicates <= 0 || n < 1) return support;
+    if (static_cast<int>(sequences.sequences.size()) == n)
+        support.identicalBelow = identicalSegments(history, sequences);
 
     const ClusterIndex clusters(history);
     // Each block as the list of its segments' numbers, in order.

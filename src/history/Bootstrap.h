@@ -43,6 +43,21 @@ struct HistorySupport {
     }
     int segmentPercent(int label) const { return percent(segmentCount[static_cast<std::size_t>(-label - 1)]); }
     int blockPercent(std::size_t block) const { return percent(blockCount[block]); }
+
+    // Segments whose copies below are all identical: the tie rules, not the
+    // data, made their shape, and every replicate makes it again, so their
+    // support tells nothing and is shown as unresolved. Entry k-1 for vk.
+    std::vector<char> identicalBelow;
+    bool identical(int label) const {
+        const auto k = static_cast<std::size_t>(-label - 1);
+        return k < identicalBelow.size() && identicalBelow[k] != 0;
+    }
+    // A block all of whose segments are so.
+    bool identicalBlock(const std::vector<int>& block) const {
+        for (const int label : block)
+            if (!identical(label)) return false;
+        return !block.empty();
+    }
 };
 
 // The support of `history`, rebuilt from `sequences` with `criterion`.

@@ -46,22 +46,28 @@ std::string newickText(const DuplicationTree& tree, const std::vector<std::strin
         [&](const TreeNode& inner) {
             text += ')';
             const HistorySupport* support = details.support;
+            // A segment of identical copies has no support to give: no
+            // number, and an NHX tag that says so.
+            const bool identical = support != nullptr && support->identical(inner.label);
             if (support != nullptr && support->used() > 0 && details.supportAsLabels) {
-                text += std::to_string(support->segmentPercent(inner.label));
+                if (!identical) text += std::to_string(support->segmentPercent(inner.label));
                 edgeOf(inner);
                 return;
             }
             text += ancestralName(inner.label);
             edgeOf(inner);
             if (support == nullptr || support->used() == 0) return;
-            text += "[&&NHX:support=" + std::to_string(support->segmentPercent(inner.label));
+            text += identical ? std::string("[&&NHX:identical_copies=1")
+                              : "[&&NHX:support=" + std::to_string(support->segmentPercent(inner.label));
             if (inner.parent == nullptr)
                 text +=
                     ":replicates=" + std::to_string(support->used()) + ":left_out=" + std::to_string(support->leftOut);
             const std::size_t block = blockOf[static_cast<std::size_t>(-inner.label)];
-            if (block > 0)
-                text += ":block=" + std::to_string(block) +
-                        ":block_support=" + std::to_string(support->blockPercent(block - 1));
+            if (block > 0) {
+                text += ":block=" + std::to_string(block);
+                if (!support->identicalBlock(tree.blocks[block - 1]))
+                    text += ":block_support=" + std::to_string(support->blockPercent(block - 1));
+            }
             text += ']';
         });
     return text + ";";

@@ -197,8 +197,10 @@ private:
             }
             const double middle = y_[slot(block.front())];
             const double half = std::clamp(level_ * 0.35, 1.5, 5.0);
-            const std::string supportText =
-                supported_ ? " " + std::to_string(support_->blockPercent(b)) + "%" : std::string();
+            const std::string supportText = !supported_ ? std::string()
+                                            : support_->identicalBlock(block)
+                                                ? std::string(" identical")
+                                                : " " + std::to_string(support_->blockPercent(b)) + "%";
             const std::string text = bandName(block) + supportText;
             out.push_back("<rect class=\"block\" x=\"" + number(left - 4) + "\" y=\"" + number(middle - half) +
                           "\" width=\"" + number(right - left + 8) + "\" height=\"" + number(2 * half) + "\" rx=\"" +
@@ -234,15 +236,19 @@ private:
                           stroke + "\"/>");
             const int block = blockOf_[static_cast<std::size_t>(k)];
             const bool inBlock = block >= 0;
-            out.push_back("<circle cx=\"" + number(x_[u]) + "\" cy=\"" + number(y_[u]) + "\" r=\"" +
-                          (inBlock ? "3" : "2") + "\" fill=\"" + (inBlock ? kBandColours[block % 6] : "#444") +
-                          "\"><title>" + ancestralName(-k) +
-                          (supported_ ? ", support " + std::to_string(support_->segmentPercent(-k)) + "%" : "") +
-                          "</title></circle>");
+            out.push_back(
+                "<circle cx=\"" + number(x_[u]) + "\" cy=\"" + number(y_[u]) + "\" r=\"" + (inBlock ? "3" : "2") +
+                "\" fill=\"" + (inBlock ? kBandColours[block % 6] : "#444") + "\"><title>" + ancestralName(-k) +
+                (!supported_               ? ""
+                 : support_->identical(-k) ? ", identical copies below: unresolved"
+                                           : ", support " + std::to_string(support_->segmentPercent(-k)) + "%") +
+                "</title></circle>");
             if (supported_ && labelled_)
-                out.push_back("<text class=\"support\" x=\"" + number(x_[u] - 3) + "\" y=\"" + number(y_[u] - 4) +
-                              "\" font-size=\"8\" text-anchor=\"end\" fill=\"#555\">" +
-                              std::to_string(support_->segmentPercent(-k)) + "</text>");
+                out.push_back(
+                    "<text class=\"support\" x=\"" + number(x_[u] - 3) + "\" y=\"" + number(y_[u] - 4) +
+                    "\" font-size=\"8\" text-anchor=\"end\" fill=\"#555\">" +
+                    (support_->identical(-k) ? std::string("=") : std::to_string(support_->segmentPercent(-k))) +
+                    "</text>");
         }
     }
 
