@@ -287,8 +287,9 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
             try {
                 loadDistances(line, run, fromInput ? in : file, sequences, settings.threads);
             } catch (const myException&) {
-                // Programs that read Newick or SVG are told which pair it was.
-                if (line.newick || line.svg) undefinedPair = sequences.undefinedPairText();
+                // Programs that read Newick or SVG, and --verbose, are told
+                // which pair it was.
+                if (line.newick || line.svg || line.verbose) undefinedPair = sequences.undefinedPairText();
                 throw;
             }
             if (line.verbose) {
@@ -311,7 +312,9 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
             return 0;
         },
         sequences.count, said);
-    if (!undefinedPair.empty()) writeLine(said, undefinedPair);
+    // The report keeps standard output as specified: --verbose tells the
+    // pair on standard error.
+    if (!undefinedPair.empty()) writeLine(line.newick || line.svg ? said : std::cerr, undefinedPair);
     return code;
 }
 
