@@ -230,4 +230,21 @@ TEST(CommandLine, IdenticalCopiesClaimNoSupport) {
     EXPECT_NE(picture.out.find("v1, identical copies below: unresolved"), std::string::npos);
 }
 
+// --verbose logs the settings and the time of each stage on standard error,
+// --quiet silences the progress line; neither changes standard output.
+TEST(CommandLine, VerboseAndQuietLeaveTheOutputAlone) {
+    const std::string path = writeTempFile("four.txt", kFourDna);
+    const ToolResult verbose = runTool({path, "N", "3", "--verbose", "--refine", "--seed", "7"});
+    EXPECT_EQ(verbose.out, runTool({path, "N", "3", "--refine"}).out);
+    for (const char* line : {"tandemtree: command: tandemtree ",
+                             "tandemtree: model jc, gaps literal, case compared, "
+                             "seed 7, threads ",
+                             "tandemtree: reading and distances: ", "tandemtree: criterion 3, reconstruction: ",
+                             "tandemtree: criterion 3, refinement: "})
+        EXPECT_NE(verbose.err.find(line), std::string::npos) << line << "\n" << verbose.err;
+    const ToolResult quiet = runTool({path, "N", "3", "--quiet"});
+    EXPECT_EQ(quiet.out, kFourReport);
+    EXPECT_EQ(quiet.err, "");
+}
+
 }  // namespace

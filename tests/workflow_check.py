@@ -82,6 +82,14 @@ def main():
             assert int(blocks) == len(found), (family, blocks)
             assert int(largest) == max((len(b) for b in found), default=0), (family, largest)
             assert float(seconds) >= 0, (family, seconds)
+        # A tool that is nowhere: one line says how to build it.
+        missing = subprocess.run(
+            [snakemake, "--cores", "1", "--quiet", "-s", os.path.join(project, "workflow", "Snakefile"),
+             "--directory", scratch, "--config", f"input={examples}", f"output={output}-none",
+             "tool=no/such/tandemtree"],
+            capture_output=True, text=True, env={**os.environ, "PATH": "/usr/bin:/bin"})
+        assert missing.returncode != 0, missing
+        assert "tandemtree is not built: run 'make -C" in missing.stdout + missing.stderr, missing
     print(f"{len(rows) - 1} families checked")
     return 0
 
