@@ -227,12 +227,9 @@ bool writeMatrixIfAsked(const CommandLine& line, const SequenceSet& sequences) {
 
 namespace {
 
-int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
-    const CommandLine line = parseCommandLine(words);
-    // Newick and SVG are for other programs to read: there, prompts and
-    // messages go to standard error and standard output holds the result
-    // alone. The report keeps everything on standard output.
-    std::ostream& said = line.newick || line.svg ? std::cerr : out;
+// What the options alone answer (a wrong option, the help, the version, a
+// combination that cannot run): the exit code, or -1 for a run.
+int answerAtOnce(const CommandLine& line, std::ostream& out, std::ostream& said) {
     if (!line.unknownOption.empty()) {
         writeLine(said, "Unknown option " + line.unknownOption + ": see tandemtree --help");
         return 1;
@@ -252,6 +249,25 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
         writeLine(said, wrong);
         return 1;
     }
+    return -1;
+}
+
+// With --verbose: how long a stage took, on standard error.
+void logSeconds(const char* stage, std::chrono::steady_clock::time_point started) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    std::cerr << "tandemtree: " << stage << ": " << text << std::endl;
+}
+
+int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
+    const CommandLine line = parseCommandLine(words);
+    // Newick and SVG are for other programs to read: there, prompts and
+    // messages go to standard error and standard output holds the result
+    // alone. The report keeps everything on standard output.
+    std::ostream& said = line.newick || line.svg ? std::cerr : out;
+    const int answered = answerAtOnce(line, out, said);
+    if (answered >= 0) return answered;
     // With --matrix the second word is the criterion: there is no molecule kind.
     RunWords run{line.positional, in, said};
     if (line.matrix && run.args.size() >= 2) run.args.insert(run.args.begin() + 1, "");
@@ -292,13 +308,7 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 if (line.newick || line.svg || line.verbose) undefinedPair = sequences.undefinedPairText();
                 throw;
             }
-            if (line.verbose) {
-                const double seconds =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-                char text[32];
-                std::snprintf(text, sizeof text, "%.3f s", seconds);
-                std::cerr << "tandemtree: reading and distances: " << text << std::endl;
-            }
+            if (line.verbose) logSeconds("reading and distances", started);
             if (!fromInput) file.close();
             if (!writeMatrixIfAsked(line, sequences)) {
                 writeLine(said, "Cannot write file " + line.writeMatrix);
