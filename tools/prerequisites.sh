@@ -2,7 +2,8 @@
 # Installs what the project needs and is missing, from Debian's (or Ubuntu's)
 # packages: the same list for `make run`, `make test` and CI.
 #
-#   tools/prerequisites.sh build   # the tool: a C++17 compiler, CMake, make, zlib
+#   tools/prerequisites.sh build   # the tool: a C++17 compiler, CMake, make, zlib,
+#                                  # libpll (the likelihood)
 #   tools/prerequisites.sh test    # and the tests: GoogleTest, groff, DendroPy,
 #                                  # Biopython, Snakemake
 #   tools/prerequisites.sh ci      # and the sanitizer and fuzz runs and the
@@ -37,6 +38,8 @@ want_command cmake cmake
 want_command g++ g++
 want_command make make
 want_package zlib1g-dev
+# The likelihood on the sites (the tool builds without it, less that).
+want_package libpll-dev
 if [ "$level" != build ]; then
   want_package libgtest-dev
   want_command groff groff
