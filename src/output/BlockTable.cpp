@@ -31,26 +31,35 @@ std::optional<Span> spanIn(const std::string& text) {
     return std::nullopt;
 }
 
-// The copies below every ancestral segment, by label (-label - 1).
-std::vector<std::vector<int>> copiesBelow(const DuplicationTree& tree) {
-    const int n = tree.leafCount;
-    std::vector<std::vector<int>> below(static_cast<std::size_t>(std::max(n - 1, 0)));
-    std::vector<const TreeNode*> stack;
-    if (tree.root) stack.push_back(tree.root.get());
-    while (!stack.empty()) {
-        const TreeNode* node = stack.back();
-        stack.pop_back();
-        if (node->label >= 0) {
-            for (const TreeNode* up = node->parent; up != nullptr; up = up->parent)
-                below[static_cast<std::size_t>(-up->label - 1)].push_back(node->label);
-            continue;
-        }
-        stack.push_back(node->left.get());
-        stack.push_back(node->right.get());
+// Where the copies below each node lie in the order a walk meets the
+// copies: those below node x (by number) are order[first[x] .. last[x]).
+struct LeafRuns {
+    std::vector<int> order, first, last;
+
+    explicit LeafRuns(const DuplicationTree& tree) {
+        const int n = tree.leafCount;
+        first.assign(static_cast<std::size_t>(std::max(2 * n - 1, 0)), 0);
+        last = first;
+        auto at = [n](const TreeNode& node) { return static_cast<std::size_t>(nodeNumber(node.label, n)); };
+        BinaryTree::walk(
+            tree.root.get(),
+            [&](const TreeNode& leaf) {
+                first[at(leaf)] = static_cast<int>(order.size());
+                order.push_back(leaf.label);
+                last[at(leaf)] = static_cast<int>(order.size());
+            },
+            [&](const TreeNode& inner) { first[at(inner)] = static_cast<int>(order.size()); }, [](const TreeNode&) {},
+            [&](const TreeNode& inner) { last[at(inner)] = static_cast<int>(order.size()); });
     }
-    for (std::vector<int>& copies : below) std::sort(copies.begin(), copies.end());
-    return below;
-}
+
+    // The copies below the segment labelled `label`, ascending.
+    std::vector<int> below(int label, int n) const {
+        const auto x = static_cast<std::size_t>(nodeNumber(label, n));
+        std::vector<int> copies(order.begin() + first[x], order.begin() + last[x]);
+        std::sort(copies.begin(), copies.end());
+        return copies;
+    }
+};
 
 // Ascending copy numbers as ranges: 0-2,5.
 std::string ranges(const std::vector<int>& copies) {
@@ -72,7 +81,7 @@ std::string blockTableHeader() { return "criterion\tblock\tsegments\tcopies\tnam
 std::vector<std::string> blockTableRows(int criterion, const DuplicationTree& tree,
                                         const std::vector<std::string>& names,
                                         const std::vector<std::string>& descriptions, const HistorySupport* support) {
-    const std::vector<std::vector<int>> below = copiesBelow(tree);
+    const LeafRuns runs(tree);
     auto nameOf = [&](int copy) {
         const auto k = static_cast<std::size_t>(copy);
         return k < names.size() && !names[k].empty() ? names[k] : std::to_string(copy);
@@ -88,7 +97,7 @@ std::vector<std::string> blockTableRows(int criterion, const DuplicationTree& tr
         std::string segments, copies, named, coordinates;
         bool located = true;
         for (const int label : tree.blocks[b]) {
-            const std::vector<int>& mine = below[static_cast<std::size_t>(-label - 1)];
+            const std::vector<int> mine = runs.below(label, tree.leafCount);
             const std::string gap = segments.empty() ? "" : ";";
             segments += (segments.empty() ? "" : ",") + ("v" + std::to_string(-label));
             copies += gap + ranges(mine);
