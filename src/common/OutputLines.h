@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -15,5 +16,13 @@ public:
 // Throws OutputFailed, with the system's reason, when `out` has failed.
 void checkWritten(std::ostream& out);
 
-// Writes one line and flushes it; throws OutputFailed when it did not go out.
+// Writes text (a prompt, the help) and flushes it; throws OutputFailed when it
+// did not go out.
+void writeText(std::ostream& out, const std::string& text);
+
+// The same for one line, its line end added.
 void writeLine(std::ostream& out, const std::string& text);
+
+// With --verbose: how long a stage took since `started`, as one line on
+// standard error ("tandemtree: STAGE: 0.123 s").
+void logStageTime(const std::string& stage, std::chrono::steady_clock::time_point started);

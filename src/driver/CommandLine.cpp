@@ -95,10 +95,6 @@ std::string setWritten(std::string& field, const char* option, const std::string
     return value.empty() ? std::string(option) + " needs the name of the file to write" : "";
 }
 
-std::string setWriteMatrix(CommandLine& line, const std::string& value) {
-    return setWritten(line.writeMatrix, "--write-matrix", value);
-}
-
 // The options of what is written and how the history is searched.
 std::vector<OptionSpec> outputAndSearchOptions() {
     std::vector<OptionSpec> options;
@@ -214,10 +210,12 @@ void addDataOptions(std::vector<OptionSpec>& options) {
         "rows in chromosome order, names of any length), not an\n"
         "alignment: KIND is not asked for, and the second word is the\n"
         "criterion"));
-    options.push_back(word("--write-matrix", "F", setWriteMatrix,
-                           "also write the distances to the file F as a square PHYLIP\n"
-                           "matrix (17 significant digits, so that --matrix reads them\n"
-                           "back exactly)"));
+    options.push_back(word(
+        "--write-matrix", "F",
+        [](CommandLine& l, const std::string& v) { return setWritten(l.writeMatrix, "--write-matrix", v); },
+        "also write the distances to the file F as a square PHYLIP\n"
+        "matrix (17 significant digits, so that --matrix reads them\n"
+        "back exactly)"));
     options.push_back(word(
         "--write-newick", "F",
         [](CommandLine& l, const std::string& v) { return setWritten(l.writeNewick, "--write-newick", v); },

@@ -1,6 +1,5 @@
 #include "driver/CriterionRuns.h"
 
-#include <cstdio>
 #include <fstream>
 
 #include "common/FailedRun.h"
@@ -26,14 +25,6 @@ RunSettings settingsOf(const CommandLine& line, int threads) {
     return settings;
 }
 
-void CriterionRuns::logStage(const std::string& stage, std::chrono::steady_clock::time_point started) const {
-    if (!line_.verbose) return;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", seconds);
-    std::cerr << "tandemtree: " << stage << ": " << text << std::endl;
-}
-
 void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
     auto started = std::chrono::steady_clock::now();
     const std::unique_ptr<BlockCriterion> chosen = entry.make();
@@ -53,7 +44,7 @@ void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
         if (neededAfter) sequences_.computeDistances(settings_.threads);
     }
     progress_.finish();
-    logStage("criterion " + std::to_string(entry.number) + ", reconstruction", started);
+    if (line_.verbose) logStageTime("criterion " + std::to_string(entry.number) + ", reconstruction", started);
     if (!line_.refine) return;
     started = std::chrono::steady_clock::now();
     RefineSettings refining = settings_.refining;
@@ -61,7 +52,7 @@ void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
     progress_.startSearch(entry.number);
     refineHistory(tree_, *sequences_.distances, refining, &progress_);
     progress_.finish();
-    logStage("criterion " + std::to_string(entry.number) + ", refinement", started);
+    if (line_.verbose) logStageTime("criterion " + std::to_string(entry.number) + ", refinement", started);
 }
 
 void CriterionRuns::write(const CriterionEntry& entry, bool all, const HistorySupport* support) {
@@ -74,7 +65,7 @@ void CriterionRuns::write(const CriterionEntry& entry, bool all, const HistorySu
         lines.push_back(newickText(tree_, sequences_.names, {&lengths, support, line_.supportLabels}));
         if (line_.newick)
             for (const std::string& text : lines) writeLine(out_, text);
-        newickLines_.insert(newickLines_.end(), lines.begin(), lines.end());
+        if (!line_.writeNewick.empty()) newickLines_.insert(newickLines_.end(), lines.begin(), lines.end());
     }
     if (!line_.writeBlocks.empty()) {
         const std::vector<std::string> rows =
@@ -115,7 +106,7 @@ void CriterionRuns::run(const std::vector<const CriterionEntry*>& runs, bool all
             progress_.startSearch(entry->number);
             support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap, &progress_);
             progress_.finish();
-            logStage("criterion " + std::to_string(entry->number) + ", bootstrap", started);
+            if (line_.verbose) logStageTime("criterion " + std::to_string(entry->number) + ", bootstrap", started);
         }
         write(*entry, all, line_.bootstrap > 0 ? &support : nullptr);
     }

@@ -52,6 +52,4 @@ private:
     std::vector<std::string> newickLines_, blockRows_;
     // Progress goes to standard error, and only when that is a terminal.
     ProgressLine progress_{!line_.quiet && isatty(STDERR_FILENO) ? &std::cerr : nullptr};
-    // With --verbose, the time of a stage since `started`, on standard error.
-    void logStage(const std::string& stage, std::chrono::steady_clock::time_point started) const;
 };

@@ -43,9 +43,7 @@ constexpr double kNucleotideShareOfDna = 0.9;
 // Writes a prompt (no line end), then reads one whitespace-delimited word;
 // the end of the input gives the empty word.
 std::string ask(std::ostream& out, std::istream& in, const char* prompt) {
-    errno = 0;
-    out << prompt << std::flush;
-    checkWritten(out);
+    writeText(out, prompt);
     std::string word;
     in >> word;
     return word;
@@ -223,10 +221,6 @@ bool writeMatrixIfAsked(const CommandLine& line, const SequenceSet& sequences) {
     return written.is_open() && written;
 }
 
-}  // namespace
-
-namespace {
-
 // What the options alone answer (a wrong option, the help, the version, a
 // combination that cannot run): the exit code, or -1 for a run.
 int answerAtOnce(const CommandLine& line, std::ostream& out, std::ostream& said) {
@@ -235,9 +229,7 @@ int answerAtOnce(const CommandLine& line, std::ostream& out, std::ostream& said)
         return 1;
     }
     if (line.help) {
-        errno = 0;
-        out << helpText() << std::flush;
-        checkWritten(out);
+        writeText(out, helpText());
         return 0;
     }
     if (line.version) {
@@ -250,14 +242,6 @@ int answerAtOnce(const CommandLine& line, std::ostream& out, std::ostream& said)
         return 1;
     }
     return -1;
-}
-
-// With --verbose: how long a stage took, on standard error.
-void logSeconds(const char* stage, std::chrono::steady_clock::time_point started) {
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", seconds);
-    std::cerr << "tandemtree: " << stage << ": " << text << std::endl;
 }
 
 int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostream& out) {
@@ -308,7 +292,7 @@ int runSteps(const std::vector<std::string>& words, std::istream& in, std::ostre
                 if (line.newick || line.svg || line.verbose) undefinedPair = sequences.undefinedPairText();
                 throw;
             }
-            if (line.verbose) logSeconds("reading and distances", started);
+            if (line.verbose) logStageTime("reading and distances", started);
             if (!fromInput) file.close();
             if (!writeMatrixIfAsked(line, sequences)) {
                 writeLine(said, "Cannot write file " + line.writeMatrix);
