@@ -6,16 +6,6 @@
 
 namespace refine {
 
-void Topology::takePlace(int from, int to) {
-    const int above = parent[static_cast<std::size_t>(from)];
-    if (above >= 0) {
-        replaceChild(above, from, to);
-    } else {
-        root = to;
-        parent[static_cast<std::size_t>(to)] = -1;
-    }
-}
-
 std::vector<int> Topology::postOrder() const {
     std::vector<int> order, stack = {root};
     while (!stack.empty()) {

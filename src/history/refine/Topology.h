@@ -27,9 +27,6 @@ struct Topology {
         (pair[0] == from ? pair[0] : pair[1]) = to;
         parent[static_cast<std::size_t>(to)] = p;
     }
-    // Node `to` takes the place of node `from` below from's parent, or as
-    // the root.
-    void takePlace(int from, int to);
     // Children before parents.
     std::vector<int> postOrder() const;
 };
