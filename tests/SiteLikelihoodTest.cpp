@@ -5,9 +5,19 @@
 #ifdef TANDEMTREE_HAVE_PLL
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
+#include "ToolRunner.h"
 #include "TreeBuilding.h"
+#include "history/Refinement.h"
+#include "history/refine/Unrooted.h"
+#include "likelihood/MlHistory.h"
 #include "likelihood/SiteLikelihood.h"
+#include "output/NewickWriter.h"
+#include "sequences/SequenceSet.h"
 
 namespace {
 
@@ -50,6 +60,128 @@ TEST(SiteLikelihood, FourCopiesUnderJukesCantorAsWorkedByHand) {
         SiteLikelihood likelihood(copies);
         EXPECT_NEAR(likelihood.logLikelihood(tree, above), byHand(copies, above), 1e-10) << copies[0];
     }
+}
+
+const std::vector<std::string> kFiveCopies = {"ACGTACGTAAGTACGATTGA", "ACGTTCGTAAGAACGATCGA", "ACCTACGTCAGTACGGTTGA",
+                                              "TCGTACGTAAGTACG-TTGC", "ACGTACCTAAGTACGATTAA"};
+
+SubstitutionModel fixedGtr() {
+    SubstitutionModel model;
+    model.kind = ModelKind::GTR;
+    model.gamma = true;
+    model.alpha = 0.5;
+    model.rates = {1.5, 2, 0.5, 1, 3, 1};
+    model.frequencies = {0.3, 0.2, 0.2, 0.3};
+    return model;
+}
+
+// v4(0, v3(1, v2(2, v1(3, 4)))) with the edge above each node by number;
+// the root's two edges are one unrooted edge, 0.1 + 0.0.
+DuplicationTree ladderOfFive() {
+    DuplicationTree tree;
+    tree.leafCount = 5;
+    tree.root = join(-4, leaf(0), join(-3, leaf(1), join(-2, leaf(2), join(-1, leaf(3), leaf(4)))));
+    return tree;
+}
+const std::vector<double> kLadderAbove = {0.1, 0.2, 0.05, 0.3, 0.15, 0.07, 0.12, 0.0, 0.0};
+
+// What iqtree2 prints as the log-likelihood of `tree` (Newick) on the
+// alignment under `model` (its syntax), with `extra` options; NAN where it
+// did not run.
+double independentLogLikelihood(const std::vector<std::string>& copies, const std::string& tree,
+                                const std::string& model, const std::string& extra) {
+    std::string fasta;
+    for (std::size_t i = 0; i < copies.size(); ++i) fasta += ">" + std::to_string(i) + "\n" + copies[i] + "\n";
+    const std::string alignment = writeTempFile("ml_alignment.fa", fasta);
+    const std::string treeFile = writeTempFile("ml_tree.nwk", tree + "\n");
+    const std::string prefix = alignment + ".run";
+    const std::string command = "iqtree2 -s " + alignment + " -te " + treeFile + " -m '" + model + "' " + extra +
+                                " -nt 1 -redo -quiet -pre " + prefix + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return NAN;
+    std::istringstream report(readFile(prefix + ".iqtree"));
+    for (std::string line; std::getline(report, line);)
+        if (line.rfind("Log-likelihood of the tree: ", 0) == 0) return std::stod(line.substr(28));
+    return NAN;
+}
+
+bool independentProgramHere() { return std::system("command -v iqtree2 >/dev/null 2>&1") == 0; }
+
+TEST(SiteLikelihood, AgreesWithAnIndependentProgramOnAFixedTreeAndModel) {
+    if (!independentProgramHere()) GTEST_SKIP() << "iqtree2 is not installed";
+    SiteLikelihood likelihood(kFiveCopies, fixedGtr());
+    const double ours = likelihood.logLikelihood(ladderOfFive(), kLadderAbove);
+    const double theirs = independentLogLikelihood(kFiveCopies, "(0:0.1,1:0.2,(2:0.05,(3:0.3,4:0.15):0.07):0.12);",
+                                                   "GTR{1.5,2,0.5,1,3}+F{0.3,0.2,0.2,0.3}+G4{0.5}", "-blfix");
+    // It prints four decimals.
+    EXPECT_NEAR(ours, theirs, 1e-4);
+}
+
+// The search's optimised lengths and parameters on its own tree are at
+// least as likely as the independent program's optimum on that tree.
+TEST(SiteLikelihood, OptimisedAtLeastAsWellAsAnIndependentProgram) {
+    if (!independentProgramHere()) GTEST_SKIP() << "iqtree2 is not installed";
+    SequenceSet set;
+    std::ifstream in(sourcePath("examples/yeast_chr1_FLO1_204225-206500_p135.fa"));
+    set.readSequences(in);
+    set.isProtein = false;
+    set.computeDistances();
+    DuplicationTree history;
+    history.reconstruct(*set.distances, 1);
+    MlSettings settings;
+    const MlOutcome outcome = maximumLikelihoodHistory(history, set.sequences, false, *set.distances, settings);
+    EXPECT_TRUE(isDuplicationTree(history));
+    std::vector<std::string> numbers;
+    for (int i = 0; i < set.count; ++i) numbers.push_back(std::to_string(i));
+    const std::string tree = newickText(history, numbers, {&outcome.lengths, nullptr, false});
+    const double theirs = independentLogLikelihood(set.sequences, tree, "GTR+G4", "");
+    EXPECT_GE(outcome.logLikelihood, theirs - 0.01);
+}
+
+TEST(SiteLikelihood, NewtonLandsOnTheOptimumOfAScan) {
+    SiteLikelihood likelihood(kFiveCopies, fixedGtr());
+    refine::Topology t = refine::topologyOf(ladderOfFive());
+    const refine::Unrooted g(t);
+    const refine::FirstCopyView view(g);
+    std::vector<double> above(9, 0.0);
+    for (const int x : view.postOrder()) above[static_cast<std::size_t>(x)] = 0.1;
+    likelihood.evaluate(view, above);
+    std::vector<double> optimised = above;
+    likelihood.optimiseLengths(view, optimised, 1);
+    // The first edge optimised is the one at copy 0, the others as they
+    // stood: a scan of that edge alone.
+    const int top = view.preOrder()[1];
+    double bestLength = 0.0, best = -INFINITY;
+    for (int step = 1; step <= 4000; ++step) {
+        std::vector<double> scanned = above;
+        scanned[static_cast<std::size_t>(top)] = step * 1e-4;
+        const double logL = likelihood.evaluate(view, scanned);
+        if (logL > best) {
+            best = logL;
+            bestLength = step * 1e-4;
+        }
+    }
+    EXPECT_NEAR(optimised[static_cast<std::size_t>(top)], bestLength, 1e-4);
+}
+
+// Copies all alike: every ancestral segment is their sequence, with a gap
+// where every copy has one.
+TEST(SiteLikelihood, AncestorsOfIdenticalCopiesAreTheirSequence) {
+    const std::string copy = "ACGT-TTGACCA-GT";
+    const std::string input = writeTempFile(
+        "alike.fa", ">a\n" + copy + "\n>b\n" + copy + "\n>c\n" + copy + "\n>d\n" + copy + "\n>e\n" + copy + "\n");
+    const std::string ancestors = writeTempFile("alike_ancestors.fa", "");
+    const ToolResult result = runTool({input, "N", "1", "--ml", "HKY+G", "--ancestors", ancestors});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(readFile(ancestors), ">v1\n" + copy + "\n>v2\n" + copy + "\n>v3\n" + copy + "\n>v4\n" + copy + "\n");
+}
+
+// What is written is a duplication tree, the same for any number of threads.
+TEST(SiteLikelihood, SameHistoryForAnyThreads) {
+    const std::string example = sourcePath("examples/human_MUC17_E7EPM4_tandem_repeat_p59.fa");
+    const ToolResult one = runTool({example, "P", "3", "--ml", "auto", "--newick", "--threads", "1"});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    for (const char* threads : {"2", "3"})
+        EXPECT_EQ(runTool({example, "P", "3", "--ml", "auto", "--newick", "--threads", threads}).out, one.out);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #   tools/prerequisites.sh build   # the tool: a C++17 compiler, CMake, make, zlib,
 #                                  # libpll (the likelihood)
 #   tools/prerequisites.sh test    # and the tests: GoogleTest, groff, DendroPy,
-#                                  # Biopython, Snakemake
+#                                  # Biopython, Snakemake, IQ-TREE
 #   tools/prerequisites.sh ci      # and the sanitizer and fuzz runs and the
 #                                  # format check: clang, its runtime, clang-format
 #
@@ -48,6 +48,8 @@ if [ "$level" != build ]; then
   want_package python3-dendropy
   want_package python3-biopython
   want_command snakemake snakemake
+  # The likelihood is checked against an independent ML program.
+  want_command iqtree2 iqtree
 fi
 if [ "$level" = ci ]; then
   want_command clang++ clang

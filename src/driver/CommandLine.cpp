@@ -89,6 +89,13 @@ std::string setGaps(CommandLine& line, const std::string& value) {
     return "";
 }
 
+std::string setMl(CommandLine& line, const std::string& value) {
+    line.ml = true;
+    line.refine = true;
+    const std::string wrong = parseModelChoice(value, line.mlModel);
+    return wrong.empty() ? "" : "--ml: " + wrong;
+}
+
 // A file to write; what is wrong with its name, or nothing.
 std::string setWritten(std::string& field, const char* option, const std::string& value) {
     field = value;
@@ -152,6 +159,26 @@ std::vector<OptionSpec> outputAndSearchOptions() {
         "shortest if shorter: closer to the truth from every\n"
         "criterion, for about as long again as the search (the rounds\n"
         "end once 16 in a row found nothing shorter)"));
+    options.push_back(word("--ml", "M", setMl,
+                           "refine (as --refine and the searches asked for), then search\n"
+                           "the duplication trees for the one of greatest likelihood on\n"
+                           "the alignment's sites under the model M: JC, K2P, HKY or GTR\n"
+                           "for DNA, LG, WAG or JTT for protein, each with +G for four\n"
+                           "gamma rate categories, or auto (GTR+G or LG+G); gaps and\n"
+                           "ambiguity codes are missing data. The report gives the\n"
+                           "log-likelihood, the Newick the ML edge lengths"));
+    options.push_back(word(
+        "--ancestors", "F",
+        [](CommandLine& l, const std::string& v) { return setWritten(l.ancestors, "--ancestors", v); },
+        "with --ml: write the most probable sequence of every ancestral\n"
+        "segment (v1, v2, ...) to the file F as FASTA, a gap where no\n"
+        "copy below the segment has a letter"));
+    options.push_back(number(
+        "--shortlist", "K", 0, 1000000, "a number of places",
+        [](CommandLine& l, std::uint64_t k) { l.shortlist = static_cast<int>(k); },
+        "with --ml: score only the first K valid places of each subtree,\n"
+        "by the change of the balanced length they make (default 0:\n"
+        "every valid place)"));
     return options;
 }
 
@@ -306,6 +333,13 @@ std::string checkCommandLine(const CommandLine& line) {
         return "--model and --gaps say how distances are made from an alignment: not with --matrix";
     if (line.matrix && line.ignoreCase)
         return "--ignore-case says how the letters of an alignment compare: not with --matrix";
+    if (line.matrix && line.ml)
+        return "--ml fits a model to the alignment's sites: it needs an alignment, not --matrix";
+    if (line.ml && line.bootstrap > 0) return "--bootstrap is not taken with --ml yet";
+    if (!line.ml && (!line.ancestors.empty() || line.shortlist > 0)) return "--ancestors and --shortlist need --ml";
+#ifndef TANDEMTREE_HAVE_PLL
+    if (line.ml) return "--ml needs the likelihood library (libpll), and this build has none";
+#endif
     if (line.matrix && line.positional.size() > 2)
         return "With --matrix give the file and the criterion only: a matrix has no molecule kind";
     return "";

@@ -53,13 +53,38 @@ void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
     refineHistory(tree_, *sequences_.distances, refining, &progress_);
     progress_.finish();
     if (line_.verbose) logStageTime("criterion " + std::to_string(entry.number) + ", refinement", started);
+    if (line_.ml) searchByLikelihood(entry);
+}
+
+void CriterionRuns::searchByLikelihood(const CriterionEntry& entry) {
+    const auto started = std::chrono::steady_clock::now();
+    MlSettings settings;
+    settings.model = line_.mlModel;
+    settings.shortlist = line_.shortlist;
+    settings.ancestors = !line_.ancestors.empty();
+    ml_.reset();
+#ifdef TANDEMTREE_HAVE_PLL
+    try {
+        ml_ = std::make_unique<MlOutcome>(maximumLikelihoodHistory(tree_, sequences_.sequences, sequences_.isProtein,
+                                                                   *sequences_.distances, settings));
+    } catch (const std::invalid_argument& wrong) {
+        throw FailedRun(wrong.what());
+    }
+#endif
+    if (line_.verbose) logStageTime("criterion " + std::to_string(entry.number) + ", likelihood search", started);
+    if (!ml_ || !settings.ancestors) return;
+    for (int k = 1; k < tree_.leafCount; ++k) {
+        const std::string name = ancestralName(-k);
+        ancestorLines_.push_back(">" + (allCriteria_ ? "algorithm" + std::to_string(entry.number) + "_" : "") + name);
+        ancestorLines_.push_back(ml_->ancestors[static_cast<std::size_t>(k - 1)]);
+    }
 }
 
 void CriterionRuns::write(const CriterionEntry& entry, bool all, const HistorySupport* support) {
     if (line_.svg || !line_.writeSvg.empty())
         panels_.push_back(drawHistory(entry.number, tree_, sequences_.names, support, line_.refine));
     if (line_.newick || !line_.writeNewick.empty()) {
-        const EdgeLengths lengths = fitEdgeLengths(tree_, *sequences_.distances);
+        const EdgeLengths lengths = ml_ ? ml_->lengths : fitEdgeLengths(tree_, *sequences_.distances);
         std::vector<std::string> lines;
         if (support != nullptr && support->used() == 0) lines = supportLines(tree_, *support);
         lines.push_back(newickText(tree_, sequences_.names, {&lengths, support, line_.supportLabels}));
@@ -72,7 +97,9 @@ void CriterionRuns::write(const CriterionEntry& entry, bool all, const HistorySu
             blockTableRows(entry.number, tree_, sequences_.names, sequences_.descriptions, support);
         blockRows_.insert(blockRows_.end(), rows.begin(), rows.end());
     }
-    if (!line_.svg && !line_.newick) printReport(entry.number, tree_, all, out_, support, line_.refine);
+    if (!line_.svg && !line_.newick)
+        printReport(entry.number, tree_, all, out_, support, line_.refine,
+                    ml_ ? "Log-likelihood: " + fixedDecimals(ml_->logLikelihood, 3) + " (" + ml_->modelText + ")" : "");
 }
 
 namespace {
@@ -90,6 +117,7 @@ void writeFile(const std::string& name, const std::vector<std::string>& lines) {
 void CriterionRuns::writeFiles() const {
     if (!line_.writeNewick.empty()) writeFile(line_.writeNewick, newickLines_);
     if (!line_.writeSvg.empty()) writeFile(line_.writeSvg, svgDocument(panels_));
+    if (!line_.ancestors.empty()) writeFile(line_.ancestors, ancestorLines_);
     if (!line_.writeBlocks.empty()) {
         std::vector<std::string> lines = {blockTableHeader()};
         lines.insert(lines.end(), blockRows_.begin(), blockRows_.end());
@@ -98,6 +126,7 @@ void CriterionRuns::writeFiles() const {
 }
 
 void CriterionRuns::run(const std::vector<const CriterionEntry*>& runs, bool all) {
+    allCriteria_ = runs.size() > 1;
     for (const CriterionEntry* entry : runs) {
         rebuild(*entry, entry != runs.back());
         HistorySupport support;

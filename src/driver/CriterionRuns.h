@@ -13,6 +13,7 @@
 #include "history/Bootstrap.h"
 #include "history/DuplicationTree.h"
 #include "history/Refinement.h"
+#include "likelihood/MlHistory.h"
 #include "output/SvgWriter.h"
 #include "sequences/SequenceSet.h"
 
@@ -42,14 +43,19 @@ private:
     void write(const CriterionEntry& entry, bool all, const HistorySupport* support);
     // The files asked for, once every criterion has run.
     void writeFiles() const;
+    // With --ml: tree_ searched by likelihood from where the refinement left it.
+    void searchByLikelihood(const CriterionEntry& entry);
 
     const CommandLine& line_;
     const RunSettings& settings_;
     SequenceSet& sequences_;
     std::ostream& out_;
     DuplicationTree tree_;
+    // With --ml: what the likelihood search found for tree_.
+    std::unique_ptr<MlOutcome> ml_;
     std::vector<SvgPanel> panels_;
-    std::vector<std::string> newickLines_, blockRows_;
+    std::vector<std::string> newickLines_, blockRows_, ancestorLines_;
+    bool allCriteria_ = false;
     // Progress goes to standard error, and only when that is a terminal.
     ProgressLine progress_{!line_.quiet && isatty(STDERR_FILENO) ? &std::cerr : nullptr};
 };

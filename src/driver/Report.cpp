@@ -1,6 +1,16 @@
 #include "driver/Report.h"
 
+#include <cstdio>
+#include <vector>
+
 #include "common/OutputLines.h"
+
+std::string fixedDecimals(double x, int decimals) {
+    const int size = std::snprintf(nullptr, 0, "%.*f", decimals, x);
+    std::vector<char> text(static_cast<std::size_t>(size) + 1);
+    std::snprintf(text.data(), text.size(), "%.*f", decimals, x);
+    return text.data();
+}
 
 std::string blockLine(const DuplicationTree& tree) {
     std::string line = "Duplication Blocks:   ";
@@ -29,11 +39,14 @@ std::vector<std::string> supportLines(const DuplicationTree& tree, const History
 }
 
 void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out,
-                 const HistorySupport* support, bool refined) {
-    writeLine(out, (refined ? "History tree refined from algorithm " : "History tree constructed by algorithm ") +
+                 const HistorySupport* support, bool refined, const std::string& likelihood) {
+    writeLine(out, (!likelihood.empty() ? "History tree refined by maximum likelihood from algorithm "
+                    : refined           ? "History tree refined from algorithm "
+                                        : "History tree constructed by algorithm ") +
                        std::to_string(criterion));
     writeLine(out, tree.toText(false));
     writeLine(out, blockLine(tree));
+    if (!likelihood.empty()) writeLine(out, likelihood);
     if (support != nullptr)
         for (const std::string& line : supportLines(tree, *support)) writeLine(out, line);
     if (allCriteria) {

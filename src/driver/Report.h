@@ -20,5 +20,10 @@ std::vector<std::string> supportLines(const DuplicationTree& tree, const History
 // support is given and, when all criteria run in turn, the tree without
 // internal names and an empty line. Every line is flushed as it is written.
 // With `refined`, the header says that the tree was refined from the criterion.
+// With a `likelihood` line, that it was refined by maximum likelihood, and
+// the line follows the block line.
 void printReport(int criterion, const DuplicationTree& tree, bool allCriteria, std::ostream& out = std::cout,
-                 const HistorySupport* support = nullptr, bool refined = false);
+                 const HistorySupport* support = nullptr, bool refined = false, const std::string& likelihood = "");
+
+// x with `decimals` digits after the point ("-12345.678").
+std::string fixedDecimals(double x, int decimals);

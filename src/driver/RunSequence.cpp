@@ -203,7 +203,8 @@ std::string writesOverInput(const CommandLine& line, const std::string& fileName
     const std::pair<const char*, const std::string*> targets[] = {{"--write-matrix", &line.writeMatrix},
                                                                   {"--write-newick", &line.writeNewick},
                                                                   {"--write-svg", &line.writeSvg},
-                                                                  {"--write-blocks", &line.writeBlocks}};
+                                                                  {"--write-blocks", &line.writeBlocks},
+                                                                  {"--ancestors", &line.ancestors}};
     for (const auto& [option, name] : targets) {
         struct stat target {};
         if (name->empty() || stat(name->c_str(), &target) != 0) continue;  // none, or a new file

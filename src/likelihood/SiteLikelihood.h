@@ -5,34 +5,102 @@
 #include <vector>
 
 #include "history/DuplicationTree.h"
+#include "history/refine/FirstCopyView.h"
+#include "likelihood/SubstitutionModel.h"
 
 struct pll_partition;
 
-// The likelihood of a rooted history on the sites of an alignment, through
-// the phylogenetic likelihood library (libpll): the copies are the tips, the
-// ancestral segments the inner nodes, each with the edge above it. A gap or
-// an ambiguity code is missing data. DNA only for now, under Jukes-Cantor
-// (equal frequencies and exchange rates), with one rate for every site.
+// The likelihood of a history on the sites of an alignment, through the
+// phylogenetic likelihood library (libpll). Columns that are the same are
+// computed once, weighted by their count. A gap or an ambiguity code is
+// missing data (an ambiguity code: any of the states it names); letters of
+// either case are the same state; a letter the library does not know is a
+// gap.
+//
+// The tree is seen unrooted, hung from copy 0 (refine::FirstCopyView), with
+// the length of the edge above every node in `above` by node number; a
+// reversible model does not see the root. Each node x keeps two vectors of
+// conditional likelihoods: down(x), of the copies below x, and up(x), of
+// the copies outside it as seen from x's parent (for the child of copy 0,
+// copy 0 itself). Which are up to date is the caller's to know: every
+// function says what it reads and what it leaves made.
 //
 // Built only where the library is (TANDEMTREE_HAVE_PLL).
 class SiteLikelihood {
 public:
-    // Throws std::runtime_error, with the library's reason, for a character
-    // the nucleotide map does not know.
+    // Jukes-Cantor with one rate.
     explicit SiteLikelihood(const std::vector<std::string>& sequences);
+    // Throws std::runtime_error with the library's reason when it fails.
+    SiteLikelihood(const std::vector<std::string>& sequences, const SubstitutionModel& model);
     ~SiteLikelihood();
     SiteLikelihood(const SiteLikelihood&) = delete;
     SiteLikelihood& operator=(const SiteLikelihood&) = delete;
 
-    // The log-likelihood of `tree` (over the same copies) with the length of
-    // the edge above every node given by node number (nodeNumber()); the
-    // root's entry is not read.
+    // The log-likelihood of a rooted tree over the same copies with the edge
+    // above every node given by node number (nodeNumber()); the root's
+    // entry is not read.
     double logLikelihood(const DuplicationTree& tree, const std::vector<double>& edgeAbove);
+
+    const SubstitutionModel& model() const { return model_; }
+    // Takes the model's rates, frequencies and shape (the same kind).
+    void setModel(const SubstitutionModel& model);
+
+    // The log-likelihood of the tree: makes every edge's matrix and every
+    // down vector.
+    double evaluate(const refine::FirstCopyView& view, const std::vector<double>& above);
+    // Edges optimised one at a time by Newton's method, in preorder, each
+    // on the vectors of its two sides, `passes` times; every down vector is
+    // made again after each pass. Reads the down vectors; gives the
+    // log-likelihood after.
+    double optimiseLengths(const refine::FirstCopyView& view, std::vector<double>& above, int passes);
+    // Makes up(y) for every node y, in preorder. Reads the down vectors and
+    // the matrices.
+    void makeUp(const refine::FirstCopyView& view);
+
+    // The most probable state at every pattern of the ancestral segment at
+    // node x (not a copy), from the down and up vectors; with `at` between 0
+    // and the length above x, of a segment that far above x on that edge.
+    std::vector<int> likeliestStates(const refine::FirstCopyView& view, const std::vector<double>& above, int x,
+                                     double at);
+    // The pattern of every site of the alignment.
+    const std::vector<int>& patternOfSite() const { return patternOfSite_; }
+
+    // The pieces of a search on the tree with one subtree pruned.
+    struct Vector {
+        unsigned int clv;
+        int scaler;
+    };
+    Vector down(int x) const;
+    Vector up(int x, int parentOfX) const;
+    Vector scratch(int k) const;
+    unsigned int scratchMatrix(int k) const;
+    unsigned int edgeMatrix(int x) const { return static_cast<unsigned int>(x); }
+    // Makes `into` from two vectors, each across a matrix.
+    void combine(Vector into, Vector a, unsigned int matrixA, Vector b, unsigned int matrixB);
+    void setMatrix(unsigned int matrix, double length);
+    // Newton's method on the length of the edge between two vectors; the
+    // matrix is left made for the length found, which it returns.
+    double optimiseEdge(Vector a, Vector b, unsigned int matrix, double length);
+    double edgeLogLikelihood(Vector a, Vector b, unsigned int matrix);
+
+    static constexpr double kShortest = 1e-8;
+    static constexpr double kLongest = 10.0;
 
 private:
     struct Release {
         void operator()(pll_partition* partition) const;
     };
+    struct ReleaseTable {
+        void operator()(double* table) const;
+    };
+    void create(const std::vector<std::string>& sequences);
+    void setMatricesOf(const refine::FirstCopyView& view, const std::vector<double>& above);
+    void makeDown(const refine::FirstCopyView& view);
+
+    SubstitutionModel model_;
     std::unique_ptr<pll_partition, Release> partition_;
-    int tips_;
+    std::unique_ptr<double, ReleaseTable> sumtable_;
+    std::vector<int> patternOfSite_;
+    int tips_ = 0;
+    int nodes_ = 0;  // node numbers, 2n - 1
 };

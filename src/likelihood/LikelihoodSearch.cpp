@@ -1,0 +1,210 @@
+#include "likelihood/LikelihoodSearch.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "history/refine/BalancedScorer.h"
+#include "history/refine/Moves.h"
+#include "likelihood/ParameterFit.h"
+
+namespace ml {
+
+namespace {
+
+// Scratch matrices of the likelihood: the edge the subtree left (its two
+// halves joined) and the three edges around the place being scored.
+constexpr int kJoined = 0, kToParent = 1, kToChild = 2, kToSubtree = 3;
+constexpr double kTakeGain = 1e-3;
+constexpr double kRoundGain = 0.01;
+constexpr int kMostRounds = 32;
+
+std::uint64_t edgeKey(int a, int b) {
+    return (static_cast<std::uint64_t>(std::min(a, b)) << 32) | static_cast<std::uint32_t>(std::max(a, b));
+}
+
+}  // namespace
+
+LikelihoodSearch::LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist)
+    : likelihood_(likelihood), n_(n), shortlist_(shortlist), length_(distances, n) {}
+
+void LikelihoodSearch::run(const refine::Topology& start, const std::vector<double>& startAbove) {
+    t_ = start;
+    g_ = refine::Unrooted(t_);
+    view_.orient(g_);
+    // Lengths move from the rooted tree to the unrooted one edge by edge.
+    std::unordered_map<std::uint64_t, double> lengths;
+    const auto& rootChildren = t_.child[static_cast<std::size_t>(t_.root)];
+    for (std::size_t x = 0; x < t_.parent.size(); ++x) {
+        const int p = t_.parent[x];
+        if (p < 0) continue;
+        const double length = std::max(startAbove[x], 1e-3);
+        if (p == t_.root)
+            lengths[edgeKey(rootChildren[0], rootChildren[1])] += length;
+        else
+            lengths[edgeKey(static_cast<int>(x), p)] = length;
+    }
+    above_.assign(g_.next.size(), 0.0);
+    for (const int x : view_.postOrder()) above_[static_cast<std::size_t>(x)] = lengths[edgeKey(x, view_.parent(x))];
+    upMade_.assign(g_.next.size(), 0);
+    current_ = likelihood_.evaluate(view_, above_);
+    polish(3);
+    for (int round = 0; round < kMostRounds; ++round) {
+        const double before = current_;
+        const bool moved = sweep();
+        polish(2);
+        if (!moved || current_ - before < kRoundGain) break;
+    }
+    // The lengths and the parameters of the tree found, to convergence.
+    for (int round = 0; round < kMostRounds; ++round) {
+        const double before = current_;
+        polish(2);
+        if (current_ - before < 1e-3) break;
+    }
+}
+
+// Every edge, then the model, then every edge again.
+void LikelihoodSearch::polish(int passes) {
+    current_ = likelihood_.optimiseLengths(view_, above_, passes);
+    if (!hasFreeParameters(likelihood_.model())) return;
+    fitModelParameters(likelihood_, view_, above_);
+    current_ = likelihood_.optimiseLengths(view_, above_, 1);
+}
+
+bool LikelihoodSearch::sweep() {
+    bool moved = false;
+    averages_.rebuild(view_, length_.table(), n_);
+    trial_.reset(g_, n_, t_.root);
+    const std::vector<int> order = view_.postOrder();
+    for (const int v : order) {
+        if (view_.parent(v) <= 0) continue;
+        if (tryPlaces(v)) moved = true;
+    }
+    return moved;
+}
+
+int LikelihoodSearch::siblingOutside(int y) const {
+    const int a = parentOutside(y);
+    const auto& pair = view_.children(a);
+    if (a == q_) {
+        // q's children, p being out: s and q's other child.
+        const int other = pair[0] == p_ ? pair[1] : pair[0];
+        return y == s_ ? other : s_;
+    }
+    return pair[0] == y ? pair[1] : pair[0];
+}
+
+unsigned int LikelihoodSearch::matrixOutside(int y) const {
+    return y == s_ ? likelihood_.scratchMatrix(kJoined) : likelihood_.edgeMatrix(y);
+}
+
+double LikelihoodSearch::lengthOutside(int y) const {
+    const auto at = [&](int x) { return above_[static_cast<std::size_t>(x)]; };
+    return y == s_ ? at(s_) + at(p_) : at(y);
+}
+
+// up(y) of the pruned tree, made with those of its ancestors that are not
+// made yet.
+void LikelihoodSearch::makeUpOutside(int y) {
+    std::vector<int> path;
+    for (int x = y; parentOutside(x) > 0 && upMade_[static_cast<std::size_t>(x)] != stamp_; x = parentOutside(x))
+        path.push_back(x);
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        const int x = *it, a = parentOutside(x), sibling = siblingOutside(x);
+        likelihood_.combine(likelihood_.up(x, a), likelihood_.up(a, parentOutside(a)), matrixOutside(a),
+                            likelihood_.down(sibling), matrixOutside(sibling));
+        upMade_[static_cast<std::size_t>(x)] = stamp_;
+    }
+}
+
+// The down vectors of `from` and its ancestors, made again from their
+// children as the view has them (p in its place).
+void LikelihoodSearch::makeDownPath(int from) {
+    for (int x = from; x > 0; x = view_.parent(x)) {
+        const auto& [l, r] = view_.children(x);
+        likelihood_.combine(likelihood_.down(x), likelihood_.down(l), likelihood_.edgeMatrix(l), likelihood_.down(r),
+                            likelihood_.edgeMatrix(r));
+    }
+}
+
+LikelihoodSearch::Place LikelihoodSearch::scorePlace(int y, int v) {
+    SiteLikelihood& L = likelihood_;
+    const SiteLikelihood::Vector outside = L.up(y, parentOutside(y)), below = L.down(y), subtree = L.down(v),
+                                 node = L.scratch(0);
+    const unsigned int toParent = L.scratchMatrix(kToParent), toChild = L.scratchMatrix(kToChild),
+                       toSubtree = L.scratchMatrix(kToSubtree);
+    Place place{0.0, lengthOutside(y) / 2, lengthOutside(y) / 2, above_[static_cast<std::size_t>(v)]};
+    L.setMatrix(toParent, place.toParent);
+    L.setMatrix(toChild, place.toChild);
+    L.setMatrix(toSubtree, place.toSubtree);
+    L.combine(node, outside, toParent, below, toChild);
+    place.toSubtree = L.optimiseEdge(node, subtree, toSubtree, place.toSubtree);
+    L.combine(node, below, toChild, subtree, toSubtree);
+    place.toParent = L.optimiseEdge(node, outside, toParent, place.toParent);
+    L.combine(node, outside, toParent, subtree, toSubtree);
+    place.toChild = L.optimiseEdge(node, below, toChild, place.toChild);
+    place.logL = L.edgeLogLikelihood(node, below, toChild);
+    return place;
+}
+
+bool LikelihoodSearch::tryPlaces(int v) {
+    p_ = view_.parent(v);
+    q_ = view_.parent(p_);
+    const auto& pair = view_.children(p_);
+    s_ = pair[0] == v ? pair[1] : pair[0];
+    std::vector<refine::Move> moves = refine::balancedMoves(averages_, view_, g_, v);
+    std::stable_sort(moves.begin(), moves.end(),
+                     [](const refine::Move& l, const refine::Move& r) { return l.gain < r.gain; });
+    // The pruned tree: s takes p's place below q.
+    likelihood_.setMatrix(likelihood_.scratchMatrix(kJoined), lengthOutside(s_));
+    if (q_ > 0) {
+        const auto& above = view_.children(q_);
+        const int other = above[0] == p_ ? above[1] : above[0];
+        likelihood_.combine(likelihood_.down(q_), likelihood_.down(s_), matrixOutside(s_), likelihood_.down(other),
+                            likelihood_.edgeMatrix(other));
+        if (view_.parent(q_) > 0) makeDownPath(view_.parent(q_));
+    }
+    ++stamp_;
+    int tried = 0;
+    double best = current_ + kTakeGain;
+    int bestAt = -1;
+    Place chosen{};
+    for (std::size_t k = 0; k < moves.size(); ++k) {
+        if (shortlist_ > 0 && tried >= shortlist_) break;
+        if (!trial_.valid(v, p_, moves[k], reduction_)) continue;
+        ++tried;
+        const int y = parentOutside(moves[k].to) == moves[k].from ? moves[k].to : moves[k].from;
+        makeUpOutside(y);
+        const Place place = scorePlace(y, v);
+        if (place.logL > best) {
+            best = place.logL;
+            bestAt = static_cast<int>(k);
+            chosen = place;
+        }
+    }
+    if (bestAt < 0) {
+        if (q_ > 0) makeDownPath(q_);
+        return false;
+    }
+    const refine::Move& move = moves[static_cast<std::size_t>(bestAt)];
+    const int y = parentOutside(move.to) == move.from ? move.to : move.from;
+    refine::Unrooted moved;
+    refine::Topology rooted;
+    if (!refine::movedTree(g_, v, p_, move, n_, t_.root, reduction_, moved, rooted)) {
+        if (q_ > 0) makeDownPath(q_);
+        return false;
+    }
+    above_[static_cast<std::size_t>(s_)] = lengthOutside(s_);
+    above_[static_cast<std::size_t>(p_)] = chosen.toParent;
+    above_[static_cast<std::size_t>(y)] = chosen.toChild;
+    above_[static_cast<std::size_t>(v)] = chosen.toSubtree;
+    g_ = std::move(moved);
+    t_ = std::move(rooted);
+    view_.orient(g_);
+    trial_.reset(g_, n_, t_.root);
+    averages_.rebuild(view_, length_.table(), n_);
+    current_ = likelihood_.evaluate(view_, above_);
+    ++moves_;
+    return true;
+}
+
+}  // namespace ml

@@ -1,0 +1,187 @@
+#include "likelihood/MlHistory.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "history/refine/Recognition.h"
+#include "history/refine/Replay.h"
+#include "history/refine/Rooting.h"
+#include "likelihood/LikelihoodSearch.h"
+#include "likelihood/SiteLikelihood.h"
+
+namespace {
+
+// A node of a rooted tree is named by its clade: the least copy below it
+// and how many copies are below it (two clades of the same least copy are
+// nested, so their sizes differ).
+std::vector<long long> cladeKeys(const refine::Topology& t) {
+    std::vector<int> least(t.parent.size(), 0), size(t.parent.size(), 0);
+    std::vector<long long> keys(t.parent.size(), -1);
+    for (const int x : t.postOrder()) {
+        const auto ux = static_cast<std::size_t>(x);
+        if (t.isLeaf(x)) {
+            least[ux] = x;
+            size[ux] = 1;
+        } else {
+            const auto [l, r] = t.child[ux];
+            least[ux] = std::min(least[static_cast<std::size_t>(l)], least[static_cast<std::size_t>(r)]);
+            size[ux] = size[static_cast<std::size_t>(l)] + size[static_cast<std::size_t>(r)];
+        }
+        keys[ux] = static_cast<long long>(least[ux]) * (t.n + 1) + size[ux];
+    }
+    return keys;
+}
+
+// The length of the unrooted edge between neighbours a and b.
+double edgeLength(const refine::FirstCopyView& view, const std::vector<double>& above, int a, int b) {
+    return above[static_cast<std::size_t>(view.parent(a) == b ? a : b)];
+}
+
+// Distances from c down to every copy below it in t.
+std::vector<double> depthsBelow(const refine::Topology& t, int c, const refine::FirstCopyView& view,
+                                const std::vector<double>& above) {
+    std::vector<double> depths;
+    std::vector<std::pair<int, double>> stack = {{c, 0.0}};
+    while (!stack.empty()) {
+        const auto [x, depth] = stack.back();
+        stack.pop_back();
+        if (t.isLeaf(x)) {
+            depths.push_back(depth);
+            continue;
+        }
+        for (const int y : t.child[static_cast<std::size_t>(x)])
+            stack.push_back({y, depth + edgeLength(view, above, x, y)});
+    }
+    return depths;
+}
+
+double mean(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (const double v : values) sum += v;
+    return sum / static_cast<double>(values.size());
+}
+
+struct Rooting {
+    refine::Topology tree;
+    double aboveFirst = 0.0;  // from the root to its first child; the rest of the edge to the second
+};
+
+Rooting clockLikeRoot(const refine::Topology& t, const refine::FirstCopyView& view, const std::vector<double>& above) {
+    Rooting chosen{t, 0.0};
+    bool found = false;
+    double best = 0.0;
+    for (const int x : refine::rootPath(t)) {
+        refine::Topology candidate = refine::rootedAbove(t, x);
+        if (!refine::recognise(candidate, nullptr)) continue;
+        const auto [c1, c2] = candidate.child[static_cast<std::size_t>(candidate.root)];
+        const double length = edgeLength(view, above, c1, c2);
+        const std::vector<double> one = depthsBelow(candidate, c1, view, above);
+        const std::vector<double> two = depthsBelow(candidate, c2, view, above);
+        const double split = std::clamp((mean(two) + length - mean(one)) / 2, 0.0, length);
+        std::vector<double> depths;
+        for (const double d : one) depths.push_back(d + split);
+        for (const double d : two) depths.push_back(d + (length - split));
+        const double m = mean(depths);
+        double variance = 0.0;
+        for (const double d : depths) variance += (d - m) * (d - m);
+        variance /= static_cast<double>(depths.size());
+        if (!found || variance < best) {
+            best = variance;
+            chosen = {std::move(candidate), split};
+            found = true;
+        }
+    }
+    if (!found) {
+        const auto [c1, c2] = t.child[static_cast<std::size_t>(t.root)];
+        chosen.aboveFirst = edgeLength(view, above, c1, c2) / 2;
+    }
+    return chosen;
+}
+
+bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '*'; }
+
+// Which sites of the segment at each node have a letter in some copy below.
+std::vector<std::vector<char>> lettersBelow(const refine::Topology& t, const std::vector<std::string>& sequences) {
+    const std::size_t length = sequences[0].size();
+    std::vector<std::vector<char>> below(t.parent.size());
+    for (const int x : t.postOrder()) {
+        auto& mine = below[static_cast<std::size_t>(x)];
+        mine.assign(length, 0);
+        if (t.isLeaf(x)) {
+            for (std::size_t s = 0; s < length; ++s) mine[s] = isLetter(sequences[static_cast<std::size_t>(x)][s]);
+            continue;
+        }
+        for (const int c : t.child[static_cast<std::size_t>(x)])
+            for (std::size_t s = 0; s < length; ++s) mine[s] = mine[s] || below[static_cast<std::size_t>(c)][s];
+    }
+    return below;
+}
+
+}  // namespace
+
+MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<std::string>& sequences, bool protein,
+                                   const DistanceMatrix& distances, const MlSettings& settings) {
+    const int n = history.leafCount;
+    MlOutcome outcome;
+    SiteLikelihood likelihood(sequences, startingModel(settings.model, protein, sequences));
+    ml::LikelihoodSearch search(likelihood, distances, n, settings.shortlist);
+    search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
+    const refine::FirstCopyView& view = search.view();
+    const std::vector<double>& above = search.above();
+    const Rooting rooting = clockLikeRoot(search.rooted(), view, above);
+    const refine::Topology& u = rooting.tree;
+    outcome.logLikelihood = search.logLikelihood();
+    outcome.model = likelihood.model();
+    outcome.modelText = outcome.model.description();
+    outcome.moves = search.movesTaken();
+
+    history = refine::historyOf(u, distances);
+    const refine::Topology made = refine::topologyOf(history);
+    // Node numbers of u by clade, for the history's own numbering.
+    const std::vector<long long> keysOfU = cladeKeys(u), keysOfMade = cladeKeys(made);
+    std::vector<int> inU(made.parent.size(), -1);
+    {
+        std::vector<std::pair<long long, int>> sorted;
+        for (std::size_t x = 0; x < keysOfU.size(); ++x)
+            if (keysOfU[x] >= 0) sorted.push_back({keysOfU[x], static_cast<int>(x)});
+        std::sort(sorted.begin(), sorted.end());
+        for (std::size_t x = 0; x < keysOfMade.size(); ++x) {
+            const auto it = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(keysOfMade[x], -1));
+            inU[x] = it->second;
+        }
+    }
+    const auto [c1, c2] = u.child[static_cast<std::size_t>(u.root)];
+    const double rootEdge = edgeLength(view, above, c1, c2);
+    const auto rootedLength = [&](int x) {
+        const int p = u.parent[static_cast<std::size_t>(x)];
+        if (p < 0) return 0.0;
+        if (p == u.root) return x == c1 ? rooting.aboveFirst : rootEdge - rooting.aboveFirst;
+        return edgeLength(view, above, x, p);
+    };
+    outcome.lengths.above.assign(made.parent.size(), 0.0);
+    for (std::size_t x = 0; x < made.parent.size(); ++x) outcome.lengths.above[x] = rootedLength(inU[x]);
+
+    if (!settings.ancestors) return outcome;
+    likelihood.makeUp(view);
+    const std::vector<std::vector<char>> below = lettersBelow(u, sequences);
+    const char* letters = stateLetters(protein);
+    const std::vector<int>& patternOfSite = likelihood.patternOfSite();
+    for (int k = 1; k < n; ++k) {
+        const int x = inU[static_cast<std::size_t>(nodeNumber(-k, n))];
+        std::vector<int> states;
+        if (x == u.root) {
+            // The root stands on the edge between c1 and c2; the lower of the
+            // two in the view from copy 0 names that edge.
+            const int lower = view.parent(c1) == c2 ? c1 : c2;
+            states = likelihood.likeliestStates(view, above, lower, rootedLength(lower));
+        } else {
+            states = likelihood.likeliestStates(view, above, x, 0.0);
+        }
+        std::string sequence(patternOfSite.size(), '-');
+        const auto& hasLetter = below[static_cast<std::size_t>(x)];
+        for (std::size_t s = 0; s < sequence.size(); ++s)
+            if (hasLetter[s]) sequence[s] = letters[states[static_cast<std::size_t>(patternOfSite[s])]];
+        outcome.ancestors.push_back(std::move(sequence));
+    }
+    return outcome;
+}
