@@ -5,7 +5,11 @@
 // method.
 //
 //   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N]
-//   [--tsv FILE]
+//   [--ml MODEL] [--tsv FILE]
+//
+// With --ml, each refined history (clock root) is also searched by maximum
+// likelihood under MODEL; the column ml_gain is then its log-likelihood less
+// that of the true tree with its lengths and the model optimised.
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +26,9 @@
 #include "HistorySimulator.h"
 #include "common/myException.h"
 #include "history/Refinement.h"
+#ifdef TANDEMTREE_HAVE_PLL
+#include "likelihood/MlHistory.h"
+#endif
 #include "sequences/SequenceSet.h"
 
 namespace {
@@ -54,10 +61,12 @@ struct Sums {
 
 // Methods 0-2: the criteria; 3: neighbour joining; 4-6: each criterion
 // refined; 7-9: refined, keeping the root the search ended with.
-const char* const kMethods[] = {"criterion 1",         "criterion 2",        "criterion 3", "NJ (clearcut -N)",
-                                "1 + refine",          "2 + refine",         "3 + refine",  "1 + refine, no root",
-                                "2 + refine, no root", "3 + refine, no root"};
-constexpr int kMethodCount = 10;
+const char* const kMethods[] = {
+    "criterion 1", "criterion 2",         "criterion 3",         "NJ (clearcut -N)",    "1 + refine", "2 + refine",
+    "3 + refine",  "1 + refine, no root", "2 + refine, no root", "3 + refine, no root", "1 + ML",     "2 + ML",
+    "3 + ML"};
+constexpr int kMethodCount = 13;
+constexpr int kFirstMl = 10;
 constexpr int kNeighbourJoining = 3;
 
 bool haveClearcut() { return std::system("command -v clearcut >/dev/null 2>&1") == 0; }
@@ -104,6 +113,7 @@ int main(int argc, char** argv) {
     std::uint64_t seed = 2026;
     int onlySize = 0;                      // 0: every size of the grid
     std::string tsvPath = "accuracy.tsv";  // in the working folder
+    std::string mlModel;                   // empty: no likelihood search
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
@@ -119,12 +129,14 @@ int main(int argc, char** argv) {
             ratchet = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
             onlySize = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--ml") == 0 && i + 1 < argc) {
+            mlModel = argv[++i];
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
             std::printf(
                 "usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] "
-                "[--ratchet R] [--size N] [--tsv FILE]\n");
+                "[--ratchet R] [--size N] [--ml MODEL] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -141,7 +153,7 @@ int main(int argc, char** argv) {
     const bool nj = haveClearcut();
     std::ofstream tsv(tsvPath);
     tsv << "n\tlength\tdivergence\tkind\treplicate\tmethod\texact\trooted_rf\tcluster_share\ttrue_blocks\t"
-           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\tlength_ratio\n";
+           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\tlength_ratio\tml_gain\n";
     std::printf("%-4s %-5s %-5s %-7s %-20s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
                 "recall", "precis", "uRF", "seconds");
     std::fflush(stdout);
@@ -172,13 +184,14 @@ int main(int argc, char** argv) {
             // The balanced length of each tree over the true tree's: below 1, the
             // objective of the refinement prefers a wrong tree to the truth.
             const double trueLength = balancedLength(history.truth, *set.distances);
-            auto row = [&](int method, const HistoryScore& s, double seconds, double length = std::nan("")) {
+            auto row = [&](int method, const HistoryScore& s, double seconds, double length = std::nan(""),
+                           double mlGain = std::nan("")) {
                 sums[method].add(s, seconds);
                 tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t'
                     << (cell.protein ? "protein" : "dna") << '\t' << r << '\t' << kMethods[method] << '\t' << s.exact
                     << '\t' << s.rootedRF << '\t' << s.clusterShare << '\t' << s.trueBlocks << '\t' << s.foundBlocks
                     << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\t' << length / trueLength
-                    << '\n';
+                    << '\t' << mlGain << '\n';
             };
             for (int criterion = 1; criterion <= 3; ++criterion) {
                 Clock::time_point start = Clock::now();
@@ -200,6 +213,19 @@ int main(int argc, char** argv) {
                     const double refining = std::chrono::duration<double>(Clock::now() - start).count();
                     row(criterion + (clockRoot ? 3 : 6), scoreHistory(history.truth, refined), refining,
                         balancedLength(refined, *set.distances));
+#ifdef TANDEMTREE_HAVE_PLL
+                    if (!clockRoot || mlModel.empty()) continue;
+                    MlSettings ml;
+                    parseModelChoice(mlModel, ml.model);
+                    start = Clock::now();
+                    const MlOutcome outcome =
+                        maximumLikelihoodHistory(refined, set.sequences, cell.protein, *set.distances, ml);
+                    const double searching = refining + std::chrono::duration<double>(Clock::now() - start).count();
+                    const double truth =
+                        optimisedLogLikelihood(history.truth, set.sequences, cell.protein, *set.distances, ml.model);
+                    row(kFirstMl + criterion - 1, scoreHistory(history.truth, refined), searching,
+                        balancedLength(refined, *set.distances), outcome.logLikelihood - truth);
+#endif
                 }
             }
             std::set<Cluster> splits;

@@ -63,6 +63,7 @@ void CriterionRuns::searchByLikelihood(const CriterionEntry& entry) {
     settings.shortlist = line_.shortlist;
     settings.ancestors = !line_.ancestors.empty();
     ml_.reset();
+    if (tree_.leafCount < 2) return;  // one copy: no history to search
 #ifdef TANDEMTREE_HAVE_PLL
     try {
         ml_ = std::make_unique<MlOutcome>(maximumLikelihoodHistory(tree_, sequences_.sequences, sequences_.isProtein,

@@ -27,7 +27,7 @@ std::uint64_t edgeKey(int a, int b) {
 LikelihoodSearch::LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist)
     : likelihood_(likelihood), n_(n), shortlist_(shortlist), length_(distances, n) {}
 
-void LikelihoodSearch::run(const refine::Topology& start, const std::vector<double>& startAbove) {
+void LikelihoodSearch::run(const refine::Topology& start, const std::vector<double>& startAbove, bool search) {
     t_ = start;
     g_ = refine::Unrooted(t_);
     view_.orient(g_);
@@ -48,7 +48,7 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
     upMade_.assign(g_.next.size(), 0);
     current_ = likelihood_.evaluate(view_, above_);
     polish(3);
-    for (int round = 0; round < kMostRounds; ++round) {
+    for (int round = 0; search && round < kMostRounds; ++round) {
         const double before = current_;
         const bool moved = sweep();
         polish(2);

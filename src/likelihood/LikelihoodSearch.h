@@ -34,8 +34,9 @@ public:
 
     // Searches from the duplication tree `start`, with the length above
     // every node by its node number (the two below the root are one edge
-    // unrooted: their sum is what counts).
-    void run(const refine::Topology& start, const std::vector<double>& startAbove);
+    // unrooted: their sum is what counts). Without `search`, only the
+    // lengths and the model are optimised, on the tree as it is.
+    void run(const refine::Topology& start, const std::vector<double>& startAbove, bool search = true);
 
     // The tree found, unrooted and hung from copy 0, its lengths by node
     // number in that view, and a rooting as a duplication tree.

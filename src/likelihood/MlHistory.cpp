@@ -185,3 +185,11 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
     }
     return outcome;
 }
+
+double optimisedLogLikelihood(const DuplicationTree& history, const std::vector<std::string>& sequences, bool protein,
+                              const DistanceMatrix& distances, const ModelChoice& model) {
+    SiteLikelihood likelihood(sequences, startingModel(model, protein, sequences));
+    ml::LikelihoodSearch search(likelihood, distances, history.leafCount);
+    search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above, false);
+    return search.logLikelihood();
+}

@@ -22,7 +22,7 @@ struct MlOutcome {
     double logLikelihood = 0.0;
     SubstitutionModel model;
     std::string modelText;  // "GTR+G4, alpha 0.532"
-    int moves = 0;  // moves the search took
+    int moves = 0;          // moves the search took
     // With `ancestors`: the sequence of segment v k at entry k - 1.
     std::vector<std::string> ancestors;
 };
@@ -47,3 +47,8 @@ struct MlOutcome {
 // alignment's.
 MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<std::string>& sequences, bool protein,
                                    const DistanceMatrix& distances, const MlSettings& settings);
+
+// The log-likelihood of `history` as it stands, its lengths and the model's
+// parameters optimised (what the search's result is measured against).
+double optimisedLogLikelihood(const DuplicationTree& history, const std::vector<std::string>& sequences, bool protein,
+                              const DistanceMatrix& distances, const ModelChoice& model);
