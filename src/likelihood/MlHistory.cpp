@@ -150,7 +150,7 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
             inU[x] = it->second;
         }
     }
-    const auto [c1, c2] = u.child[static_cast<std::size_t>(u.root)];
+    const int c1 = u.child[static_cast<std::size_t>(u.root)][0], c2 = u.child[static_cast<std::size_t>(u.root)][1];
     const double rootEdge = edgeLength(view, above, c1, c2);
     const auto rootedLength = [&](int x) {
         const int p = u.parent[static_cast<std::size_t>(x)];
