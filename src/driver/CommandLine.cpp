@@ -160,7 +160,8 @@ std::vector<OptionSpec> outputAndSearchOptions() {
         "criterion, for about as long again as the search (the rounds\n"
         "end once 16 in a row found nothing shorter)"));
     options.push_back(word("--ml", "M", setMl,
-                           "refine (as --refine and the searches asked for), then search\n"
+                           "refine (as --refine and the searches asked for, or else as\n"
+                           "--kicks 64 --rebuilds 64 --ratchet 16), then search\n"
                            "the duplication trees for the one of greatest likelihood on\n"
                            "the alignment's sites under the model M: JC, K2P, HKY or GTR\n"
                            "for DNA, LG, WAG or JTT for protein, each with +G for four\n"

@@ -15,6 +15,13 @@ RunSettings settingsOf(const CommandLine& line, int threads) {
     settings.refining.kicks = line.kicks;
     settings.refining.rebuilds = line.rebuilds;
     settings.refining.ratchet = line.ratchet;
+    // The likelihood search starts from the best balanced-length history
+    // unless the searches are given.
+    if (line.ml && line.kicks == 0 && line.rebuilds == 0 && line.ratchet == 0) {
+        settings.refining.kicks = kMlKicks;
+        settings.refining.rebuilds = kMlRebuilds;
+        settings.refining.ratchet = kMlRatchet;
+    }
     settings.refining.threads = threads;
     settings.bootstrap.replicates = line.bootstrap;
     settings.bootstrap.seed = line.seed;

@@ -24,6 +24,10 @@ struct RunSettings {
     BootstrapSettings bootstrap;
 };
 
+// With --ml and none of --kicks, --rebuilds and --ratchet, the searches
+// that the likelihood search starts from.
+constexpr int kMlKicks = 64, kMlRebuilds = 64, kMlRatchet = 16;
+
 RunSettings settingsOf(const CommandLine& line, int threads);
 
 // The criteria of one run on the loaded distances, each history written as
