@@ -1,7 +1,6 @@
 #include "likelihood/LikelihoodSearch.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "history/refine/BalancedScorer.h"
 #include "history/refine/Moves.h"
@@ -18,10 +17,6 @@ constexpr double kTakeGain = 1e-3;
 constexpr double kRoundGain = 0.01;
 constexpr int kMostRounds = 32;
 
-std::uint64_t edgeKey(int a, int b) {
-    return (static_cast<std::uint64_t>(std::min(a, b)) << 32) | static_cast<std::uint32_t>(std::max(a, b));
-}
-
 }  // namespace
 
 LikelihoodSearch::LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist)
@@ -31,20 +26,21 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
     t_ = start;
     g_ = refine::Unrooted(t_);
     view_.orient(g_);
-    // Lengths move from the rooted tree to the unrooted one edge by edge.
-    std::unordered_map<std::uint64_t, double> lengths;
-    const auto& rootChildren = t_.child[static_cast<std::size_t>(t_.root)];
-    for (std::size_t x = 0; x < t_.parent.size(); ++x) {
-        const int p = t_.parent[x];
-        if (p < 0) continue;
-        const double length = std::max(startAbove[x], 1e-3);
-        if (p == t_.root)
-            lengths[edgeKey(rootChildren[0], rootChildren[1])] += length;
-        else
-            lengths[edgeKey(static_cast<int>(x), p)] = length;
-    }
+    // The edge above x in the view is the rooted tree's edge above x or
+    // above its view parent, or the root's two edges as one.
     above_.assign(g_.next.size(), 0.0);
-    for (const int x : view_.postOrder()) above_[static_cast<std::size_t>(x)] = lengths[edgeKey(x, view_.parent(x))];
+    const auto rooted = [&](int x) { return std::max(startAbove[static_cast<std::size_t>(x)], 1e-3); };
+    for (const int x : view_.postOrder()) {
+        const int p = view_.parent(x);
+        const int tp = t_.parent[static_cast<std::size_t>(x)];
+        double& length = above_[static_cast<std::size_t>(x)];
+        if (tp == p)
+            length = rooted(x);
+        else if (t_.parent[static_cast<std::size_t>(p)] == x)
+            length = rooted(p);
+        else
+            length = rooted(x) + rooted(p);  // both below the root
+    }
     upMade_.assign(g_.next.size(), 0);
     current_ = likelihood_.evaluate(view_, above_);
     polish(3);

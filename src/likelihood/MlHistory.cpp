@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "history/refine/Recognition.h"
+#include "history/refine/ClockRoot.h"
 #include "history/refine/Replay.h"
-#include "history/refine/Rooting.h"
 #include "likelihood/LikelihoodSearch.h"
 #include "likelihood/SiteLikelihood.h"
 
@@ -61,41 +60,24 @@ double mean(const std::vector<double>& values) {
     return sum / static_cast<double>(values.size());
 }
 
-struct Rooting {
-    refine::Topology tree;
-    double aboveFirst = 0.0;  // from the root to its first child; the rest of the edge to the second
+// Where the root stands on the edge between its children c1 and c2: the
+// distance from c1 at which the mean root-to-copy distance is the same on
+// both sides, kept within the edge; and the variance of those distances.
+struct RootSplit {
+    double aboveFirst;
+    double variance;
 };
 
-Rooting clockLikeRoot(const refine::Topology& t, const refine::FirstCopyView& view, const std::vector<double>& above) {
-    Rooting chosen{t, 0.0};
-    bool found = false;
-    double best = 0.0;
-    for (const int x : refine::rootPath(t)) {
-        refine::Topology candidate = refine::rootedAbove(t, x);
-        if (!refine::recognise(candidate, nullptr)) continue;
-        const auto [c1, c2] = candidate.child[static_cast<std::size_t>(candidate.root)];
-        const double length = edgeLength(view, above, c1, c2);
-        const std::vector<double> one = depthsBelow(candidate, c1, view, above);
-        const std::vector<double> two = depthsBelow(candidate, c2, view, above);
-        const double split = std::clamp((mean(two) + length - mean(one)) / 2, 0.0, length);
-        std::vector<double> depths;
-        for (const double d : one) depths.push_back(d + split);
-        for (const double d : two) depths.push_back(d + (length - split));
-        const double m = mean(depths);
-        double variance = 0.0;
-        for (const double d : depths) variance += (d - m) * (d - m);
-        variance /= static_cast<double>(depths.size());
-        if (!found || variance < best) {
-            best = variance;
-            chosen = {std::move(candidate), split};
-            found = true;
-        }
-    }
-    if (!found) {
-        const auto [c1, c2] = t.child[static_cast<std::size_t>(t.root)];
-        chosen.aboveFirst = edgeLength(view, above, c1, c2) / 2;
-    }
-    return chosen;
+RootSplit rootSplit(const refine::Topology& t, const refine::FirstCopyView& view, const std::vector<double>& above) {
+    const auto [c1, c2] = t.child[static_cast<std::size_t>(t.root)];
+    const double length = edgeLength(view, above, c1, c2);
+    const std::vector<double> one = depthsBelow(t, c1, view, above);
+    const std::vector<double> two = depthsBelow(t, c2, view, above);
+    const double split = std::clamp((mean(two) + length - mean(one)) / 2, 0.0, length);
+    std::vector<double> depths;
+    for (const double d : one) depths.push_back(d + split);
+    for (const double d : two) depths.push_back(d + (length - split));
+    return {split, refine::varianceOf(depths)};
 }
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '*'; }
@@ -128,8 +110,9 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
     search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
     const refine::FirstCopyView& view = search.view();
     const std::vector<double>& above = search.above();
-    const Rooting rooting = clockLikeRoot(search.rooted(), view, above);
-    const refine::Topology& u = rooting.tree;
+    const refine::Topology u = refine::leastVarianceRoot(
+        search.rooted(), [&](const refine::Topology& t) { return rootSplit(t, view, above).variance; });
+    const double aboveFirst = rootSplit(u, view, above).aboveFirst;
     outcome.logLikelihood = search.logLikelihood();
     outcome.model = likelihood.model();
     outcome.modelText = outcome.model.description();
@@ -155,7 +138,7 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
     const auto rootedLength = [&](int x) {
         const int p = u.parent[static_cast<std::size_t>(x)];
         if (p < 0) return 0.0;
-        if (p == u.root) return x == c1 ? rooting.aboveFirst : rootEdge - rooting.aboveFirst;
+        if (p == u.root) return x == c1 ? aboveFirst : rootEdge - aboveFirst;
         return edgeLength(view, above, x, p);
     };
     outcome.lengths.above.assign(made.parent.size(), 0.0);

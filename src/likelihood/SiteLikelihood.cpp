@@ -195,28 +195,26 @@ double SiteLikelihood::evaluate(const refine::FirstCopyView& view, const std::ve
     return edgeLogLikelihood(up(r, 0), down(r), edgeMatrix(r));
 }
 
+void SiteLikelihood::makeUpOf(const refine::FirstCopyView& view, int y) {
+    const int q = view.parent(y);
+    if (q <= 0) return;
+    const auto& pair = view.children(q);
+    const int s = pair[0] == y ? pair[1] : pair[0];
+    combine(up(y, q), up(q, view.parent(q)), edgeMatrix(q), down(s), edgeMatrix(s));
+}
+
 void SiteLikelihood::makeUp(const refine::FirstCopyView& view) {
-    for (const int y : view.preOrder()) {
-        const int q = y == 0 ? -1 : view.parent(y);
-        if (q <= 0) continue;
-        const auto& pair = view.children(q);
-        const int s = pair[0] == y ? pair[1] : pair[0];
-        combine(up(y, q), up(q, view.parent(q)), edgeMatrix(q), down(s), edgeMatrix(s));
-    }
+    for (const int y : view.preOrder())
+        if (y != 0) makeUpOf(view, y);
 }
 
 double SiteLikelihood::optimiseLengths(const refine::FirstCopyView& view, std::vector<double>& above, int passes) {
     for (int pass = 0; pass < passes; ++pass) {
         for (const int y : view.preOrder()) {
             if (y == 0) continue;
-            const int q = view.parent(y);
-            if (q > 0) {
-                const auto& pair = view.children(q);
-                const int s = pair[0] == y ? pair[1] : pair[0];
-                combine(up(y, q), up(q, view.parent(q)), edgeMatrix(q), down(s), edgeMatrix(s));
-            }
+            makeUpOf(view, y);
             auto& length = above[static_cast<std::size_t>(y)];
-            length = optimiseEdge(up(y, q), down(y), edgeMatrix(y), length);
+            length = optimiseEdge(up(y, view.parent(y)), down(y), edgeMatrix(y), length);
         }
         makeDown(view);
     }

@@ -96,6 +96,8 @@ private:
     void create(const std::vector<std::string>& sequences);
     void setMatricesOf(const refine::FirstCopyView& view, const std::vector<double>& above);
     void makeDown(const refine::FirstCopyView& view);
+    // up(y) from up(parent) and down(sibling); copy 0's child has none to make.
+    void makeUpOf(const refine::FirstCopyView& view, int y);
 
     SubstitutionModel model_;
     std::unique_ptr<pll_partition, Release> partition_;

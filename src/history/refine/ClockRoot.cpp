@@ -32,6 +32,12 @@ double rootToCopyVariance(const DuplicationTree& tree, const DistanceMatrix& dis
         for (const TreeNode* c : {visit.node->left.get(), visit.node->right.get()})
             stack.push_back({c, visit.depth + lengths.of(*c, tree.leafCount)});
     }
+    return varianceOf(depths);
+}
+
+}  // namespace
+
+double varianceOf(const std::vector<double>& depths) {
     double mean = 0.0;
     for (const double d : depths) mean += d;
     mean /= static_cast<double>(depths.size());
@@ -40,9 +46,12 @@ double rootToCopyVariance(const DuplicationTree& tree, const DistanceMatrix& dis
     return variance / static_cast<double>(depths.size());
 }
 
-}  // namespace
-
 Topology clockLikeRoot(const Topology& t, const DistanceMatrix& distances) {
+    return leastVarianceRoot(
+        t, [&](const Topology& candidate) { return rootToCopyVariance(historyOf(candidate, distances), distances); });
+}
+
+Topology leastVarianceRoot(const Topology& t, const std::function<double(const Topology&)>& varianceOfRooting) {
     const std::vector<int> path = rootPath(t);
     double best = 0.0;
     bool found = false;
@@ -50,7 +59,7 @@ Topology clockLikeRoot(const Topology& t, const DistanceMatrix& distances) {
     for (const int x : path) {
         const Topology candidate = rootedAbove(t, x);
         if (!recognise(candidate, nullptr)) continue;
-        const double variance = rootToCopyVariance(historyOf(candidate, distances), distances);
+        const double variance = varianceOfRooting(candidate);
         if (!found || variance < best) {
             best = variance;
             chosen = candidate;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <vector>
+
 #include "history/refine/Topology.h"
 #include "sequences/DistanceMatrix.h"
 
@@ -12,5 +15,13 @@ namespace refine {
 // the first such position from the first copy's side on ties. t must be a
 // duplication tree.
 Topology clockLikeRoot(const Topology& t, const DistanceMatrix& distances);
+
+// The same choice with the variance of each valid rooting given: the
+// rooting of least variance, the first from the first copy's side on ties;
+// t itself when none is valid.
+Topology leastVarianceRoot(const Topology& t, const std::function<double(const Topology&)>& variance);
+
+// The variance of root-to-copy distances (divided by their number).
+double varianceOf(const std::vector<double>& depths);
 
 }  // namespace refine
