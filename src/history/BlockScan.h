@@ -29,10 +29,21 @@
 // `rowValues(r, lo, hi)` returns a pointer v with v[q] the value of pair
 // (r, q) for lo <= q < hi (v[r] is never read); `keyOf(sum, j)` gives a
 // candidate's key from its sum and its size as a double.
+//
+// The scratch is sized by prepare(k) before the scan: an exception cannot
+// leave a function compiled once per vector instruction set (the program
+// would end), so the scan itself allocates nothing.
 struct BlockScanScratch {
     std::vector<double> sums;
-    std::vector<double> sizes;
+    std::vector<double> sizes;  // sizes[j] = j
     std::vector<double> keys;
+
+    void prepare(int k) {
+        const std::size_t slots = static_cast<std::size_t>(k / 2) + 1;
+        if (sums.size() < slots) sums.resize(slots);
+        if (keys.size() < slots) keys.resize(slots);
+        for (std::size_t j = sizes.size(); j < slots; ++j) sizes.push_back(static_cast<double>(j));
+    }
 };
 
 // The best candidate of a scan: its key, size and start.
@@ -59,13 +70,7 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
                                                           KeyOf keyOf, BlockScanScratch& scratch) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
-    scratch.sums.assign(slots, 0.0);
-    scratch.keys.resize(slots);
-    if (scratch.sizes.size() < slots) {
-        const std::size_t known = scratch.sizes.size();
-        scratch.sizes.resize(slots);
-        for (std::size_t j = known; j < slots; ++j) scratch.sizes[j] = static_cast<double>(j);
-    }
+    std::fill(scratch.sums.begin(), scratch.sums.begin() + static_cast<std::ptrdiff_t>(slots), 0.0);
     double* __restrict sum = scratch.sums.data();
     const double* __restrict jd = scratch.sizes.data();
     double* __restrict key = scratch.keys.data();

@@ -28,7 +28,10 @@ CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores,
     const int half = k / 2;
     const int workers = k >= kLeastSharedSegments ? std::min(threads_, half) : 1;
     if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
-    for (int w = 0; w < workers; ++w) workers_[static_cast<std::size_t>(w)].row.resize(static_cast<std::size_t>(k));
+    for (int w = 0; w < workers; ++w) {
+        workers_[static_cast<std::size_t>(w)].row.resize(static_cast<std::size_t>(k));
+        workers_[static_cast<std::size_t>(w)].scan.prepare(k);
+    }
     if (workers == 1) {
         Worker& only = workers_[0];
         const ScannedBlock best = leastMeanScoreBlock(scores, k, 1, half, only.row.data(), only.scan);

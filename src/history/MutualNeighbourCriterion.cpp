@@ -38,16 +38,23 @@ TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, int from
 // is the final minimum of row p, in ascending p and q: the only pairs that
 // can be marked and count in a candidate. Rows whose minimum lies before
 // them have none.
-TANDEMTREE_VECTOR_CLONES void collectReaching(const PairScores& score, int k, int from, int to,
-                                              double* __restrict values, const std::vector<double>& minima,
-                                              const std::vector<double>& rowLeast, std::vector<ScoredPair>& reaching) {
+// The scores of row p from `from` to `to`, as scoreRows makes them.
+TANDEMTREE_VECTOR_CLONES void fillScores(const PairScores& score, int p, int from, int to, double* __restrict values) {
+    score.fillRow(p, from, to, values);
+}
+
+// (Not compiled once per vector instruction set: it grows a list, and an
+// exception cannot leave such a function.)
+void collectReaching(const PairScores& score, int k, int from, int to, double* __restrict values,
+                     const std::vector<double>& minima, const std::vector<double>& rowLeast,
+                     std::vector<ScoredPair>& reaching) {
     reaching.clear();
     const int half = k / 2;
     for (int p = from; p < to && p + 1 < k; ++p) {
         const double least = rowLeast[static_cast<std::size_t>(p)];
         if (least != minima[static_cast<std::size_t>(p)]) continue;  // p's closest partner lies before it
         const int end = std::min(k, p + half + 1);
-        score.fillRow(p, p + 1, end, values);
+        fillScores(score, p, p + 1, end, values);
         for (int q = p + 1; q < end; ++q)
             if (values[q] == least) reaching.push_back({p, q, least});
     }
