@@ -16,6 +16,9 @@ constexpr int kJoined = 0, kToParent = 1, kToChild = 2, kToSubtree = 3;
 constexpr double kTakeGain = 1e-3;
 constexpr double kRoundGain = 0.01;
 constexpr int kMostRounds = 32;
+// The three lengths around a place being scored need not be exact: the
+// place taken has every length fitted again between sweeps.
+constexpr double kPlaceTolerance = 1e-3;
 
 }  // namespace
 
@@ -43,26 +46,28 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
     }
     upMade_.assign(g_.next.size(), 0);
     current_ = likelihood_.evaluate(view_, above_);
-    polish(3);
+    // The parameters over their whole range first, near where they are
+    // after that; loosely while the tree still changes.
+    polish(3, FitSteps{1e-2, 0.0});
     for (int round = 0; search && round < kMostRounds; ++round) {
         const double before = current_;
         const bool moved = sweep();
-        polish(2);
+        polish(2, FitSteps{1e-2, 1.0});
         if (!moved || current_ - before < kRoundGain) break;
     }
     // The lengths and the parameters of the tree found, to convergence.
     for (int round = 0; round < kMostRounds; ++round) {
         const double before = current_;
-        polish(2);
+        polish(2, FitSteps{1e-3, 1.0});
         if (current_ - before < 1e-3) break;
     }
 }
 
 // Every edge, then the model, then every edge again.
-void LikelihoodSearch::polish(int passes) {
+void LikelihoodSearch::polish(int passes, const FitSteps& steps) {
     current_ = likelihood_.optimiseLengths(view_, above_, passes);
     if (!hasFreeParameters(likelihood_.model())) return;
-    fitModelParameters(likelihood_, view_, above_);
+    fitModelParameters(likelihood_, view_, above_, steps);
     current_ = likelihood_.optimiseLengths(view_, above_, 1);
 }
 
@@ -133,11 +138,11 @@ LikelihoodSearch::Place LikelihoodSearch::scorePlace(int y, int v) {
     L.setMatrix(toChild, place.toChild);
     L.setMatrix(toSubtree, place.toSubtree);
     L.combine(node, outside, toParent, below, toChild);
-    place.toSubtree = L.optimiseEdge(node, subtree, toSubtree, place.toSubtree);
+    place.toSubtree = L.optimiseEdge(node, subtree, toSubtree, place.toSubtree, kPlaceTolerance);
     L.combine(node, below, toChild, subtree, toSubtree);
-    place.toParent = L.optimiseEdge(node, outside, toParent, place.toParent);
+    place.toParent = L.optimiseEdge(node, outside, toParent, place.toParent, kPlaceTolerance);
     L.combine(node, outside, toParent, subtree, toSubtree);
-    place.toChild = L.optimiseEdge(node, below, toChild, place.toChild);
+    place.toChild = L.optimiseEdge(node, below, toChild, place.toChild, kPlaceTolerance);
     place.logL = L.edgeLogLikelihood(node, below, toChild);
     return place;
 }

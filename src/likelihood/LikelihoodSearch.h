@@ -9,6 +9,7 @@
 #include "history/refine/SideAverages.h"
 #include "history/refine/Topology.h"
 #include "history/refine/Unrooted.h"
+#include "likelihood/ParameterFit.h"
 #include "likelihood/SiteLikelihood.h"
 #include "sequences/DistanceMatrix.h"
 
@@ -48,7 +49,7 @@ public:
     int movesTaken() const { return moves_; }
 
 private:
-    void polish(int passes);
+    void polish(int passes, const FitSteps& steps);
     bool sweep();
     bool tryPlaces(int v);
     // The pruned tree, while the subtree below v is out.

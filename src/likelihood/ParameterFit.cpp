@@ -97,23 +97,31 @@ double brentMinimum(const std::function<double(double)>& f, double low, double h
 bool hasFreeParameters(const SubstitutionModel& model) { return !freeParameters(model).empty(); }
 
 double fitModelParameters(SiteLikelihood& likelihood, const refine::FirstCopyView& view,
-                          const std::vector<double>& above) {
+                          const std::vector<double>& above, const FitSteps& steps) {
     SubstitutionModel model = likelihood.model();
     double best = likelihood.evaluate(view, above);
     for (const Parameter& parameter : freeParameters(model)) {
-        const double start = std::clamp(parameter.get(model), parameter.low, parameter.high);
-        auto minusLogL = [&](double logX) {
+        const double low = std::log(parameter.low), high = std::log(parameter.high);
+        double logX = std::log(std::clamp(parameter.get(model), parameter.low, parameter.high));
+        auto minusLogL = [&](double logY) {
             SubstitutionModel trial = model;
-            parameter.set(trial, std::exp(logX));
+            parameter.set(trial, std::exp(logY));
             likelihood.setModel(trial);
             return -likelihood.evaluate(view, above);
         };
-        double least = 0.0;
-        const double logX = brentMinimum(minusLogL, std::log(parameter.low), std::log(parameter.high), std::log(start),
-                                         -best, 1e-3, least);
-        if (-least > best) {
+        // Within `span` of the value held, moved on while the least falls on
+        // an edge of that window that is not a bound.
+        for (int window = 0; window < 8; ++window) {
+            const double from = steps.span > 0 ? std::max(low, logX - steps.span) : low;
+            const double to = steps.span > 0 ? std::min(high, logX + steps.span) : high;
+            double least = 0.0;
+            const double found = brentMinimum(minusLogL, from, to, logX, -best, steps.tolerance, least);
+            if (!(-least > best)) break;
+            logX = found;
             parameter.set(model, std::exp(logX));
             best = -least;
+            const double edge = 4 * steps.tolerance;
+            if (!((found - from < edge && from > low) || (to - found < edge && to < high))) break;
         }
     }
     likelihood.setModel(model);

@@ -11,10 +11,16 @@
 // logarithm: the gamma shape (0.02 to 100), the transition/transversion
 // ratio of K2P and HKY (0.01 to 100), the five free exchange rates of GTR
 // (0.001 to 1000). Frequencies stay those of the model or of the alignment.
+// Each is sought within `span` of its value (on the log scale; 0 for its
+// whole range) to within `tolerance`.
 // Leaves the best model set and every matrix and down vector made for it;
 // gives its log-likelihood. A model with nothing free is left as it is.
+struct FitSteps {
+    double tolerance = 1e-3;
+    double span = 0.0;
+};
 double fitModelParameters(SiteLikelihood& likelihood, const refine::FirstCopyView& view,
-                          const std::vector<double>& above);
+                          const std::vector<double>& above, const FitSteps& steps = FitSteps{});
 
 // Whether the model has anything that fitModelParameters fits.
 bool hasFreeParameters(const SubstitutionModel& model);

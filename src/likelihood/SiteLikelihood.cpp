@@ -18,11 +18,16 @@ namespace {
 constexpr int kScratchVectors = 4;
 constexpr int kScratchMatrices = 5;
 
+// The library probes the processor into a global of its own: probed once,
+// before any two threads could make partitions at the same time.
 unsigned int bestArchitecture() {
-    if (PLL_STAT(avx2_present)) return PLL_ATTRIB_ARCH_AVX2;
-    if (PLL_STAT(avx_present)) return PLL_ATTRIB_ARCH_AVX;
-    if (PLL_STAT(sse3_present)) return PLL_ATTRIB_ARCH_SSE;
-    return PLL_ATTRIB_ARCH_CPU;
+    static const unsigned int best = [] {
+        if (PLL_STAT(avx2_present)) return PLL_ATTRIB_ARCH_AVX2;
+        if (PLL_STAT(avx_present)) return PLL_ATTRIB_ARCH_AVX;
+        if (PLL_STAT(sse3_present)) return PLL_ATTRIB_ARCH_SSE;
+        return PLL_ATTRIB_ARCH_CPU;
+    }();
+    return best;
 }
 
 const unsigned int kZeros[4] = {0, 0, 0, 0};
@@ -73,10 +78,10 @@ void SiteLikelihood::create(const std::vector<std::string>& sequences) {
     }
     const auto sites = static_cast<unsigned int>(columns.size());
     const auto vectors = static_cast<unsigned int>(2 * nodes_ + kScratchVectors);
-    partition_.reset(pll_partition_create(static_cast<unsigned int>(tips_), vectors - static_cast<unsigned int>(tips_),
-                                          static_cast<unsigned int>(model_.states()), sites, 1,
-                                          static_cast<unsigned int>(nodes_ + kScratchMatrices),
-                                          static_cast<unsigned int>(model_.categories()), vectors, bestArchitecture()));
+    partition_.reset(pll_partition_create(
+        static_cast<unsigned int>(tips_), vectors - static_cast<unsigned int>(tips_),
+        static_cast<unsigned int>(model_.states()), sites, 1, static_cast<unsigned int>(nodes_ + kScratchMatrices),
+        static_cast<unsigned int>(model_.categories()), vectors, bestArchitecture() | PLL_ATTRIB_PATTERN_TIP));
     if (!partition_) throw std::runtime_error(std::string("the likelihood library failed: ") + pll_errmsg);
     pll_set_pattern_weights(partition_.get(), weights.data());
     std::string tip(sites, '-');
@@ -138,7 +143,7 @@ double SiteLikelihood::edgeLogLikelihood(Vector a, Vector b, unsigned int matrix
     return pll_compute_edge_loglikelihood(partition_.get(), a.clv, a.scaler, b.clv, b.scaler, matrix, kZeros, nullptr);
 }
 
-double SiteLikelihood::optimiseEdge(Vector a, Vector b, unsigned int matrix, double length) {
+double SiteLikelihood::optimiseEdge(Vector a, Vector b, unsigned int matrix, double length, double tolerance) {
     pll_update_sumtable(partition_.get(), a.clv, b.clv, a.scaler, b.scaler, kZeros, sumtable_.get());
     // The library gives the first and second derivatives of -log L.
     double t = std::clamp(length, kShortest, kLongest);
@@ -149,7 +154,7 @@ double SiteLikelihood::optimiseEdge(Vector a, Vector b, unsigned int matrix, dou
         // Where -log L is not convex, step the way it falls.
         double next = second > 0.0 ? t - first / second : (first > 0.0 ? t / 4 : t * 4);
         next = std::clamp(next, std::max(kShortest, t / 16), std::min(kLongest, t * 16 + 1e-3));
-        const bool settled = std::fabs(next - t) <= 1e-10 + 1e-8 * t;
+        const bool settled = std::fabs(next - t) <= 1e-10 + tolerance * t;
         t = next;
         if (settled) break;
     }

@@ -80,7 +80,7 @@ public:
     void setMatrix(unsigned int matrix, double length);
     // Newton's method on the length of the edge between two vectors; the
     // matrix is left made for the length found, which it returns.
-    double optimiseEdge(Vector a, Vector b, unsigned int matrix, double length);
+    double optimiseEdge(Vector a, Vector b, unsigned int matrix, double length, double tolerance = 1e-8);
     double edgeLogLikelihood(Vector a, Vector b, unsigned int matrix);
 
     static constexpr double kShortest = 1e-8;
