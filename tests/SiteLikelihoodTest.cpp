@@ -177,12 +177,24 @@ TEST(SiteLikelihood, AncestorsOfIdenticalCopiesAreTheirSequence) {
 
 // What is written is a duplication tree, the same for any number of threads.
 TEST(SiteLikelihood, SameHistoryForAnyThreads) {
-    const std::string example = sourcePath("examples/human_MUC17_E7EPM4_tandem_repeat_p59.fa");
-    const ToolResult one = runTool({example, "P", "3", "--ml", "auto", "--kicks", "4", "--newick", "--threads", "1"});
-    ASSERT_EQ(one.exitCode, 0) << one.err;
-    for (const char* threads : {"2", "3"})
-        EXPECT_EQ(runTool({example, "P", "3", "--ml", "auto", "--kicks", "4", "--newick", "--threads", threads}).out,
-                  one.out);
+    // A protein history, and the support of every criterion's DNA history
+    // with each replicate searched by likelihood on its own thread.
+    const std::vector<std::vector<std::string>> runs = {
+        {sourcePath("examples/human_MUC17_E7EPM4_tandem_repeat_p59.fa"), "P", "3", "--ml", "auto", "--kicks", "4",
+         "--newick"},
+        {sourcePath("examples/yeast_chr1_FLO1_204225-206500_p135.fa"), "N", "4", "--ml", "GTR+G", "--kicks", "2",
+         "--bootstrap", "4"}};
+    for (std::vector<std::string> arguments : runs) {
+        arguments.insert(arguments.end(), {"--threads", "1"});
+        const ToolResult one = runTool(arguments);
+        ASSERT_EQ(one.exitCode, 0) << one.err;
+        const bool bootstrap = std::find(arguments.begin(), arguments.end(), "--bootstrap") != arguments.end();
+        EXPECT_NE(one.out.find(bootstrap ? "Segment support" : "v1"), std::string::npos);
+        for (const char* threads : {"2", "3"}) {
+            arguments.back() = threads;
+            EXPECT_EQ(runTool(arguments).out, one.out) << threads << " threads";
+        }
+    }
 }
 
 }  // namespace

@@ -189,8 +189,9 @@ void addDataOptions(std::vector<OptionSpec>& options) {
         "--bootstrap", "N", 1, 1000000, "a number of replicates",
         [](CommandLine& l, std::uint64_t b) { l.bootstrap = static_cast<int>(b); },
         "the support of every ancestral segment and duplication block,\n"
-        "from N replicates that resample the alignment columns; in the\n"
-        "report, the Newick (as NHX) and the picture"));
+        "from N replicates that resample the alignment columns (with\n"
+        "--ml, each searched by likelihood too: N times the search);\n"
+        "in the report, the Newick (as NHX) and the picture"));
     options.push_back(number(
         "--seed", "S", 0, UINT64_MAX, "a whole number", [](CommandLine& l, std::uint64_t s) { l.seed = s; },
         "seed of the replicates (default " + std::to_string(kDefaultBootstrapSeed) +
@@ -336,7 +337,6 @@ std::string checkCommandLine(const CommandLine& line) {
         return "--ignore-case says how the letters of an alignment compare: not with --matrix";
     if (line.matrix && line.ml)
         return "--ml fits a model to the alignment's sites: it needs an alignment, not --matrix";
-    if (line.ml && line.bootstrap > 0) return "--bootstrap is not taken with --ml yet";
     if (!line.ml && (!line.ancestors.empty() || line.shortlist > 0)) return "--ancestors and --shortlist need --ml";
 #ifndef TANDEMTREE_HAVE_PLL
     if (line.ml) return "--ml needs the likelihood library (libpll), and this build has none";

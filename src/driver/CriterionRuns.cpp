@@ -63,12 +63,17 @@ void CriterionRuns::rebuild(const CriterionEntry& entry, bool moreToCome) {
     if (line_.ml) searchByLikelihood(entry);
 }
 
-void CriterionRuns::searchByLikelihood(const CriterionEntry& entry) {
-    const auto started = std::chrono::steady_clock::now();
+MlSettings CriterionRuns::mlSettings() const {
     MlSettings settings;
     settings.model = line_.mlModel;
     settings.shortlist = line_.shortlist;
     settings.ancestors = !line_.ancestors.empty();
+    return settings;
+}
+
+void CriterionRuns::searchByLikelihood(const CriterionEntry& entry) {
+    const auto started = std::chrono::steady_clock::now();
+    const MlSettings settings = mlSettings();
     ml_.reset();
     if (tree_.leafCount < 2) return;  // one copy: no history to search
 #ifdef TANDEMTREE_HAVE_PLL
@@ -141,7 +146,20 @@ void CriterionRuns::run(const std::vector<const CriterionEntry*>& runs, bool all
         if (line_.bootstrap > 0) {
             const auto started = std::chrono::steady_clock::now();
             progress_.startSearch(entry->number);
-            support = bootstrapSupport(sequences_, tree_, *entry, settings_.bootstrap, &progress_);
+            BootstrapSettings bootstrap = settings_.bootstrap;
+#ifdef TANDEMTREE_HAVE_PLL
+            // Each replicate's history is searched by likelihood as this one
+            // was, on the replicate's resampled sites.
+            if (ml_) {
+                MlSettings settings = mlSettings();
+                settings.ancestors = false;
+                bootstrap.research = [settings](DuplicationTree& tree, const SequenceSet& replicate) {
+                    maximumLikelihoodHistory(tree, replicate.sequences, replicate.isProtein, *replicate.distances,
+                                             settings);
+                };
+            }
+#endif
+            support = bootstrapSupport(sequences_, tree_, *entry, bootstrap, &progress_);
             progress_.finish();
             if (line_.verbose) logStageTime("criterion " + std::to_string(entry->number) + ", bootstrap", started);
         }

@@ -49,6 +49,7 @@ private:
     void writeFiles() const;
     // With --ml: tree_ searched by likelihood from where the refinement left it.
     void searchByLikelihood(const CriterionEntry& entry);
+    MlSettings mlSettings() const;
 
     const CommandLine& line_;
     const RunSettings& settings_;

@@ -195,6 +195,7 @@ HistorySupport bootstrapSupport(const SequenceSet& sequences, const DuplicationT
         }
         me.tree.reconstruct(*me.replicate.distances, *me.chooser);
         if (settings.refine) refineHistory(me.tree, *me.replicate.distances, refining);
+        if (settings.research) settings.research(me.tree, me.replicate);
         clusters.match(me.tree, me.matched);
         for (const int k : me.matched)
             if (k > 0) ++me.tally.segment[static_cast<std::size_t>(k - 1)];

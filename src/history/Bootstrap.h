@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "common/DefaultSeed.h"
@@ -20,6 +21,10 @@ struct BootstrapSettings {
     int threads = 1;
     bool refine = false;        // refine every replicate's history, as the history was,
     RefineSettings refining{};  // with these settings
+    // When set, every replicate's history is searched again by it last, on
+    // the replicate's own alignment and distances, as the history was (the
+    // likelihood search). Called from several threads at once.
+    std::function<void(DuplicationTree&, const SequenceSet&)> research{};
 };
 
 // Counts of the replicates that agree with each part of a history.
