@@ -5,11 +5,17 @@
 // method.
 //
 //   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N]
-//   [--ml MODEL] [--tsv FILE]
+//   [--ml MODEL] [--realistic] [--iqtree] [--tsv FILE]
 //
 // With --ml, each refined history (clock root) is also searched by maximum
 // likelihood under MODEL; the column ml_gain is then its log-likelihood less
 // that of the true tree with its lengths and the model optimised.
+//
+// --realistic runs the second grid instead: the copies evolve along each true
+// history under GTR with gamma rates (shape 0.5 or 1) and with insertions and
+// deletions (INDELible), and every method sees their MAFFT alignment.
+// --iqtree adds IQ-TREE's unconstrained maximum-likelihood tree (GTR+G, LG+G
+// for protein) as a baseline on the unrooted split distance.
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +30,7 @@
 
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
+#include "RealisticCopies.h"
 #include "common/myException.h"
 #include "history/Refinement.h"
 #ifdef TANDEMTREE_HAVE_PLL
@@ -40,7 +47,15 @@ struct Cell {
     int length;
     double divergence;
     bool protein;
+    double alpha = 0.0;  // > 0: evolved with indels under GTR+G of this shape, aligned by MAFFT
 };
+
+std::string kindOf(const Cell& cell) {
+    if (cell.alpha <= 0) return cell.protein ? "protein" : "dna";
+    char text[32];
+    std::snprintf(text, sizeof text, "indel-a%g", cell.alpha);
+    return text;
+}
 
 struct Sums {
     int histories = 0;
@@ -64,21 +79,18 @@ struct Sums {
 const char* const kMethods[] = {
     "criterion 1", "criterion 2",         "criterion 3",         "NJ (clearcut -N)",    "1 + refine", "2 + refine",
     "3 + refine",  "1 + refine, no root", "2 + refine, no root", "3 + refine, no root", "1 + ML",     "2 + ML",
-    "3 + ML"};
-constexpr int kMethodCount = 13;
+    "3 + ML",      "IQ-TREE ML"};
+constexpr int kMethodCount = 14;
 constexpr int kFirstMl = 10;
 constexpr int kNeighbourJoining = 3;
+constexpr int kIqtree = 13;
 
 bool haveClearcut() { return std::system("command -v clearcut >/dev/null 2>&1") == 0; }
 
 // The unrooted splits of clearcut's neighbour-joining tree.
 bool neighbourJoining(const std::vector<std::string>& copies, bool protein, std::set<Cluster>& splits,
                       double& seconds) {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/tandemtree-accuracy-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made != nullptr ? made : "/tmp");
-    }();
+    const std::string& folder = scratchFolder();
     const std::string in = folder + "/copies.fa";
     const std::string out = folder + "/nj.tree";
     std::ofstream(in) << fastaText(copies);
@@ -114,6 +126,8 @@ int main(int argc, char** argv) {
     int onlySize = 0;                      // 0: every size of the grid
     std::string tsvPath = "accuracy.tsv";  // in the working folder
     std::string mlModel;                   // empty: no likelihood search
+    bool realistic = false;
+    bool iqtree = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
@@ -131,29 +145,48 @@ int main(int argc, char** argv) {
             onlySize = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--ml") == 0 && i + 1 < argc) {
             mlModel = argv[++i];
+        } else if (std::strcmp(argv[i], "--realistic") == 0) {
+            realistic = true;
+        } else if (std::strcmp(argv[i], "--iqtree") == 0) {
+            iqtree = true;
         } else if (std::strcmp(argv[i], "--tsv") == 0 && i + 1 < argc) {
             tsvPath = argv[++i];
         } else {
             std::printf(
                 "usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] "
-                "[--ratchet R] [--size N] [--ml MODEL] [--tsv FILE]\n");
+                "[--ratchet R] [--size N] [--ml MODEL] [--realistic] [--iqtree] [--tsv FILE]\n");
             return 1;
         }
     }
     std::vector<Cell> cells;
     const std::vector<int> sizes = quick ? std::vector<int>{12, 48} : std::vector<int>{12, 24, 48, 96};
     const std::vector<int> lengths = quick ? std::vector<int>{300} : std::vector<int>{300, 1000};
-    const std::vector<double> divergences = {0.03, 0.1, 0.3};
-    for (const int n : sizes)
-        for (const int L : lengths)
-            for (const double d : divergences) cells.push_back({n, L, d, false});
-    cells.push_back({24, 300, 0.3, true});
+    if (!realistic) {
+        for (const int n : sizes)
+            for (const int L : lengths)
+                for (const double d : {0.03, 0.1, 0.3}) cells.push_back({n, L, d, false});
+        cells.push_back({24, 300, 0.3, true});
+    } else {
+        for (const int n : sizes)
+            for (const int L : lengths)
+                for (const double d : {0.1, 0.3})
+                    for (const double alpha : quick ? std::vector<double>{0.5} : std::vector<double>{0.5, 1.0})
+                        cells.push_back({n, L, d, false, alpha});
+        if (!haveRealisticTools()) {
+            std::printf("--realistic needs indelible and mafft (tools/prerequisites.sh bench)\n");
+            return 1;
+        }
+    }
+    if (iqtree && !haveIqtree()) {
+        std::printf("--iqtree needs iqtree2 (tools/prerequisites.sh test)\n");
+        return 1;
+    }
     if (quick) replicates = std::min(replicates, 10);
 
     const bool nj = haveClearcut();
     std::ofstream tsv(tsvPath);
     tsv << "n\tlength\tdivergence\tkind\treplicate\tmethod\texact\trooted_rf\tcluster_share\ttrue_blocks\t"
-           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\tlength_ratio\tml_gain\n";
+           "found_blocks\tmatched_blocks\tunrooted_rf\tseconds\tlength_ratio\tml_gain\talignment_seconds\n";
     std::printf("%-4s %-5s %-5s %-7s %-20s %6s %6s %7s %7s %7s %8s\n", "n", "L", "div", "kind", "method", "exact", "RF",
                 "recall", "precis", "uRF", "seconds");
     std::fflush(stdout);
@@ -169,11 +202,22 @@ int main(int argc, char** argv) {
             settings.divergence = cell.divergence;
             settings.protein = cell.protein;
             settings.seed = seed * 1000003u + c * 1009u + static_cast<std::uint64_t>(r);
-            const SimulatedHistory history = simulateHistory(settings);
+            SimulatedHistory history = simulateHistory(settings);
+            double aligning = std::nan("");
+            if (cell.alpha > 0) {
+                RealisticSettings realism;
+                realism.alpha = cell.alpha;
+                realism.seed = settings.seed;
+                history.copies = realisticCopies(history, realism, aligning);
+                if (history.copies.empty()) {
+                    ++undefined;
+                    continue;
+                }
+            }
             SequenceSet set;
             set.isProtein = cell.protein;
             set.count = cell.n;
-            set.length = cell.length;
+            set.length = static_cast<int>(history.copies[0].size());
             set.sequences = history.copies;
             try {
                 set.computeDistances();
@@ -187,11 +231,10 @@ int main(int argc, char** argv) {
             auto row = [&](int method, const HistoryScore& s, double seconds, double length = std::nan(""),
                            double mlGain = std::nan("")) {
                 sums[method].add(s, seconds);
-                tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t'
-                    << (cell.protein ? "protein" : "dna") << '\t' << r << '\t' << kMethods[method] << '\t' << s.exact
-                    << '\t' << s.rootedRF << '\t' << s.clusterShare << '\t' << s.trueBlocks << '\t' << s.foundBlocks
-                    << '\t' << s.matchedBlocks << '\t' << s.unrootedRF << '\t' << seconds << '\t' << length / trueLength
-                    << '\t' << mlGain << '\n';
+                tsv << cell.n << '\t' << cell.length << '\t' << cell.divergence << '\t' << kindOf(cell) << '\t' << r
+                    << '\t' << kMethods[method] << '\t' << s.exact << '\t' << s.rootedRF << '\t' << s.clusterShare
+                    << '\t' << s.trueBlocks << '\t' << s.foundBlocks << '\t' << s.matchedBlocks << '\t' << s.unrootedRF
+                    << '\t' << seconds << '\t' << length / trueLength << '\t' << mlGain << '\t' << aligning << '\n';
             };
             for (int criterion = 1; criterion <= 3; ++criterion) {
                 Clock::time_point start = Clock::now();
@@ -238,24 +281,34 @@ int main(int argc, char** argv) {
                 s.clusterShare = std::nan("");
                 row(kNeighbourJoining, s, seconds);
             }
+            if (iqtree && iqtreeSplits(history.copies, cell.protein, splits, seconds)) {
+                HistoryScore s;
+                s.trueBlocks = static_cast<int>(history.truth.blocks.size());
+                s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
+                s.rootedRF = std::nan("");
+                s.clusterShare = std::nan("");
+                row(kIqtree, s, seconds);
+            }
         }
         for (int m = 0; m < kMethodCount; ++m) {
             const Sums& s = sums[m];
             if (s.histories == 0) continue;
             const double h = s.histories;
-            if (m == kNeighbourJoining)
+            if (m == kNeighbourJoining || m == kIqtree)
                 std::printf("%-4d %-5d %-5.2f %-7s %-20s %6s %6s %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
-                            cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], "-", "-", "-", "-",
-                            s.unrootedRF / h, s.seconds / h);
+                            cell.divergence, kindOf(cell).c_str(), kMethods[m], "-", "-", "-", "-", s.unrootedRF / h,
+                            s.seconds / h);
             else
                 std::printf("%-4d %-5d %-5.2f %-7s %-20s %6.2f %6.3f %7s %7s %7.3f %8.4f\n", cell.n, cell.length,
-                            cell.divergence, cell.protein ? "protein" : "dna", kMethods[m], s.exact / h, s.rootedRF / h,
+                            cell.divergence, kindOf(cell).c_str(), kMethods[m], s.exact / h, s.rootedRF / h,
                             ratio(s.matchedBlocks, s.trueBlocks).c_str(), ratio(s.matchedBlocks, s.foundBlocks).c_str(),
                             s.unrootedRF / h, s.seconds / h);
         }
         std::fflush(stdout);
     }
-    if (undefined > 0) std::printf("%d histories left out: a distance was undefined\n", undefined);
+    if (undefined > 0)
+        std::printf("%d histories left out: a distance was undefined (or the simulation or alignment failed)\n",
+                    undefined);
     if (!nj) std::printf("clearcut is not installed: no neighbour-joining baseline\n");
     std::printf("per-history rows: %s\n", tsvPath.c_str());
     return 0;

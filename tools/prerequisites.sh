@@ -8,14 +8,17 @@
 #                                  # Biopython, Snakemake, IQ-TREE
 #   tools/prerequisites.sh ci      # and the sanitizer and fuzz runs and the
 #                                  # format check: clang, its runtime, clang-format
+#   tools/prerequisites.sh bench   # the tests' list and the benchmarks' peers
+#                                  # and simulators: clearcut, FastTree, quicktree,
+#                                  # INDELible, MAFFT, matplotlib
 #
 # As root it runs apt-get; otherwise it prints the one line to run and exits
 # with 1. On a system without dpkg it only checks the commands the build needs.
 set -euo pipefail
 
 level=${1:-build}
-case $level in build | test | ci) ;; *)
-  echo "usage: $0 build|test|ci" >&2
+case $level in build | test | ci | bench) ;; *)
+  echo "usage: $0 build|test|ci|bench" >&2
   exit 2
   ;;
 esac
@@ -50,6 +53,16 @@ if [ "$level" != build ]; then
   want_command snakemake snakemake
   # The likelihood is checked against an independent ML program.
   want_command iqtree2 iqtree
+fi
+if [ "$level" = bench ]; then
+  want_command clearcut clearcut
+  want_command FastTree fasttree
+  want_command quicktree quicktree
+  # The realistic accuracy grid: sequences evolved with indels along the
+  # true history, then aligned.
+  want_command indelible indelible
+  want_command mafft mafft
+  want_package python3-matplotlib
 fi
 if [ "$level" = ci ]; then
   want_command clang++ clang

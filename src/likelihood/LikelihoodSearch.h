@@ -22,10 +22,12 @@ namespace ml {
 //
 // Each sweep meets every subtree once, children before parents seen from
 // the first copy. The subtree is pruned, and each of its valid places is
-// scored lazily: the edge it goes to is split in halves, and the three
-// edges around the new node are optimised by Newton's method, one after the
-// other, on vectors of the pruned tree; the best place that raises the
-// log-likelihood by more than 1e-3 is taken. Places are tried in the order
+// scored quickly: the edge it goes to split in halves, the subtree's edge
+// as it was. The two best by that are scored lazily: the three edges around
+// the new node optimised by Newton's method, one after the other, on
+// vectors of the pruned tree; the best place that raises the log-likelihood
+// by more than 1e-3 is taken (the first of equal quick scores in the order
+// tried). Places are tried in the order
 // of their balanced-length gain; with a shortlist of k, only the first k
 // valid ones. Between sweeps every edge is optimised and then the model's
 // parameters; sweeps end when one takes no move or gains less than 0.01.
@@ -64,6 +66,7 @@ private:
         double toParent, toChild, toSubtree;
     };
     Place scorePlace(int y, int v);
+    double quickScore(int y, int v);
 
     SiteLikelihood& likelihood_;
     int n_;
