@@ -202,8 +202,9 @@ void addDataOptions(std::vector<OptionSpec>& options) {
         [](CommandLine& l, std::uint64_t t) { l.threads = static_cast<int>(t); },
         "share the work among T threads (the distances, the criteria's\n"
         "scans and votes, the descents of kicks, rebuilds and the\n"
-        "ratchet, the bootstrap replicates); the output is the same for\n"
-        "any number (default: one per core, here " +
+        "ratchet, the likelihood's sites, the bootstrap replicates); the\n"
+        "output is the same for any number (default: one per core,\n"
+        "here " +
             std::to_string(defaultThreads()) + ")"));
     options.push_back(flag(
         "--support-labels", nullptr, [](CommandLine& l) { l.supportLabels = true; },

@@ -68,6 +68,7 @@ MlSettings CriterionRuns::mlSettings() const {
     settings.model = line_.mlModel;
     settings.shortlist = line_.shortlist;
     settings.ancestors = !line_.ancestors.empty();
+    settings.threads = settings_.threads;
     return settings;
 }
 
@@ -153,6 +154,7 @@ void CriterionRuns::run(const std::vector<const CriterionEntry*>& runs, bool all
             if (ml_) {
                 MlSettings settings = mlSettings();
                 settings.ancestors = false;
+                settings.threads = 1;  // the replicates share the threads
                 bootstrap.research = [settings](DuplicationTree& tree, const SequenceSet& replicate) {
                     maximumLikelihoodHistory(tree, replicate.sequences, replicate.isProtein, *replicate.distances,
                                              settings);

@@ -105,7 +105,7 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
                                    const DistanceMatrix& distances, const MlSettings& settings) {
     const int n = history.leafCount;
     MlOutcome outcome;
-    SiteLikelihood likelihood(sequences, startingModel(settings.model, protein, sequences));
+    SiteLikelihood likelihood(sequences, startingModel(settings.model, protein, sequences), settings.threads);
     ml::LikelihoodSearch search(likelihood, distances, n, settings.shortlist);
     search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
     const refine::FirstCopyView& view = search.view();

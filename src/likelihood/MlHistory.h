@@ -14,6 +14,9 @@ struct MlSettings {
     // Places scored per subtree, the first by balanced-length gain; 0: all.
     int shortlist = 0;
     bool ancestors = false;  // reconstruct the ancestral segments
+    // Threads sharing the alignment's patterns (the history found is the
+    // same for any number).
+    int threads = 1;
 };
 
 // What the search found besides the tree.

@@ -17,6 +17,10 @@ namespace {
 
 constexpr int kScratchVectors = 4;
 constexpr int kScratchMatrices = 5;
+// Slices of the patterns: each of at least this many pattern states (128
+// DNA patterns), at most this many slices.
+constexpr unsigned int kSliceValues = 512;
+constexpr unsigned int kMostSlices = 2;
 
 // The library probes the processor into a global of its own: probed once,
 // before any two threads could make partitions at the same time.
@@ -40,17 +44,17 @@ void SiteLikelihood::ReleaseTable::operator()(double* table) const { pll_aligned
 SiteLikelihood::SiteLikelihood(const std::vector<std::string>& sequences) {
     model_.rates.assign(6, 1.0);
     model_.frequencies.assign(4, 0.25);
-    create(sequences);
+    create(sequences, 1);
 }
 
-SiteLikelihood::SiteLikelihood(const std::vector<std::string>& sequences, const SubstitutionModel& model)
+SiteLikelihood::SiteLikelihood(const std::vector<std::string>& sequences, const SubstitutionModel& model, int threads)
     : model_(model) {
-    create(sequences);
+    create(sequences, threads);
 }
 
 SiteLikelihood::~SiteLikelihood() = default;
 
-void SiteLikelihood::create(const std::vector<std::string>& sequences) {
+void SiteLikelihood::create(const std::vector<std::string>& sequences, int threads) {
     tips_ = static_cast<int>(sequences.size());
     if (tips_ < 2 || sequences[0].empty()) throw std::runtime_error("the likelihood needs two copies and one site");
     nodes_ = 2 * tips_ - 1;
@@ -76,35 +80,63 @@ void SiteLikelihood::create(const std::vector<std::string>& sequences) {
         ++weights[static_cast<std::size_t>(at->second)];
         patternOfSite_[site] = at->second;
     }
-    const auto sites = static_cast<unsigned int>(columns.size());
+    // Slices of at least kSliceValues pattern states each, at most
+    // kMostSlices: set by the alignment alone.
+    const auto patternCount = static_cast<unsigned int>(columns.size());
+    const auto states = static_cast<unsigned int>(model_.states());
+    const unsigned int sliceCount = std::clamp(patternCount * states / kSliceValues, 1u, kMostSlices);
     const auto vectors = static_cast<unsigned int>(2 * nodes_ + kScratchVectors);
-    partition_.reset(pll_partition_create(
-        static_cast<unsigned int>(tips_), vectors - static_cast<unsigned int>(tips_),
-        static_cast<unsigned int>(model_.states()), sites, 1, static_cast<unsigned int>(nodes_ + kScratchMatrices),
-        static_cast<unsigned int>(model_.categories()), vectors, bestArchitecture() | PLL_ATTRIB_PATTERN_TIP));
-    if (!partition_) throw std::runtime_error(std::string("the likelihood library failed: ") + pll_errmsg);
-    pll_set_pattern_weights(partition_.get(), weights.data());
-    std::string tip(sites, '-');
-    for (int t = 0; t < tips_; ++t) {
-        for (unsigned int s = 0; s < sites; ++s) tip[s] = columns[s][static_cast<std::size_t>(t)];
-        if (pll_set_tip_states(partition_.get(), static_cast<unsigned int>(t), map, tip.c_str()) != PLL_SUCCESS)
-            throw std::runtime_error("copy " + std::to_string(t) + ": " + pll_errmsg);
+    std::string tip;
+    for (unsigned int k = 0; k < sliceCount; ++k) {
+        Slice slice;
+        slice.first = patternCount * k / sliceCount;
+        const unsigned int sites = patternCount * (k + 1) / sliceCount - slice.first;
+        slice.partition.reset(pll_partition_create(
+            static_cast<unsigned int>(tips_), vectors - static_cast<unsigned int>(tips_), states, sites, 1,
+            static_cast<unsigned int>(nodes_ + kScratchMatrices), static_cast<unsigned int>(model_.categories()),
+            vectors, bestArchitecture() | PLL_ATTRIB_PATTERN_TIP));
+        if (!slice.partition) throw std::runtime_error(std::string("the likelihood library failed: ") + pll_errmsg);
+        pll_set_pattern_weights(slice.partition.get(), weights.data() + slice.first);
+        tip.assign(sites, '-');
+        for (int t = 0; t < tips_; ++t) {
+            for (unsigned int s = 0; s < sites; ++s) tip[s] = columns[slice.first + s][static_cast<std::size_t>(t)];
+            if (pll_set_tip_states(slice.partition.get(), static_cast<unsigned int>(t), map, tip.c_str()) !=
+                PLL_SUCCESS)
+                throw std::runtime_error("copy " + std::to_string(t) + ": " + pll_errmsg);
+        }
+        const pll_partition_t& p = *slice.partition;
+        const std::size_t table = static_cast<std::size_t>(sites) * p.rate_cats * p.states_padded;
+        slice.sumtable.reset(static_cast<double*>(pll_aligned_alloc(table * sizeof(double), p.alignment)));
+        if (!slice.sumtable) throw std::bad_alloc();
+        slices_.push_back(std::move(slice));
     }
-    const std::size_t table = static_cast<std::size_t>(sites) * partition_->rate_cats * partition_->states_padded;
-    sumtable_.reset(static_cast<double*>(pll_aligned_alloc(table * sizeof(double), partition_->alignment)));
-    if (!sumtable_) throw std::bad_alloc();
+    perSlice_.assign(slices_.size(), 0.0);
+    team_ = std::make_unique<SliceTeam>(threads, static_cast<int>(slices_.size()));
     setModel(model_);
+}
+
+template <typename Part>
+double SiteLikelihood::sumOfSlices(Part part) {
+    team_->run([&](int k) {
+        perSlice_[static_cast<std::size_t>(k)] = part(*slices_[static_cast<std::size_t>(k)].partition, k);
+    });
+    double sum = 0.0;
+    for (const double value : perSlice_) sum += value;
+    return sum;
 }
 
 void SiteLikelihood::setModel(const SubstitutionModel& model) {
     model_ = model;
-    pll_set_subst_params(partition_.get(), 0, model_.rates.data());
-    pll_set_frequencies(partition_.get(), 0, model_.frequencies.data());
     std::vector<double> rates(static_cast<std::size_t>(model_.categories()), 1.0);
     if (model_.gamma) pll_compute_gamma_cats(model_.alpha, 4, rates.data(), PLL_GAMMA_RATES_MEAN);
-    pll_set_category_rates(partition_.get(), rates.data());
     const std::vector<double> weights(rates.size(), 1.0 / static_cast<double>(rates.size()));
-    pll_set_category_weights(partition_.get(), weights.data());
+    for (Slice& slice : slices_) {
+        pll_partition_t* p = slice.partition.get();
+        pll_set_subst_params(p, 0, model_.rates.data());
+        pll_set_frequencies(p, 0, model_.frequencies.data());
+        pll_set_category_rates(p, rates.data());
+        pll_set_category_weights(p, weights.data());
+    }
 }
 
 SiteLikelihood::Vector SiteLikelihood::down(int x) const {
@@ -132,25 +164,46 @@ void SiteLikelihood::combine(Vector into, Vector a, unsigned int matrixA, Vector
     operation.child2_clv_index = b.clv;
     operation.child2_scaler_index = b.scaler;
     operation.child2_matrix_index = matrixB;
-    pll_update_partials(partition_.get(), &operation, 1);
+    team_->run(
+        [&](int k) { pll_update_partials(slices_[static_cast<std::size_t>(k)].partition.get(), &operation, 1); });
 }
 
 void SiteLikelihood::setMatrix(unsigned int matrix, double length) {
-    pll_update_prob_matrices(partition_.get(), kZeros, &matrix, &length, 1);
+    // Made once and copied to the other slices: every slice has the same
+    // model.
+    pll_partition_t* first = slices_[0].partition.get();
+    pll_update_prob_matrices(first, kZeros, &matrix, &length, 1);
+    const std::size_t size = static_cast<std::size_t>(first->rate_cats) * first->states * first->states_padded;
+    for (std::size_t k = 1; k < slices_.size(); ++k)
+        std::copy_n(first->pmatrix[matrix], size, slices_[k].partition->pmatrix[matrix]);
 }
 
 double SiteLikelihood::edgeLogLikelihood(Vector a, Vector b, unsigned int matrix) {
-    return pll_compute_edge_loglikelihood(partition_.get(), a.clv, a.scaler, b.clv, b.scaler, matrix, kZeros, nullptr);
+    return sumOfSlices([&](pll_partition_t& p, int) {
+        return pll_compute_edge_loglikelihood(&p, a.clv, a.scaler, b.clv, b.scaler, matrix, kZeros, nullptr);
+    });
 }
 
 double SiteLikelihood::optimiseEdge(Vector a, Vector b, unsigned int matrix, double length, double tolerance) {
-    pll_update_sumtable(partition_.get(), a.clv, b.clv, a.scaler, b.scaler, kZeros, sumtable_.get());
-    // The library gives the first and second derivatives of -log L.
+    team_->run([&](int k) {
+        Slice& slice = slices_[static_cast<std::size_t>(k)];
+        pll_update_sumtable(slice.partition.get(), a.clv, b.clv, a.scaler, b.scaler, kZeros, slice.sumtable.get());
+    });
+    // The library gives the first and second derivatives of -log L; each
+    // slice's, summed in their order.
+    std::vector<double> firsts(slices_.size()), seconds(slices_.size());
     double t = std::clamp(length, kShortest, kLongest);
     for (int step = 0; step < 40; ++step) {
+        team_->run([&](int k) {
+            const auto uk = static_cast<std::size_t>(k);
+            pll_compute_likelihood_derivatives(slices_[uk].partition.get(), a.scaler, b.scaler, t, kZeros,
+                                               slices_[uk].sumtable.get(), &firsts[uk], &seconds[uk]);
+        });
         double first = 0.0, second = 0.0;
-        pll_compute_likelihood_derivatives(partition_.get(), a.scaler, b.scaler, t, kZeros, sumtable_.get(), &first,
-                                           &second);
+        for (std::size_t k = 0; k < slices_.size(); ++k) {
+            first += firsts[k];
+            second += seconds[k];
+        }
         // Where -log L is not convex, step the way it falls.
         double next = second > 0.0 ? t - first / second : (first > 0.0 ? t / 4 : t * 4);
         next = std::clamp(next, std::max(kShortest, t / 16), std::min(kLongest, t * 16 + 1e-3));
@@ -170,8 +223,10 @@ void SiteLikelihood::setMatricesOf(const refine::FirstCopyView& view, const std:
         lengths.push_back(above[static_cast<std::size_t>(x)]);
     }
     std::vector<unsigned int> params(matrices.size(), 0);
-    pll_update_prob_matrices(partition_.get(), params.data(), matrices.data(), lengths.data(),
-                             static_cast<unsigned int>(matrices.size()));
+    team_->run([&](int k) {
+        pll_update_prob_matrices(slices_[static_cast<std::size_t>(k)].partition.get(), params.data(), matrices.data(),
+                                 lengths.data(), static_cast<unsigned int>(matrices.size()));
+    });
 }
 
 void SiteLikelihood::makeDown(const refine::FirstCopyView& view) {
@@ -190,7 +245,10 @@ void SiteLikelihood::makeDown(const refine::FirstCopyView& view) {
         operation.child2_matrix_index = edgeMatrix(r);
         operations.push_back(operation);
     }
-    pll_update_partials(partition_.get(), operations.data(), static_cast<unsigned int>(operations.size()));
+    team_->run([&](int k) {
+        pll_update_partials(slices_[static_cast<std::size_t>(k)].partition.get(), operations.data(),
+                            static_cast<unsigned int>(operations.size()));
+    });
 }
 
 double SiteLikelihood::evaluate(const refine::FirstCopyView& view, const std::vector<double>& above) {
@@ -234,23 +292,31 @@ std::vector<int> SiteLikelihood::likeliestStates(const refine::FirstCopyView& vi
     setMatrix(scratchMatrix(4), length - std::clamp(at, 0.0, length));
     const Vector into = scratch(3);
     combine(into, down(x), scratchMatrix(3), up(x, view.parent(x)), scratchMatrix(4));
-    const pll_partition_t& p = *partition_;
-    const double* clv = p.clv[into.clv];
-    std::vector<int> states(p.sites, 0);
-    for (unsigned int site = 0; site < p.sites; ++site) {
-        double best = -1.0;
-        for (unsigned int s = 0; s < p.states; ++s) {
-            double sum = 0.0;
-            for (unsigned int c = 0; c < p.rate_cats; ++c)
-                sum += p.rate_weights[c] * clv[(site * p.rate_cats + c) * p.states_padded + s];
-            sum *= p.frequencies[0][s];
-            if (sum > best) {
-                best = sum;
-                states[site] = static_cast<int>(s);
+    std::vector<int> states(static_cast<std::size_t>(patternCount()), 0);
+    team_->run([&](int k) {
+        const Slice& slice = slices_[static_cast<std::size_t>(k)];
+        const pll_partition_t& p = *slice.partition;
+        const double* clv = p.clv[into.clv];
+        for (unsigned int site = 0; site < p.sites; ++site) {
+            double best = -1.0;
+            for (unsigned int s = 0; s < p.states; ++s) {
+                double sum = 0.0;
+                for (unsigned int c = 0; c < p.rate_cats; ++c)
+                    sum += p.rate_weights[c] * clv[(site * p.rate_cats + c) * p.states_padded + s];
+                sum *= p.frequencies[0][s];
+                if (sum > best) {
+                    best = sum;
+                    states[slice.first + site] = static_cast<int>(s);
+                }
             }
         }
-    }
+    });
     return states;
+}
+
+int SiteLikelihood::patternCount() const {
+    const Slice& last = slices_.back();
+    return static_cast<int>(last.first + last.partition->sites);
 }
 
 double SiteLikelihood::logLikelihood(const DuplicationTree& tree, const std::vector<double>& edgeAbove) {
@@ -278,9 +344,11 @@ double SiteLikelihood::logLikelihood(const DuplicationTree& tree, const std::vec
                 lengths.push_back(edgeAbove[static_cast<std::size_t>(child)]);
             }
         });
-    pll_update_prob_matrices(partition_.get(), params.data(), matrices.data(), lengths.data(),
-                             static_cast<unsigned int>(matrices.size()));
-    pll_update_partials(partition_.get(), operations.data(), static_cast<unsigned int>(operations.size()));
     const int root = nodeNumber(tree.root->label, n);
-    return pll_compute_root_loglikelihood(partition_.get(), down(root).clv, down(root).scaler, kZeros, nullptr);
+    return sumOfSlices([&](pll_partition_t& p, int) {
+        pll_update_prob_matrices(&p, params.data(), matrices.data(), lengths.data(),
+                                 static_cast<unsigned int>(matrices.size()));
+        pll_update_partials(&p, operations.data(), static_cast<unsigned int>(operations.size()));
+        return pll_compute_root_loglikelihood(&p, down(root).clv, down(root).scaler, kZeros, nullptr);
+    });
 }

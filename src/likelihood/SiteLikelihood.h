@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "likelihood/SliceTeam.h"
+
 #include "history/DuplicationTree.h"
 #include "history/refine/FirstCopyView.h"
 #include "likelihood/SubstitutionModel.h"
@@ -25,13 +27,19 @@ struct pll_partition;
 // copy 0 itself). Which are up to date is the caller's to know: every
 // function says what it reads and what it leaves made.
 //
+// The patterns are cut into slices, as many as their number calls for
+// (never as many as the threads), each a partition of its own; every
+// operation runs on all slices, on up to `threads` threads, and sums of the
+// slices are taken in their order, so the results are the same for any
+// number of threads.
+//
 // Built only where the library is (TANDEMTREE_HAVE_PLL).
 class SiteLikelihood {
 public:
     // Jukes-Cantor with one rate.
     explicit SiteLikelihood(const std::vector<std::string>& sequences);
     // Throws std::runtime_error with the library's reason when it fails.
-    SiteLikelihood(const std::vector<std::string>& sequences, const SubstitutionModel& model);
+    SiteLikelihood(const std::vector<std::string>& sequences, const SubstitutionModel& model, int threads = 1);
     ~SiteLikelihood();
     SiteLikelihood(const SiteLikelihood&) = delete;
     SiteLikelihood& operator=(const SiteLikelihood&) = delete;
@@ -64,6 +72,7 @@ public:
                                      double at);
     // The pattern of every site of the alignment.
     const std::vector<int>& patternOfSite() const { return patternOfSite_; }
+    int patternCount() const;
 
     // The pieces of a search on the tree with one subtree pruned.
     struct Vector {
@@ -93,15 +102,27 @@ private:
     struct ReleaseTable {
         void operator()(double* table) const;
     };
-    void create(const std::vector<std::string>& sequences);
+    void create(const std::vector<std::string>& sequences, int threads);
     void setMatricesOf(const refine::FirstCopyView& view, const std::vector<double>& above);
+    // The sum over the slices, in their order, of what `part` gives each.
+    template <typename Part>
+    double sumOfSlices(Part part);
     void makeDown(const refine::FirstCopyView& view);
     // up(y) from up(parent) and down(sibling); copy 0's child has none to make.
     void makeUpOf(const refine::FirstCopyView& view, int y);
 
+    // A slice of the patterns, from `first` on, and its own table for the
+    // derivatives of an edge's length.
+    struct Slice {
+        std::unique_ptr<pll_partition, Release> partition;
+        std::unique_ptr<double, ReleaseTable> sumtable;
+        unsigned int first = 0;
+    };
+
     SubstitutionModel model_;
-    std::unique_ptr<pll_partition, Release> partition_;
-    std::unique_ptr<double, ReleaseTable> sumtable_;
+    std::vector<Slice> slices_;
+    std::unique_ptr<SliceTeam> team_;
+    std::vector<double> perSlice_;  // what each slice gave, to be summed
     std::vector<int> patternOfSite_;
     int tips_ = 0;
     int nodes_ = 0;  // node numbers, 2n - 1
