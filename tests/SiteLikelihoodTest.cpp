@@ -197,6 +197,28 @@ TEST(SiteLikelihood, SameHistoryForAnyThreads) {
     }
 }
 
+// The likelihood library does not survive running out of memory while it
+// makes its vectors: the room is asked for first, so a limit that falls
+// there ends the run in the one line, like any other lack of memory.
+TEST(SiteLikelihood, MemoryThatRunsOutEndsInOneLine) {
+#ifdef TANDEMTREE_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit here";
+#endif
+    const std::string example = sourcePath("examples/human_chrX_58506832-58535063_p171_alphasat.fa");
+    int outOfMemory = 0;
+    for (int limit = 9000; limit <= 12500; limit += 250) {
+        const ToolResult result = runTool({example, "N", "1", "--ml", "JC", "--kicks", "1", "--threads", "1"}, "",
+                                          "ulimit -v " + std::to_string(limit) + "; ");
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1) << limit << " KB: " << result.exitCode;
+        if (result.exitCode == 0) continue;
+        EXPECT_TRUE(result.out == "Not enough memory to read the input\n" ||
+                    result.out == "Not enough memory for 165 sequences\n")
+            << limit << " KB: " << result.out;
+        ++outOfMemory;
+    }
+    EXPECT_GT(outOfMemory, 0);
+}
+
 }  // namespace
 
 #else

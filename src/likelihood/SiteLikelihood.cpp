@@ -6,7 +6,10 @@
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <stdexcept>
+
+#include "common/MemoryBudget.h"
 
 // Numbering in the partition, N = 2n - 1 node numbers: down(x) is vector x
 // (the copies' own vectors are 0 .. n-1), up(x) vector N + x, four scratch
@@ -86,6 +89,22 @@ void SiteLikelihood::create(const std::vector<std::string>& sequences, int threa
     const auto states = static_cast<unsigned int>(model_.states());
     const unsigned int sliceCount = std::clamp(patternCount * states / kSliceValues, 1u, kMostSlices);
     const auto vectors = static_cast<unsigned int>(2 * nodes_ + kScratchVectors);
+    // The library does not survive running out of memory while it makes a
+    // partition, so what all slices will take is asked for first (a
+    // std::bad_alloc, reported as lack of memory, when it cannot be had).
+    {
+        const std::uint64_t padded = (states + 3) / 4 * 4, categories = model_.categories();
+        const std::uint64_t inner = vectors - static_cast<unsigned int>(tips_);
+        const std::uint64_t perPattern = 8 * categories * padded * (inner + 1) + 4 * vectors + vectors + 16;
+        const std::uint64_t matrices = 8 * categories * padded * padded * (nodes_ + kScratchMatrices);
+        std::uint64_t bytes = perPattern * patternCount + sliceCount * (matrices + (1u << 20));
+        bytes += bytes / 32;
+        reserveMemory(bytes);
+        // A byte written through a volatile pointer keeps the compiler from
+        // leaving out an allocation that is never used.
+        const std::unique_ptr<char[]> probe(new char[bytes]);
+        static_cast<volatile char*>(probe.get())[bytes - 1] = 0;
+    }
     std::string tip;
     for (unsigned int k = 0; k < sliceCount; ++k) {
         Slice slice;
