@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -41,6 +42,20 @@ std::map<std::string, std::string> fastaRecords(const std::string& text) {
     return records;
 }
 
+// Every length written in plain decimals: INDELible takes no exponents.
+std::string plainLengths(const std::string& newick) {
+    static const std::regex length(":([-+0-9.eE]+)");
+    std::string out;
+    std::size_t at = 0;
+    for (auto it = std::sregex_iterator(newick.begin(), newick.end(), length); it != std::sregex_iterator(); ++it) {
+        char text[64];
+        std::snprintf(text, sizeof text, ":%.12f", std::stod((*it)[1].str()));
+        out += newick.substr(at, static_cast<std::size_t>(it->position()) - at) + text;
+        at = static_cast<std::size_t>(it->position() + it->length());
+    }
+    return out + newick.substr(at);
+}
+
 bool runQuietly(const std::string& command, double* seconds = nullptr) {
     const Clock::time_point start = Clock::now();
     const int status = std::system(("(" + command + ") >/dev/null 2>&1").c_str());
@@ -74,7 +89,7 @@ std::vector<std::string> realisticCopies(const SimulatedHistory& history, const 
     NewickDetails details;
     details.lengths = &history.lengths;
     const std::string tree =
-        std::regex_replace(newickText(history.truth, names, details), std::regex("\\)v[0-9]+"), ")");
+        plainLengths(std::regex_replace(newickText(history.truth, names, details), std::regex("\\)v[0-9]+"), ")"));
     const std::string folder = scratchFolder() + "/indelible";
     runQuietly("rm -rf " + folder + " && mkdir -p " + folder);
     // Exchange rates and frequencies of the kind fitted to real repeats:
