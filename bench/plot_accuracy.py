@@ -65,6 +65,7 @@ def main():
                     ax.plot([p[0] for p in points], [p[1] for p in points], marker="o", label=method,
                             color=COLOURS[method], linestyle=style(method))
             ax.set_xscale("log")
+            ax.minorticks_off()
             ax.set_xticks(divergences)
             ax.set_xticklabels([f"{d:g}" for d in divergences])
             ax.grid(alpha=0.3)
