@@ -124,9 +124,10 @@ std::vector<std::string> realisticCopies(const SimulatedHistory& history, const 
 
 bool iqtreeSplits(const std::vector<std::string>& copies, bool protein, std::set<Cluster>& splits, double& seconds) {
     const std::string folder = scratchFolder();
-    std::ofstream(folder + "/iq.fa") << fastaText(copies);
-    runQuietly("rm -f " + folder + "/iq.*[!a]");
-    const std::string command = "iqtree2 -s " + folder + "/iq.fa -m " + (protein ? "LG+G" : "GTR+G") +
+    // No output of an earlier run may stand in for this one's.
+    runQuietly("rm -f " + folder + "/iq.*");
+    std::ofstream(folder + "/iqtree-input.fa") << fastaText(copies);
+    const std::string command = "iqtree2 -s " + folder + "/iqtree-input.fa -m " + (protein ? "LG+G" : "GTR+G") +
                                 " -nt 1 -seed 1 -quiet -redo -pre " + folder + "/iq";
     if (!runQuietly(command, &seconds)) return false;
     const std::string tree = fileText(folder + "/iq.treefile");

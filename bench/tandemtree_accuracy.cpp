@@ -275,24 +275,21 @@ int main(int argc, char** argv) {
 #endif
                 }
             }
+            // The baselines, scored on the unrooted split distance alone.
+            const auto unrootedRow = [&](int method, const std::set<Cluster>& splits, double seconds) {
+                HistoryScore s;
+                s.trueBlocks = static_cast<int>(history.truth.blocks.size());
+                s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
+                s.rootedRF = std::nan("");
+                s.clusterShare = std::nan("");
+                row(method, s, seconds);
+            };
             std::set<Cluster> splits;
             double seconds = 0;
-            if (nj && neighbourJoining(history.copies, cell.protein, splits, seconds)) {
-                HistoryScore s;
-                s.trueBlocks = static_cast<int>(history.truth.blocks.size());
-                s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
-                s.rootedRF = std::nan("");
-                s.clusterShare = std::nan("");
-                row(kNeighbourJoining, s, seconds);
-            }
-            if (iqtree && iqtreeSplits(history.copies, cell.protein, splits, seconds)) {
-                HistoryScore s;
-                s.trueBlocks = static_cast<int>(history.truth.blocks.size());
-                s.unrootedRF = normalisedDistance(splitsOf(clustersOf(history.truth), cell.n), splits);
-                s.rootedRF = std::nan("");
-                s.clusterShare = std::nan("");
-                row(kIqtree, s, seconds);
-            }
+            if (nj && neighbourJoining(history.copies, cell.protein, splits, seconds))
+                unrootedRow(kNeighbourJoining, splits, seconds);
+            if (iqtree && iqtreeSplits(history.copies, cell.protein, splits, seconds))
+                unrootedRow(kIqtree, splits, seconds);
         }
         for (int m = 0; m < kMethodCount; ++m) {
             const Sums& s = sums[m];

@@ -199,22 +199,22 @@ bool LikelihoodSearch::tryPlaces(int v) {
         quick.begin(), quick.begin() + static_cast<std::ptrdiff_t>(full), quick.end(),
         [](const Quick& l, const Quick& r) { return l.logL > r.logL || (l.logL == r.logL && l.move < r.move); });
     double best = current_ + kTakeGain;
-    int bestAt = -1;
+    const Quick* taken = nullptr;
     Place chosen{};
     for (std::size_t k = 0; k < full; ++k) {
         const Place place = scorePlace(quick[k].y, v);
         if (place.logL > best) {
             best = place.logL;
-            bestAt = static_cast<int>(quick[k].move);
+            taken = &quick[k];
             chosen = place;
         }
     }
-    if (bestAt < 0) {
+    if (taken == nullptr) {
         if (q_ > 0) makeDownPath(q_);
         return false;
     }
-    const refine::Move& move = moves[static_cast<std::size_t>(bestAt)];
-    const int y = parentOutside(move.to) == move.from ? move.to : move.from;
+    const refine::Move& move = moves[taken->move];
+    const int y = taken->y;
     refine::Unrooted moved;
     refine::Topology rooted;
     if (!refine::movedTree(g_, v, p_, move, n_, t_.root, reduction_, moved, rooted)) {

@@ -39,6 +39,21 @@ unsigned int bestArchitecture() {
 
 const unsigned int kZeros[4] = {0, 0, 0, 0};
 
+// The library's step that makes `into` from a and b, each across a matrix.
+pll_operation_t operationOf(SiteLikelihood::Vector into, SiteLikelihood::Vector a, unsigned int matrixA,
+                            SiteLikelihood::Vector b, unsigned int matrixB) {
+    pll_operation_t operation{};
+    operation.parent_clv_index = into.clv;
+    operation.parent_scaler_index = into.scaler;
+    operation.child1_clv_index = a.clv;
+    operation.child1_scaler_index = a.scaler;
+    operation.child1_matrix_index = matrixA;
+    operation.child2_clv_index = b.clv;
+    operation.child2_scaler_index = b.scaler;
+    operation.child2_matrix_index = matrixB;
+    return operation;
+}
+
 }  // namespace
 
 void SiteLikelihood::Release::operator()(pll_partition* partition) const { pll_partition_destroy(partition); }
@@ -130,6 +145,7 @@ void SiteLikelihood::create(const std::vector<std::string>& sequences, int threa
         slices_.push_back(std::move(slice));
     }
     perSlice_.assign(slices_.size(), 0.0);
+    perSliceSecond_.assign(slices_.size(), 0.0);
     team_ = std::make_unique<SliceTeam>(threads, static_cast<int>(slices_.size()));
     setModel(model_);
 }
@@ -174,15 +190,7 @@ SiteLikelihood::Vector SiteLikelihood::scratch(int k) const {
 unsigned int SiteLikelihood::scratchMatrix(int k) const { return static_cast<unsigned int>(nodes_ + k); }
 
 void SiteLikelihood::combine(Vector into, Vector a, unsigned int matrixA, Vector b, unsigned int matrixB) {
-    pll_operation_t operation{};
-    operation.parent_clv_index = into.clv;
-    operation.parent_scaler_index = into.scaler;
-    operation.child1_clv_index = a.clv;
-    operation.child1_scaler_index = a.scaler;
-    operation.child1_matrix_index = matrixA;
-    operation.child2_clv_index = b.clv;
-    operation.child2_scaler_index = b.scaler;
-    operation.child2_matrix_index = matrixB;
+    const pll_operation_t operation = operationOf(into, a, matrixA, b, matrixB);
     team_->run(
         [&](int k) { pll_update_partials(slices_[static_cast<std::size_t>(k)].partition.get(), &operation, 1); });
 }
@@ -210,7 +218,8 @@ double SiteLikelihood::optimiseEdge(Vector a, Vector b, unsigned int matrix, dou
     });
     // The library gives the first and second derivatives of -log L; each
     // slice's, summed in their order.
-    std::vector<double> firsts(slices_.size()), seconds(slices_.size());
+    std::vector<double>& firsts = perSlice_;
+    std::vector<double>& seconds = perSliceSecond_;
     double t = std::clamp(length, kShortest, kLongest);
     for (int step = 0; step < 40; ++step) {
         team_->run([&](int k) {
@@ -253,16 +262,7 @@ void SiteLikelihood::makeDown(const refine::FirstCopyView& view) {
     for (const int x : view.postOrder()) {
         if (view.isLeaf(x)) continue;
         const auto& [l, r] = view.children(x);
-        pll_operation_t operation{};
-        operation.parent_clv_index = down(x).clv;
-        operation.parent_scaler_index = down(x).scaler;
-        operation.child1_clv_index = down(l).clv;
-        operation.child1_scaler_index = down(l).scaler;
-        operation.child1_matrix_index = edgeMatrix(l);
-        operation.child2_clv_index = down(r).clv;
-        operation.child2_scaler_index = down(r).scaler;
-        operation.child2_matrix_index = edgeMatrix(r);
-        operations.push_back(operation);
+        operations.push_back(operationOf(down(x), down(l), edgeMatrix(l), down(r), edgeMatrix(r)));
     }
     team_->run([&](int k) {
         pll_update_partials(slices_[static_cast<std::size_t>(k)].partition.get(), operations.data(),
@@ -349,14 +349,7 @@ double SiteLikelihood::logLikelihood(const DuplicationTree& tree, const std::vec
         [&](const TreeNode& inner) {
             const int x = nodeNumber(inner.label, n);
             const int left = nodeNumber(inner.left->label, n), right = nodeNumber(inner.right->label, n);
-            pll_operation_t operation{};
-            operation.parent_clv_index = down(x).clv;
-            operation.parent_scaler_index = down(x).scaler;
-            operation.child1_clv_index = operation.child1_matrix_index = static_cast<unsigned int>(left);
-            operation.child2_clv_index = operation.child2_matrix_index = static_cast<unsigned int>(right);
-            operation.child1_scaler_index = down(left).scaler;
-            operation.child2_scaler_index = down(right).scaler;
-            operations.push_back(operation);
+            operations.push_back(operationOf(down(x), down(left), edgeMatrix(left), down(right), edgeMatrix(right)));
             for (const int child : {left, right}) {
                 matrices.push_back(static_cast<unsigned int>(child));
                 params.push_back(0);

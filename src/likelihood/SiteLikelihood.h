@@ -122,7 +122,8 @@ private:
     SubstitutionModel model_;
     std::vector<Slice> slices_;
     std::unique_ptr<SliceTeam> team_;
-    std::vector<double> perSlice_;  // what each slice gave, to be summed
+    // What each slice gave, to be summed (a second derivative in the other).
+    std::vector<double> perSlice_, perSliceSecond_;
     std::vector<int> patternOfSite_;
     int tips_ = 0;
     int nodes_ = 0;  // node numbers, 2n - 1
