@@ -5,7 +5,7 @@
 // method.
 //
 //   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N]
-//   [--ml MODEL] [--shortlist K] [--ml-ratchet R] [--realistic] [--iqtree] [--tsv FILE]
+//   [--ml MODEL] [--shortlist K] [--realistic] [--iqtree] [--tsv FILE]
 //
 // With --ml, each refined history (clock root) is also searched by maximum
 // likelihood under MODEL; the column ml_gain is then its log-likelihood less
@@ -129,7 +129,6 @@ int main(int argc, char** argv) {
     bool realistic = false;
     bool iqtree = false;
     int shortlist = 0;  // of the likelihood search
-    int mlRatchet = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
@@ -149,8 +148,6 @@ int main(int argc, char** argv) {
             mlModel = argv[++i];
         } else if (std::strcmp(argv[i], "--shortlist") == 0 && i + 1 < argc) {
             shortlist = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--ml-ratchet") == 0 && i + 1 < argc) {
-            mlRatchet = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--realistic") == 0) {
             realistic = true;
         } else if (std::strcmp(argv[i], "--iqtree") == 0) {
@@ -160,8 +157,7 @@ int main(int argc, char** argv) {
         } else {
             std::printf(
                 "usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] "
-                "[--ratchet R] [--size N] [--ml MODEL] [--shortlist K] [--ml-ratchet R] [--realistic] [--iqtree] "
-                "[--tsv FILE]\n");
+                "[--ratchet R] [--size N] [--ml MODEL] [--shortlist K] [--realistic] [--iqtree] [--tsv FILE]\n");
             return 1;
         }
     }
@@ -268,7 +264,6 @@ int main(int argc, char** argv) {
                     MlSettings ml;
                     parseModelChoice(mlModel, ml.model);
                     ml.shortlist = shortlist;
-                    ml.ratchet = mlRatchet;
                     start = Clock::now();
                     const MlOutcome outcome =
                         maximumLikelihoodHistory(refined, set.sequences, cell.protein, *set.distances, ml);

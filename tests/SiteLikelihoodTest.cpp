@@ -197,24 +197,6 @@ TEST(SiteLikelihood, SameHistoryForAnyThreads) {
     }
 }
 
-// Ratchet rounds keep a tree only when more likely on the sites as they
-// are, and leave every site counted once again.
-TEST(SiteLikelihood, RatchetRoundsNeverLoseLikelihood) {
-    const auto logLikelihood = [](const ToolResult& result) {
-        const std::size_t at = result.out.find("Log-likelihood: ");
-        return at == std::string::npos ? 0.0 : std::stod(result.out.substr(at + 16));
-    };
-    std::vector<std::string> arguments = {sourcePath("examples/yeast_chr1_FLO1_204225-206500_p135.fa"), "N", "2",
-                                          "--ml", "JC", "--kicks", "2", "--threads", "2"};
-    const ToolResult plain = runTool(arguments);
-    arguments.insert(arguments.end(), {"--ml-ratchet", "3"});
-    const ToolResult ratchet = runTool(arguments);
-    ASSERT_EQ(plain.exitCode, 0) << plain.err;
-    ASSERT_EQ(ratchet.exitCode, 0) << ratchet.err;
-    EXPECT_LT(logLikelihood(plain), 0.0);
-    EXPECT_GE(logLikelihood(ratchet), logLikelihood(plain));
-}
-
 // The likelihood library does not survive running out of memory while it
 // makes its vectors: the room is asked for first, so a limit that falls
 // there ends the run in the one line, like any other lack of memory.

@@ -180,13 +180,6 @@ std::vector<OptionSpec> outputAndSearchOptions() {
         "with --ml: score only the first K valid places of each subtree,\n"
         "by the change of the balanced length they make (default 0:\n"
         "every valid place)"));
-    options.push_back(number(
-        "--ml-ratchet", "R", 0, 1000000, "a number of rounds",
-        [](CommandLine& l, std::uint64_t r) { l.mlRatchet = static_cast<int>(r); },
-        "with --ml: then R rounds of the likelihood ratchet: the search\n"
-        "with every site counted once or twice at random (the same on\n"
-        "every run), then on the sites as they are, keeping the tree\n"
-        "if more likely; each round costs about two searches"));
     return options;
 }
 
@@ -345,8 +338,7 @@ std::string checkCommandLine(const CommandLine& line) {
         return "--ignore-case says how the letters of an alignment compare: not with --matrix";
     if (line.matrix && line.ml)
         return "--ml fits a model to the alignment's sites: it needs an alignment, not --matrix";
-    if (!line.ml && (!line.ancestors.empty() || line.shortlist > 0 || line.mlRatchet > 0))
-        return "--ancestors, --shortlist and --ml-ratchet need --ml";
+    if (!line.ml && (!line.ancestors.empty() || line.shortlist > 0)) return "--ancestors and --shortlist need --ml";
 #ifndef TANDEMTREE_HAVE_PLL
     if (line.ml) return "--ml needs the likelihood library (libpll), and this build has none";
 #endif

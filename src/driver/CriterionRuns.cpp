@@ -67,7 +67,6 @@ MlSettings CriterionRuns::mlSettings() const {
     MlSettings settings;
     settings.model = line_.mlModel;
     settings.shortlist = line_.shortlist;
-    settings.ratchet = line_.mlRatchet;
     settings.ancestors = !line_.ancestors.empty();
     settings.threads = settings_.threads;
     return settings;

@@ -1,7 +1,6 @@
 #include "likelihood/LikelihoodSearch.h"
 
 #include <algorithm>
-#include <random>
 
 #include "history/refine/BalancedScorer.h"
 #include "history/refine/Moves.h"
@@ -17,7 +16,6 @@ constexpr int kJoined = 0, kToParent = 1, kToChild = 2, kToSubtree = 3;
 constexpr double kTakeGain = 1e-3;
 constexpr double kRoundGain = 0.01;
 constexpr int kMostRounds = 32;
-constexpr std::uint64_t kRatchetSeed = 20261210;
 // The three lengths around a place being scored need not be exact: the
 // place taken has every length fitted again between sweeps.
 constexpr double kPlaceTolerance = 1e-3;
@@ -27,9 +25,8 @@ constexpr std::size_t kFullScores = 2;
 
 }  // namespace
 
-LikelihoodSearch::LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist,
-                                   int ratchetRounds)
-    : likelihood_(likelihood), n_(n), shortlist_(shortlist), ratchetRounds_(ratchetRounds), length_(distances, n) {}
+LikelihoodSearch::LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist)
+    : likelihood_(likelihood), n_(n), shortlist_(shortlist), length_(distances, n) {}
 
 void LikelihoodSearch::run(const refine::Topology& start, const std::vector<double>& startAbove, bool search) {
     t_ = start;
@@ -55,59 +52,17 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
     // The parameters over their whole range first, near where they are
     // after that; loosely while the tree still changes.
     polish(3, FitSteps{1e-2, 0.0});
-    if (search) descend();
-    if (search) ratchet(ratchetRounds_);
-    // The lengths and the parameters of the tree found, to convergence.
-    for (int round = 0; round < kMostRounds; ++round) {
-        const double before = current_;
-        polish(2, FitSteps{1e-3, 1.0});
-        if (current_ - before < 1e-3) break;
-    }
-}
-
-void LikelihoodSearch::descend() {
-    for (int round = 0; round < kMostRounds; ++round) {
+    for (int round = 0; search && round < kMostRounds; ++round) {
         const double before = current_;
         const bool moved = sweep();
         polish(2, FitSteps{1e-2, 1.0});
         if (!moved || current_ - before < kRoundGain) break;
     }
-}
-
-// Rounds of the likelihood ratchet: a descent with every site counted once
-// or twice at random, then one with the sites as they are; the tree reached
-// is kept when it is more likely than the one the round started from.
-void LikelihoodSearch::ratchet(int rounds) {
-    const std::vector<unsigned int> counts = likelihood_.siteCounts();
-    std::mt19937_64 random(kRatchetSeed);
-    for (int round = 0; round < rounds; ++round) {
-        const refine::Unrooted g = g_;
-        const refine::Topology t = t_;
-        const std::vector<double> above = above_;
-        const SubstitutionModel model = likelihood_.model();
-        const double start = current_;
-        const int moves = moves_;
-        std::vector<unsigned int> shaken(counts.size());
-        for (std::size_t k = 0; k < counts.size(); ++k) {
-            shaken[k] = counts[k];
-            for (unsigned int site = 0; site < counts[k]; ++site)
-                shaken[k] += static_cast<unsigned int>(random() >> 63);
-        }
-        likelihood_.setPatternWeights(shaken);
-        current_ = likelihood_.evaluate(view_, above_);
-        descend();
-        likelihood_.setPatternWeights(counts);
-        current_ = likelihood_.evaluate(view_, above_);
-        polish(2, FitSteps{1e-2, 1.0});
-        descend();
-        if (current_ > start + kTakeGain) continue;
-        g_ = g;
-        t_ = t;
-        view_.orient(g_);
-        above_ = above;
-        likelihood_.setModel(model);
-        current_ = likelihood_.evaluate(view_, above_);
-        moves_ = moves;
+    // The lengths and the parameters of the tree found, to convergence.
+    for (int round = 0; round < kMostRounds; ++round) {
+        const double before = current_;
+        polish(2, FitSteps{1e-3, 1.0});
+        if (current_ - before < 1e-3) break;
     }
 }
 

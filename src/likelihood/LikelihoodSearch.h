@@ -31,15 +31,9 @@ namespace ml {
 // of their balanced-length gain; with a shortlist of k, only the first k
 // valid ones. Between sweeps every edge is optimised and then the model's
 // parameters; sweeps end when one takes no move or gains less than 0.01.
-//
-// Rounds of the likelihood ratchet may follow: sweeps with the sites
-// reweighted at random (each counted once or twice), then sweeps on the
-// sites as they are; the tree is kept only if more likely than before the
-// round by more than 1e-3.
 class LikelihoodSearch {
 public:
-    LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist = 0,
-                     int ratchetRounds = 0);
+    LikelihoodSearch(SiteLikelihood& likelihood, const DistanceMatrix& distances, int n, int shortlist = 0);
 
     // Searches from the duplication tree `start`, with the length above
     // every node by its node number (the two below the root are one edge
@@ -59,8 +53,6 @@ public:
 private:
     void polish(int passes, const FitSteps& steps);
     bool sweep();
-    void descend();
-    void ratchet(int rounds);
     bool tryPlaces(int v);
     // The pruned tree, while the subtree below v is out.
     int parentOutside(int y) const { return y == s_ ? q_ : view_.parent(y); }
@@ -79,7 +71,6 @@ private:
     SiteLikelihood& likelihood_;
     int n_;
     int shortlist_;
-    int ratchetRounds_;
     refine::BalancedLength length_;
     refine::SideAverages averages_;
     refine::Reduction reduction_;

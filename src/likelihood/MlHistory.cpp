@@ -106,7 +106,7 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
     const int n = history.leafCount;
     MlOutcome outcome;
     SiteLikelihood likelihood(sequences, startingModel(settings.model, protein, sequences), settings.threads);
-    ml::LikelihoodSearch search(likelihood, distances, n, settings.shortlist, settings.ratchet);
+    ml::LikelihoodSearch search(likelihood, distances, n, settings.shortlist);
     search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
     const refine::FirstCopyView& view = search.view();
     const std::vector<double>& above = search.above();

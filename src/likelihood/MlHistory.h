@@ -13,8 +13,6 @@ struct MlSettings {
     ModelChoice model;
     // Places scored per subtree, the first by balanced-length gain; 0: all.
     int shortlist = 0;
-    // Rounds of the likelihood ratchet after the search.
-    int ratchet = 0;
     bool ancestors = false;  // reconstruct the ancestral segments
     // Threads sharing the alignment's patterns (the history found is the
     // same for any number).

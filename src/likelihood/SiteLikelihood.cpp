@@ -144,7 +144,6 @@ void SiteLikelihood::create(const std::vector<std::string>& sequences, int threa
         if (!slice.sumtable) throw std::bad_alloc();
         slices_.push_back(std::move(slice));
     }
-    siteCounts_ = std::move(weights);
     perSlice_.assign(slices_.size(), 0.0);
     perSliceSecond_.assign(slices_.size(), 0.0);
     team_ = std::make_unique<SliceTeam>(threads, static_cast<int>(slices_.size()));
@@ -173,10 +172,6 @@ void SiteLikelihood::setModel(const SubstitutionModel& model) {
         pll_set_category_rates(p, rates.data());
         pll_set_category_weights(p, weights.data());
     }
-}
-
-void SiteLikelihood::setPatternWeights(const std::vector<unsigned int>& weights) {
-    for (Slice& slice : slices_) pll_set_pattern_weights(slice.partition.get(), weights.data() + slice.first);
 }
 
 SiteLikelihood::Vector SiteLikelihood::down(int x) const {

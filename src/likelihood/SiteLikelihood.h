@@ -73,10 +73,6 @@ public:
     // The pattern of every site of the alignment.
     const std::vector<int>& patternOfSite() const { return patternOfSite_; }
     int patternCount() const;
-    // How many sites each pattern stands for: the alignment's counts, or
-    // others in their place (the vectors and matrices are left as they are).
-    const std::vector<unsigned int>& siteCounts() const { return siteCounts_; }
-    void setPatternWeights(const std::vector<unsigned int>& weights);
 
     // The pieces of a search on the tree with one subtree pruned.
     struct Vector {
@@ -129,7 +125,6 @@ private:
     // What each slice gave, to be summed (a second derivative in the other).
     std::vector<double> perSlice_, perSliceSecond_;
     std::vector<int> patternOfSite_;
-    std::vector<unsigned int> siteCounts_;
     int tips_ = 0;
     int nodes_ = 0;  // node numbers, 2n - 1
 };
