@@ -13,6 +13,22 @@ TANDEMTREE_VECTOR_CLONES void addRow(const double* __restrict row, double* __res
     for (int p = 0; p < k; ++p) sums[p] += row[p];
 }
 
+// sums[i] += rows[i][q] for q = from .. to-1 in turn, for kRowsAtOnce rows
+// side by side: every chain of additions in its own order.
+TANDEMTREE_VECTOR_CLONES void addInStep(const double* const* rows, double* sums, int from, int to) {
+    double s[RowSums::kRowsAtOnce];
+    const double* r[RowSums::kRowsAtOnce];
+    for (int i = 0; i < RowSums::kRowsAtOnce; ++i) {
+        s[i] = sums[i];
+        r[i] = rows[i];
+    }
+    for (int q = from; q < to; ++q) {
+#pragma GCC unroll 8
+        for (int i = 0; i < RowSums::kRowsAtOnce; ++i) s[i] += r[i][q];
+    }
+    for (int i = 0; i < RowSums::kRowsAtOnce; ++i) sums[i] = s[i];
+}
+
 }  // namespace
 
 void RowSums::reset(std::size_t n) {
@@ -50,27 +66,39 @@ void RowSums::update(const WorkingDistanceTable& table) {
     if (k / kRowsPerCheckpoint > validCheckpoints_) validCheckpoints_ = k / kRowsPerCheckpoint;
 }
 
-void RowSums::merged(const WorkingDistanceTable& table, int start, int size, int before) {
+void RowSums::beginMerge(int start, int size, int before) {
     const int removedFrom = start + size;
     const int blockEnd = start + 2 * size;
-    // Partial row sums over rows that all lie before the block stay valid,
-    // once they follow the compaction and the new segments' own sums over
-    // those rows are put in.
+    // Partial sums over rows that all lie before the block stay valid for
+    // the segments outside it, once they follow the compaction; the new
+    // segments' are made whole again by sumRows.
     validCheckpoints_ = std::min(validCheckpoints_, start / kRowsPerCheckpoint);
     const std::size_t n = n_;
     for (int c = 1; c <= validCheckpoints_; ++c) {
         double* partial = &checkpoints_[static_cast<std::size_t>(c - 1) * n];
         std::copy(partial + blockEnd, partial + before, partial + removedFrom);
     }
-    for (int a = start; a < removedFrom; ++a) {
-        const double* values = table.row(a);
-        double sum = 0.0;
-        for (int q = 0; q < validCheckpoints_ * kRowsPerCheckpoint; ++q) {
-            sum += values[q];
-            if ((q + 1) % kRowsPerCheckpoint == 0)
-                checkpoints_[static_cast<std::size_t>((q + 1) / kRowsPerCheckpoint - 1) * n +
-                             static_cast<std::size_t>(a)] = sum;
+}
+
+void RowSums::sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k) {
+    const std::size_t n = n_;
+    const int from = fromZero ? 0 : validCheckpoints_ * kRowsPerCheckpoint;
+    double sums[kRowsAtOnce];
+    for (int i = 0; i < count; ++i)
+        sums[i] = from == 0 ? 0.0
+                            : checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n +
+                                           static_cast<std::size_t>(positions[i])];
+    for (int chunk = from; chunk < k; chunk += kRowsPerCheckpoint) {
+        const int end = std::min(k, chunk + kRowsPerCheckpoint);
+        if (count == kRowsAtOnce) {
+            addInStep(rows, sums, chunk, end);
+        } else {
+            for (int i = 0; i < count; ++i)
+                for (int q = chunk; q < end; ++q) sums[i] += rows[i][q];
         }
+        if (end % kRowsPerCheckpoint != 0) break;
+        double* partial = &checkpoints_[static_cast<std::size_t>(end / kRowsPerCheckpoint - 1) * n];
+        for (int i = 0; i < count; ++i) partial[positions[i]] = sums[i];
     }
-    update(table);
+    for (int i = 0; i < count; ++i) sums_[static_cast<std::size_t>(positions[i])] = sums[i];
 }

@@ -9,11 +9,14 @@ class WorkingDistanceTable;
 // a working table, added in ascending order of position from 0.0, for every
 // p: what the pair scores of criteria 2 and 3 read.
 //
-// Sums are added row by row over the table (row q is column q), and the
-// partial sums after every 64 rows are kept: rows before a merged block do
-// not change, so the next sums start from the last partial sum taken before
-// the block instead of from zero, which adds the same terms in the same
-// order.
+// The first sums are added row by row over the table (row q is column q),
+// and the partial sums after every 64 rows are kept: rows before a merged
+// block do not change, so the next sums start from the last partial sum
+// taken before the block instead of from zero, which adds the same terms in
+// the same order. After a merge the table is symmetric, so r_p is also the
+// sum along row p in ascending position: the table adds each row as its
+// compaction leaves it, from the same partial sums, and so reads the table
+// once for both.
 class RowSums {
 public:
     // Storage for a table of n segments, no sum made yet.
@@ -27,10 +30,20 @@ public:
     // Adds the sums of the table from the last partial sum still valid.
     void update(const WorkingDistanceTable& table);
     // After the table merged the block of `size` pairs at `start` (it held
-    // `before` segments): the partial sums over rows before the block follow
-    // the compaction, take the new segments' own, and the sums are made
-    // again from there.
-    void merged(const WorkingDistanceTable& table, int start, int size, int before);
+    // `before` segments), before it compacts: the partial sums over rows
+    // before the block follow the compaction. Every row of the compacted
+    // table is then given to sumRows, and finishMerge ends the merge.
+    void beginMerge(int start, int size, int before);
+    // r_p for the rows at `positions` (at most kRowsAtOnce) of a table of k
+    // segments, each from its values along the row: from the last partial
+    // sum still valid, or from zero for the new segments of the block
+    // (`fromZero`). Rows of different positions may be summed at once on
+    // different threads.
+    void sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k);
+    void finishMerge(int k) { validCheckpoints_ = k / kRowsPerCheckpoint; }
+    // Rows summed together: each sum is a chain of additions of its own, and
+    // several chains side by side keep the processor busy.
+    static constexpr int kRowsAtOnce = 8;
     // Every distance is zero and stays so: the sums are zero and the
     // partial sums are never needed again.
     void forget() { validCheckpoints_ = 0; }

@@ -79,25 +79,44 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     const int remaining = k - size;
     const int before = removedFrom;
     const int after = k - blockEnd;
-    // Each row moves on its own, so the rows are shared among the threads.
+    // Each row moves on its own, so the rows are shared among the threads;
+    // each row's sum is taken as it is moved (averages of zeros are zeros:
+    // in a table of zeros every row sum stays zero).
+    const bool sum = !allZero_;
+    if (sum) rowSums_.beginMerge(start, size, k);
+    const std::size_t shift = before <= after ? static_cast<std::size_t>(size) : 0;
     const int workers = remaining >= kLeastSharedRows ? threads_ : 1;
     const int rowsPerSlice = (remaining + workers - 1) / workers;
     runSlices(workers, workers, [&](int slice, int) {
         const int last = std::min(remaining, (slice + 1) * rowsPerSlice);
+        int positions[RowSums::kRowsAtOnce];
+        const double* rows[RowSums::kRowsAtOnce];
+        int held = 0;
         for (int p = slice * rowsPerSlice; p < last; ++p) {
             double* cells = row(p);
             if (before <= after)
                 std::copy_backward(cells, cells + before, cells + blockEnd);
             else
                 std::copy(cells + blockEnd, cells + k, cells + removedFrom);
+            if (!sum) continue;
+            const double* moved = cells + shift;
+            if (p >= start && p < removedFrom) {
+                rowSums_.sumRows(&p, &moved, 1, true, remaining);
+                continue;
+            }
+            positions[held] = p;
+            rows[held] = moved;
+            if (++held == RowSums::kRowsAtOnce) {
+                rowSums_.sumRows(positions, rows, held, false, remaining);
+                held = 0;
+            }
         }
+        if (held > 0) rowSums_.sumRows(positions, rows, held, false, remaining);
     });
-    if (before <= after) columnOffset_ += static_cast<std::size_t>(size);
+    columnOffset_ += shift;
     size_ = remaining;
-
-    // Averages of zeros are zeros: every row sum stays zero.
     if (allZero_)
         rowSums_.forget();
     else
-        rowSums_.merged(*this, start, size, k);
+        rowSums_.finishMerge(remaining);
 }
