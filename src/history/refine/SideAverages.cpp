@@ -1,5 +1,9 @@
 #include "history/refine/SideAverages.h"
 
+#include <algorithm>
+
+#include "common/VectorClones.h"
+
 namespace refine {
 
 namespace {
@@ -10,51 +14,100 @@ constexpr int kTop = 0;  // the copy the tree hangs from
 // below unrelated nodes, children before parents, each from the two children
 // of one of them; up(a) against the subtrees below a, parents first, from
 // up(parent) and the sibling's subtree, or the top copy when a hangs from
-// it. Every value goes into both of its cells at once, so that a pair of
-// unrelated nodes holds, in either cell, the value of whichever of the two
-// was last worked out (or of the subtree, when the other is a copy): the one
-// its final value comes from.
+// it. A pair of unrelated nodes holds the value of whichever of the two was
+// worked out last: the one its final value comes from.
+//
+// The first two passes write along rows only, a whole row at a time (cells
+// of related nodes too, which the third pass writes over, or which are set
+// back to zero), and the table is made symmetric after each: a pass never
+// reads a cell that only the other orientation would have held. Against a
+// subtree's row, a copy's value is the same whether worked out against the
+// copies or against the subtrees (the same halves of the same values), and
+// while a node's row is made, its children's rows hold their final values
+// against every node unrelated to it: no such node lies between a child and
+// its parent in the postorder.
 void SideAverages::rebuild(const FirstCopyView& view, const std::vector<double>& table, int n) {
     nodes_ = view.nodeCount();
     n_ = static_cast<std::size_t>(n);
-    average_.assign(nodes_ * nodes_, 0.0);
+    // Every row of a node below copy 0 is written whole; the others (copy
+    // 0's, and that of the number no node has while the tree is unrooted)
+    // are zeros.
+    if (average_.size() != nodes_ * nodes_) {
+        average_.assign(nodes_ * nodes_, 0.0);
+    } else {
+        std::vector<char> below(nodes_, 0);
+        for (const int x : view.postOrder()) below[static_cast<std::size_t>(x)] = 1;
+        for (std::size_t x = 0; x < nodes_; ++x)
+            if (below[x] == 0) std::fill_n(row(static_cast<int>(x)), nodes_, 0.0);
+    }
     fillCopies(view, table);
     fillSubtrees(view);
     fillUp(view, table);
 }
 
-// Subtrees against single copies, children before parents.
+namespace {
+
+// to[x] = (left[x] + right[x]) / 2 for every x below `count`.
+TANDEMTREE_VECTOR_CLONES void halfSums(const double* __restrict left, const double* __restrict right,
+                                       double* __restrict to, std::size_t count) {
+    for (std::size_t x = 0; x < count; ++x) to[x] = (left[x] + right[x]) / 2;
+}
+
+}  // namespace
+
+// Subtrees against single copies, children before parents; then every
+// copy's row from the subtrees' columns.
 void SideAverages::fillCopies(const FirstCopyView& view, const std::vector<double>& table) {
     for (const int x : view.postOrder()) {
         double* mine = row(x);
-        const bool leaf = view.isLeaf(x);
-        const double* left = leaf ? nullptr : row(view.children(x)[0]);
-        const double* right = leaf ? nullptr : row(view.children(x)[1]);
-        for (std::size_t l = 0; l < n_; ++l) {
-            const int copy = static_cast<int>(l);
-            if (copy == kTop || view.related(x, copy)) continue;
-            const double value = leaf ? table[static_cast<std::size_t>(x) * n_ + l] : (left[l] + right[l]) / 2;
-            mine[l] = value;
-            row(copy)[x] = value;
-        }
+        if (view.isLeaf(x))
+            std::copy_n(&table[static_cast<std::size_t>(x) * n_], n_, mine);
+        else
+            halfSums(row(view.children(x)[0]), row(view.children(x)[1]), mine, n_);
+        // The top copy and x itself are related to x.
+        mine[kTop] = 0.0;
+        if (static_cast<std::size_t>(x) < n_) mine[x] = 0.0;
     }
+    // Row l of every copy but the top one, in blocks of rows and columns.
+    for (std::size_t firstCopy = 1; firstCopy < n_; firstCopy += kBlock)
+        for (std::size_t firstNode = 1; firstNode < nodes_; firstNode += kBlock) {
+            const std::size_t copyEnd = std::min(n_, firstCopy + kBlock),
+                              nodeEnd = std::min(nodes_, firstNode + kBlock);
+            for (std::size_t x = firstNode; x < nodeEnd; ++x) {
+                const double* from = row(static_cast<int>(x));
+                for (std::size_t l = firstCopy; l < copyEnd; ++l) average_[l * nodes_ + x] = from[l];
+            }
+        }
 }
 
-// Two subtrees below unrelated nodes.
+// Two subtrees below unrelated nodes; then each pair of subtrees takes, in
+// both cells, the value of the later of the two in the postorder.
 void SideAverages::fillSubtrees(const FirstCopyView& view) {
-    for (const int y : view.postOrder()) {
+    const std::vector<int>& order = view.postOrder();
+    std::vector<int> at(nodes_, -1);
+    for (std::size_t k = 0; k < order.size(); ++k) at[static_cast<std::size_t>(order[k])] = static_cast<int>(k);
+    for (const int y : order) {
         if (view.isLeaf(y)) continue;
         double* mine = row(y);
-        const auto& pair = view.children(y);
-        const double* left = row(pair[0]);
-        const double* right = row(pair[1]);
-        for (const int x : view.postOrder()) {
-            if (view.related(x, y)) continue;
-            const double value = (left[x] + right[x]) / 2;
-            mine[x] = value;
-            row(x)[y] = value;
-        }
+        halfSums(row(view.children(y)[0]), row(view.children(y)[1]), mine, nodes_);
+        mine[kTop] = 0.0;
+        mine[y] = 0.0;
     }
+    // Subtrees are the nodes from n on.
+    for (std::size_t first = n_; first < nodes_; first += kBlock)
+        for (std::size_t second = first; second < nodes_; second += kBlock) {
+            const std::size_t firstEnd = std::min(nodes_, first + kBlock),
+                              secondEnd = std::min(nodes_, second + kBlock);
+            for (std::size_t x = first; x < firstEnd; ++x)
+                for (std::size_t y = std::max(second, x + 1); y < secondEnd; ++y) {
+                    const int a = static_cast<int>(x), b = static_cast<int>(y);
+                    if (view.related(a, b)) continue;
+                    if (at[x] < at[y])
+                        average_[x * nodes_ + y] = average_[y * nodes_ + x];
+                    else
+                        average_[y * nodes_ + x] = average_[x * nodes_ + y];
+                }
+        }
 }
 
 // up(a) against the subtrees below a, parents first.

@@ -27,6 +27,9 @@ private:
     void fillSubtrees(const FirstCopyView& view);
     void fillUp(const FirstCopyView& view, const std::vector<double>& table);
 
+    // Rows and columns of a block that the passes make symmetric at once.
+    static constexpr std::size_t kBlock = 64;
+
     std::size_t nodes_ = 0;
     std::size_t n_ = 0;
     std::vector<double> average_;
