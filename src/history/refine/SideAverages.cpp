@@ -55,29 +55,33 @@ TANDEMTREE_VECTOR_CLONES void halfSums(const double* __restrict left, const doub
 
 }  // namespace
 
-// Subtrees against single copies, children before parents; then every
-// copy's row from the subtrees' columns.
+// Every copy against the subtrees, a copy's row at a time: its distances
+// to the copies, then each subtree from its children, children before
+// parents. A subtree's value against a copy is the same whichever of the two
+// rows it is worked out in (the same halves of the same values, the
+// distances being symmetric), so the subtrees' rows take theirs in the next
+// pass.
 void SideAverages::fillCopies(const FirstCopyView& view, const std::vector<double>& table) {
+    struct Join {
+        int x, left, right;
+    };
+    std::vector<Join> joins;
+    std::vector<char> below(nodes_, 0);
     for (const int x : view.postOrder()) {
-        double* mine = row(x);
-        if (view.isLeaf(x))
-            std::copy_n(&table[static_cast<std::size_t>(x) * n_], n_, mine);
-        else
-            halfSums(row(view.children(x)[0]), row(view.children(x)[1]), mine, n_);
-        // The top copy and x itself are related to x.
-        mine[kTop] = 0.0;
-        if (static_cast<std::size_t>(x) < n_) mine[x] = 0.0;
+        below[static_cast<std::size_t>(x)] = 1;
+        if (!view.isLeaf(x)) joins.push_back({x, view.children(x)[0], view.children(x)[1]});
     }
-    // Row l of every copy but the top one, in blocks of rows and columns.
-    for (std::size_t firstCopy = 1; firstCopy < n_; firstCopy += kBlock)
-        for (std::size_t firstNode = 1; firstNode < nodes_; firstNode += kBlock) {
-            const std::size_t copyEnd = std::min(n_, firstCopy + kBlock),
-                              nodeEnd = std::min(nodes_, firstNode + kBlock);
-            for (std::size_t x = firstNode; x < nodeEnd; ++x) {
-                const double* from = row(static_cast<int>(x));
-                for (std::size_t l = firstCopy; l < copyEnd; ++l) average_[l * nodes_ + x] = from[l];
-            }
-        }
+    std::vector<int> outside;  // copy 0 and any number no node has
+    for (std::size_t x = 0; x < nodes_; ++x)
+        if (below[x] == 0) outside.push_back(static_cast<int>(x));
+    for (const int l : view.postOrder()) {
+        if (!view.isLeaf(l)) continue;
+        double* mine = row(l);
+        std::copy_n(&table[static_cast<std::size_t>(l) * n_], n_, mine);
+        for (const Join& join : joins) mine[join.x] = (mine[join.left] + mine[join.right]) / 2;
+        for (const int x : outside) mine[x] = 0.0;
+        mine[l] = 0.0;
+    }
 }
 
 // Two subtrees below unrelated nodes; then each pair of subtrees takes, in
