@@ -54,8 +54,8 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
                 const int z = onward[static_cast<std::size_t>(i)];
                 const int y = onward[static_cast<std::size_t>(1 - i)];
                 const int Y = view.side(x, y), Z = view.side(x, z);
-                const double behindToY = A(behind, Y) + w * (A(back, Y) - A(v, Y));
-                const double cross = step.cross + (A(Y, Z) - behindToY) / 2;
+                const double behindToY = A.around(view, x, behind, Y) + w * (A(back, Y) - A(v, Y));
+                const double cross = step.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
                 const double toBack = (step.toBack + A(v, Y)) / 2;
                 const double score = (A(v, Z) + toBack - cross) / 2;
                 moves.push_back({score - here, x, z});

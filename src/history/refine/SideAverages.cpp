@@ -43,6 +43,12 @@ void SideAverages::rebuild(const FirstCopyView& view, const std::vector<double>&
     fillCopies(view, table);
     fillSubtrees(view);
     fillUp(view, table);
+    around_.assign(nodes_, Around{});
+    for (const int x : view.postOrder()) {
+        if (view.isLeaf(x)) continue;
+        const auto& pair = view.children(x);
+        around_[static_cast<std::size_t>(x)] = {(*this)(x, pair[0]), (*this)(x, pair[1]), (*this)(pair[0], pair[1])};
+    }
 }
 
 namespace {

@@ -20,6 +20,14 @@ public:
     double operator()(int x, int y) const {
         return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)];
     }
+    // The same value for two of the three sides around a subtree x (x
+    // itself for up(x), or one of its children), kept beside the table for
+    // every x: a walk over the tree reads these at every step.
+    double around(const FirstCopyView& view, int x, int side, int other) const {
+        const Around& at = around_[static_cast<std::size_t>(x)];
+        if (side == x || other == x) return (side == x ? other : side) == view.children(x)[0] ? at.upLeft : at.upRight;
+        return at.children;
+    }
 
 private:
     double* row(int x) { return &average_[static_cast<std::size_t>(x) * nodes_]; }
@@ -29,6 +37,12 @@ private:
 
     // Rows and columns of a block that the passes make symmetric at once.
     static constexpr std::size_t kBlock = 64;
+
+    // A(up(x), left child), A(up(x), right child), A(left child, right child).
+    struct Around {
+        double upLeft = 0.0, upRight = 0.0, children = 0.0;
+    };
+    std::vector<Around> around_;
 
     std::size_t nodes_ = 0;
     std::size_t n_ = 0;

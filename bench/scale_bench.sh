@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The accurate searches at thousands of copies, against the goals of the
+# scale work: criterion 2 with --kicks 64 --rebuilds 64 at 1,000 copies and
+# --refine at 2,000 (two threads); kicks and rebuilds at 500 copies and on the
+# alpha-satellite monomers on one thread and on two, and the ratchet the
+# same, with the speed-up of the second thread. Simulated histories: L = 500,
+# divergence 0.1 from the root, seed 5. Criterion 3 against clearcut is in
+# compare_peers.sh.
+#
+#   bench/scale_bench.sh [BUILD_DIR]
+#
+# QUICK=1 leaves out the runs of more than 1,000 copies.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+[ -x "$build/tandemtree" ] && [ -x "$build/simulate_history" ] || cmake --build "$build" -j 2 >/dev/null
+
+# shellcheck source=bench/measure.sh
+. bench/measure.sh
+
+seconds() { sed -n 's/.*: \([0-9.]*\) s,.*/\1/p'; }
+speedup() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# One thread against two on the same run.
+threads() {
+  local label=$1
+  shift
+  local one two
+  one=$(measure "$label, 1 thread" "$build/tandemtree" --threads 1 "$@")
+  two=$(measure "$label, 2 threads" "$build/tandemtree" --threads 2 "$@")
+  echo "$one"
+  echo "$two (speed-up $(speedup "$(echo "$one" | seconds)" "$(echo "$two" | seconds)"))"
+}
+
+for n in 500 1000 2000; do
+  "$build/simulate_history" --copies "$n" --length 500 --divergence 0.1 --seed 5 "$work/sim$n" >/dev/null
+done
+alphasat=examples/human_chrX_58506832-58535063_p171_alphasat.fa
+
+threads "n=500 criterion 2 --kicks 64 --rebuilds 64" --kicks 64 --rebuilds 64 "$work/sim500.fa" N 2
+threads "alpha-satellite criterion 2 --kicks 64 --rebuilds 64" --kicks 64 --rebuilds 64 "$alphasat" N 2
+threads "n=500 criterion 2 --ratchet 8" --ratchet 8 "$work/sim500.fa" N 2
+measure "n=1000 criterion 2 --refine, 2 threads" "$build/tandemtree" --threads 2 --refine "$work/sim1000.fa" N 2
+measure "n=1000 criterion 2 --kicks 64 --rebuilds 64, 2 threads" "$build/tandemtree" --threads 2 --kicks 64 \
+  --rebuilds 64 "$work/sim1000.fa" N 2
+[ "${QUICK:-0}" = 1 ] && exit 0
+measure "n=2000 criterion 2 --refine, 2 threads" "$build/tandemtree" --threads 2 --refine "$work/sim2000.fa" N 2
