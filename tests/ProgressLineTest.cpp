@@ -119,6 +119,12 @@ TEST(ProgressLine, RefinementTellsItsSearches) {
             EXPECT_LE(done, of);
             EXPECT_LT(done, of);  // told before each batch
         }
+        // The first descent is heard before the searches after it.
+        void descending(int sweep, int moves) override {
+            if (stages.empty() || stages.back() != "descent") stages.push_back("descent");
+            EXPECT_GE(sweep, 1);
+            EXPECT_GE(moves, 0);
+        }
         std::vector<std::string> stages;
         std::string last;
     } heard;
@@ -136,7 +142,7 @@ TEST(ProgressLine, RefinementTellsItsSearches) {
     settings.ratchet = 2;
     settings.criterion = 3;
     refineHistory(tree, matrix, settings, &heard);
-    EXPECT_EQ(heard.stages, (std::vector<std::string>{"kicks", "rebuilds", "ratchet rounds"}));
+    EXPECT_EQ(heard.stages, (std::vector<std::string>{"descent", "kicks", "rebuilds", "ratchet rounds"}));
 
     FakeClock clock;
     std::ostringstream terminal;
@@ -145,6 +151,9 @@ TEST(ProgressLine, RefinementTellsItsSearches) {
     clock.now += 700ms;
     line.searched("kicks", 3, 64);
     EXPECT_EQ(terminal.str(), kSave + kRestore + "criterion 2: refining, kicks 3/64, 0.7 s" + kClear);
+    clock.now += 200ms;
+    line.descending(2, 17);
+    EXPECT_NE(terminal.str().find("criterion 2: refining, sweep 2, 17 moves, 0.9 s"), std::string::npos);
     // A bootstrap tells the replicates done and the time the rest will take
     // at the pace so far.
     line.startSearch(1);

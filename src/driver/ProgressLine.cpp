@@ -37,6 +37,11 @@ void ProgressLine::searched(const char* stage, int done, int of) {
     show(std::string("refining, ") + stage + " " + std::to_string(done) + "/" + std::to_string(of));
 }
 
+void ProgressLine::descending(int sweep, int moves) {
+    if (!running_) return;
+    show("refining, sweep " + std::to_string(sweep) + ", " + std::to_string(moves) + " moves");
+}
+
 void ProgressLine::replicated(int done, int of) {
     if (!running_ || done <= 0) return;
     const double seconds = std::chrono::duration<double>(now_() - started_).count();

@@ -33,6 +33,7 @@ public:
     void counting(double fraction) override;
     void merged(int ancestorsMade) override;
     void searched(const char* stage, int done, int of) override;
+    void descending(int sweep, int moves) override;
     // With the time left, from the pace of the replicates so far.
     void replicated(int done, int of) override;
     // The reconstruction has ended: the line, if shown, is erased.

@@ -16,6 +16,12 @@ public:
         (void)done;
         (void)of;
     }
+    // A refinement's first descent: in its `sweep`th sweep (from 1), with
+    // `moves` moves taken so far; told again and again within a sweep.
+    virtual void descending(int sweep, int moves) {
+        (void)sweep;
+        (void)moves;
+    }
     // A bootstrap: `done` of its `of` replicates made.
     virtual void replicated(int done, int of) {
         (void)done;

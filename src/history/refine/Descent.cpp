@@ -10,6 +10,9 @@ namespace refine {
 
 namespace {
 
+// Subtrees a descent looks at between two reports of its progress.
+constexpr std::size_t kSubtreesPerReport = 64;
+
 // The copies on the far side of every edge of the tree seen from copy 0,
 // each list ascending, all of them in ascending order: the same for two
 // trees exactly when they are the same unrooted tree.
@@ -58,7 +61,7 @@ void KnownEnds::addAll(const KnownEnds& other, int n) {
 }
 
 void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends) {
+             KnownEnds& ends, ReconstructionProgress* progress) {
     if (ends.has(g, current, n)) return;
     // A subtree that found no move is not looked at again until a move has
     // changed the tree: it would find none again.
@@ -70,10 +73,15 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
     scorer.reset(g, view);
     MoveTrial trial;
     trial.reset(g, n, t.root);
+    int sweep = 0;
     while (improved) {
         improved = false;
+        ++sweep;
         const std::vector<int> order = view.postOrder();
-        for (const int v : order) {
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const int v = order[k];
+            // Often enough that a long sweep is seen to go on.
+            if (progress != nullptr && k % kSubtreesPerReport == 0) progress->descending(sweep, taken);
             const int p = view.parent(v);
             if (p <= 0 || foundNoneAt[static_cast<std::size_t>(v)] == taken) continue;
             foundNoneAt[static_cast<std::size_t>(v)] = taken;

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "history/ReconstructionProgress.h"
 #include "history/refine/MoveScorer.h"
 #include "history/refine/Recognition.h"
 #include "history/refine/Topology.h"
@@ -33,7 +34,8 @@ private:
 // can be rooted as a duplication tree and whose exact score is better is
 // taken: g and t become the moved tree (t rooted where rootAsDuplicationTree
 // roots it) and `current` its score.
+// `progress`, when given, hears the sweeps and the moves as they go.
 void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends);
+             KnownEnds& ends, ReconstructionProgress* progress = nullptr);
 
 }  // namespace refine

@@ -38,7 +38,7 @@ Topology Search::run(Topology t) {
     g_ = Unrooted(t_);
     Worker& first = workers_.front();
     BalancedScorer scorer(first.length, first.averages);
-    descend(g_, t_, current_, scorer, first.reduction, n_, ends_);
+    descend(g_, t_, current_, scorer, first.reduction, n_, ends_, progress_);
     if (settings_.kicks > 0 || settings_.rebuilds > 0 || settings_.ratchet > 0) {
         view_.orient(g_);
         averages_.rebuild(view_, length_.table(), n_);
