@@ -80,13 +80,34 @@ void SideAverages::fillCopies(const FirstCopyView& view, const std::vector<doubl
     std::vector<int> outside;  // copy 0 and any number no node has
     for (std::size_t x = 0; x < nodes_; ++x)
         if (below[x] == 0) outside.push_back(static_cast<int>(x));
-    for (const int l : view.postOrder()) {
-        if (!view.isLeaf(l)) continue;
-        double* mine = row(l);
-        std::copy_n(&table[static_cast<std::size_t>(l) * n_], n_, mine);
-        for (const Join& join : joins) mine[join.x] = (mine[join.left] + mine[join.right]) / 2;
-        for (const int x : outside) mine[x] = 0.0;
-        mine[l] = 0.0;
+    // Four rows side by side: their joins are chains of their own.
+    std::vector<int> copies;
+    for (const int l : view.postOrder())
+        if (view.isLeaf(l)) copies.push_back(l);
+    for (std::size_t first = 0; first < copies.size(); first += kRowsAtOnce) {
+        const std::size_t count = std::min(kRowsAtOnce, copies.size() - first);
+        double* rows[kRowsAtOnce];
+        for (std::size_t i = 0; i < count; ++i) {
+            const int l = copies[first + i];
+            rows[i] = row(l);
+            std::copy_n(&table[static_cast<std::size_t>(l) * n_], n_, rows[i]);
+        }
+        if (count == kRowsAtOnce) {
+            double *a = rows[0], *b = rows[1], *c = rows[2], *d = rows[3];
+            for (const Join& join : joins) {
+                a[join.x] = (a[join.left] + a[join.right]) / 2;
+                b[join.x] = (b[join.left] + b[join.right]) / 2;
+                c[join.x] = (c[join.left] + c[join.right]) / 2;
+                d[join.x] = (d[join.left] + d[join.right]) / 2;
+            }
+        } else {
+            for (std::size_t i = 0; i < count; ++i)
+                for (const Join& join : joins) rows[i][join.x] = (rows[i][join.left] + rows[i][join.right]) / 2;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            for (const int x : outside) rows[i][x] = 0.0;
+            rows[i][copies[first + i]] = 0.0;
+        }
     }
 }
 
@@ -110,8 +131,7 @@ void SideAverages::fillSubtrees(const FirstCopyView& view) {
                               secondEnd = std::min(nodes_, second + kBlock);
             for (std::size_t x = first; x < firstEnd; ++x)
                 for (std::size_t y = std::max(second, x + 1); y < secondEnd; ++y) {
-                    const int a = static_cast<int>(x), b = static_cast<int>(y);
-                    if (view.related(a, b)) continue;
+                    // Related pairs too: the up pass writes over both cells.
                     if (at[x] < at[y])
                         average_[x * nodes_ + y] = average_[y * nodes_ + x];
                     else

@@ -37,6 +37,8 @@ private:
 
     // Rows and columns of a block that the passes make symmetric at once.
     static constexpr std::size_t kBlock = 64;
+    // Copies' rows made side by side.
+    static constexpr std::size_t kRowsAtOnce = 4;
 
     // A(up(x), left child), A(up(x), right child), A(left child, right child).
     struct Around {
