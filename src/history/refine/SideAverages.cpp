@@ -32,13 +32,15 @@ void SideAverages::rebuild(const FirstCopyView& view, const std::vector<double>&
     // Every row of a node below copy 0 is written whole; the others (copy
     // 0's, and that of the number no node has while the tree is unrooted)
     // are zeros.
+    std::vector<char> below(nodes_, 0);
+    for (const int x : view.postOrder()) below[static_cast<std::size_t>(x)] = 1;
+    outside_.clear();
+    for (std::size_t x = 0; x < nodes_; ++x)
+        if (below[x] == 0) outside_.push_back(static_cast<int>(x));
     if (average_.size() != nodes_ * nodes_) {
         average_.assign(nodes_ * nodes_, 0.0);
     } else {
-        std::vector<char> below(nodes_, 0);
-        for (const int x : view.postOrder()) below[static_cast<std::size_t>(x)] = 1;
-        for (std::size_t x = 0; x < nodes_; ++x)
-            if (below[x] == 0) std::fill_n(row(static_cast<int>(x)), nodes_, 0.0);
+        for (const int x : outside_) std::fill_n(row(x), nodes_, 0.0);
     }
     fillCopies(view, table);
     fillSubtrees(view);
@@ -72,14 +74,8 @@ void SideAverages::fillCopies(const FirstCopyView& view, const std::vector<doubl
         int x, left, right;
     };
     std::vector<Join> joins;
-    std::vector<char> below(nodes_, 0);
-    for (const int x : view.postOrder()) {
-        below[static_cast<std::size_t>(x)] = 1;
+    for (const int x : view.postOrder())
         if (!view.isLeaf(x)) joins.push_back({x, view.children(x)[0], view.children(x)[1]});
-    }
-    std::vector<int> outside;  // copy 0 and any number no node has
-    for (std::size_t x = 0; x < nodes_; ++x)
-        if (below[x] == 0) outside.push_back(static_cast<int>(x));
     // Four rows side by side: their joins are chains of their own.
     std::vector<int> copies;
     for (const int l : view.postOrder())
@@ -105,7 +101,7 @@ void SideAverages::fillCopies(const FirstCopyView& view, const std::vector<doubl
                 for (const Join& join : joins) rows[i][join.x] = (rows[i][join.left] + rows[i][join.right]) / 2;
         }
         for (std::size_t i = 0; i < count; ++i) {
-            for (const int x : outside) rows[i][x] = 0.0;
+            for (const int x : outside_) rows[i][x] = 0.0;
             rows[i][copies[first + i]] = 0.0;
         }
     }

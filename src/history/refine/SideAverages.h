@@ -45,6 +45,9 @@ private:
         double upLeft = 0.0, upRight = 0.0, children = 0.0;
     };
     std::vector<Around> around_;
+    // The numbers of no node below copy 0: copy 0's, and the one no node has
+    // while the tree is unrooted. Their rows and columns are zeros.
+    std::vector<int> outside_;
 
     std::size_t nodes_ = 0;
     std::size_t n_ = 0;
