@@ -80,6 +80,54 @@ TEST(RefineMoves, GainsAreTheDifferencesOfExactLengths) {
     EXPECT_GT(moves, 5000);
 }
 
+// After a chain of moves, the table the descent keeps up to date move by
+// move holds, cell for cell, what a table made from scratch holds (to the
+// rounding of the halves). Moves near the top and deep down, into either
+// side of the parent, the subtrees above the old place and the new one
+// overlapping or not.
+TEST(RefineMoves, UpdatedSideAveragesMatchARebuild) {
+    int checked = 0;
+    for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+        Family family(seed, 20 + static_cast<int>(seed) * 9, 1 + static_cast<int>(seed % 3));
+        BalancedLength length(*family.set.distances, family.n);
+        Unrooted g = family.g;
+        FirstCopyView view(g);
+        SideAverages kept;
+        kept.rebuild(view, length.table(), family.n);
+        std::vector<int> above;
+        for (int step = 0; step < 40; ++step) {
+            const std::vector<int>& order = view.postOrder();
+            const int v = order[static_cast<std::size_t>(step * 7 + static_cast<int>(seed)) % order.size()];
+            const int p = view.parent(v);
+            if (p <= 0) continue;
+            const std::vector<Move> moves = balancedMoves(kept, view, g, v);
+            if (moves.empty()) continue;
+            const Move& move = moves[static_cast<std::size_t>(step * 13) % moves.size()];
+            above.clear();
+            for (int y = view.parent(p); y > 0; y = view.parent(y)) above.push_back(y);
+            g.move(v, p, move.from, move.to);
+            view.orient(g);
+            kept.update(view, length.table(), p, above);
+            SideAverages made;
+            made.rebuild(view, length.table(), family.n);
+            const int nodes = static_cast<int>(view.nodeCount());
+            for (int x = 0; x < nodes; ++x)
+                for (int y = 0; y < nodes; ++y)
+                    ASSERT_NEAR(kept(x, y), made(x, y), 1e-12 * (1.0 + std::fabs(made(x, y))))
+                        << "seed " << seed << " step " << step << " cell (" << x << ", " << y << ")";
+            for (const int x : view.postOrder()) {
+                if (view.isLeaf(x)) continue;
+                const auto& pair = view.children(x);
+                ASSERT_EQ(kept.around(view, x, x, pair[0]), kept(x, pair[0]));
+                ASSERT_EQ(kept.around(view, x, pair[1], x), kept(x, pair[1]));
+                ASSERT_EQ(kept.around(view, x, pair[0], pair[1]), kept(pair[0], pair[1]));
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
+}
+
 // The span test and the trial agree with the full test on every move: no
 // move that can be rooted as a duplication tree is ruled out by the spans,
 // and the trial accepts exactly those.

@@ -20,6 +20,9 @@ public:
     void reset(const Unrooted&, const FirstCopyView& view) override {
         averages_.rebuild(view, length_.table(), length_.count());
     }
+    void moved(const Unrooted&, const FirstCopyView& view, int p, const std::vector<int>& above) override {
+        averages_.update(view, length_.table(), p, above);
+    }
     std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v) const override;
 
 private:

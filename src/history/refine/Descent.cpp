@@ -73,6 +73,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
     scorer.reset(g, view);
     MoveTrial trial;
     trial.reset(g, n, t.root);
+    std::vector<int> above;
     int sweep = 0;
     while (improved) {
         improved = false;
@@ -101,6 +102,8 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
                 const double exact = scorer.scoreOf(rooted);
                 if (!(exact < current)) continue;
+                above.clear();
+                for (int y = view.parent(p); y > 0; y = view.parent(y)) above.push_back(y);
                 g = std::move(moved);
                 t = std::move(rooted);
                 current = exact;
@@ -108,7 +111,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 ++taken;
                 if (ends.has(g, current, n)) return;
                 view.orient(g);
-                scorer.reset(g, view);
+                scorer.moved(g, view, p, above);
                 trial.reset(g, n, t.root);
                 break;
             }

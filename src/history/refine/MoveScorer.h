@@ -22,6 +22,15 @@ public:
     // Makes the gains of moves on the tree g ready, g hung from copy 0 as
     // `view` shows it.
     virtual void reset(const Unrooted& g, const FirstCopyView& view) = 0;
+    // The same after the move of a subtree, its parent p with it, to another
+    // edge: g is the moved tree, `view` shows it, and `above` lists the nodes
+    // that were above p before the move. A scorer may update what it keeps
+    // instead of making it again.
+    virtual void moved(const Unrooted& g, const FirstCopyView& view, int p, const std::vector<int>& above) {
+        (void)p;
+        (void)above;
+        reset(g, view);
+    }
     // Every move of the subtree below v (its parent with it) to an edge of
     // the rest of the tree, with its gain, in the order met (v not copy 0
     // nor its neighbour).

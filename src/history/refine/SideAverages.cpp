@@ -45,6 +45,10 @@ void SideAverages::rebuild(const FirstCopyView& view, const std::vector<double>&
     fillCopies(view, table);
     fillSubtrees(view);
     fillUp(view, table);
+    fillAround(view);
+}
+
+void SideAverages::fillAround(const FirstCopyView& view) {
     around_.assign(nodes_, Around{});
     for (const int x : view.postOrder()) {
         if (view.isLeaf(x)) continue;
@@ -134,6 +138,35 @@ void SideAverages::fillSubtrees(const FirstCopyView& view) {
                         average_[y * nodes_ + x] = average_[x * nodes_ + y];
                 }
         }
+}
+
+// The subtree below a node is the same set of copies at the same depths
+// unless the node was above p before the move or is above it after, so two
+// subtrees neither of which is such a node keep their average (it does not
+// depend on where the two lie). Those nodes' rows are made again from their
+// children, children first, and each is copied into its column at once, so
+// that a later row reads its children's new values against it. A pair of
+// them takes the value of the later. Every pair of a side up(a) and a
+// subtree below a may change (the moved subtree lies in up(a) or below a,
+// at another distance), and the up pass remakes them all.
+void SideAverages::update(const FirstCopyView& view, const std::vector<double>& table, int p,
+                          const std::vector<int>& above) {
+    changed_.assign(nodes_, 0);
+    for (const int y : above) changed_[static_cast<std::size_t>(y)] = 1;
+    for (int y = p; y != kTop; y = view.parent(y)) changed_[static_cast<std::size_t>(y)] = 1;
+    const std::vector<int>& order = view.postOrder();
+    for (const int y : order) {
+        if (changed_[static_cast<std::size_t>(y)] == 0) continue;
+        double* mine = row(y);
+        halfSums(row(view.children(y)[0]), row(view.children(y)[1]), mine, nodes_);
+        mine[kTop] = 0.0;
+        mine[y] = 0.0;
+        // Related cells too: the up pass writes over them.
+        const auto column = static_cast<std::size_t>(y);
+        for (const int u : order) average_[static_cast<std::size_t>(u) * nodes_ + column] = mine[u];
+    }
+    fillUp(view, table);
+    fillAround(view);
 }
 
 // up(a) against the subtrees below a, parents first.

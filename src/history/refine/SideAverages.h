@@ -16,6 +16,13 @@ public:
     // The table of the tree `view` shows, from an n x n table of distances;
     // the storage is kept from tree to tree.
     void rebuild(const FirstCopyView& view, const std::vector<double>& table, int n);
+    // The table after a move of a subtree (its parent p with it) to another
+    // edge, `view` showing the moved tree: `above` lists the nodes that were
+    // above p before the move. Only the subtrees below those nodes and below
+    // p and its new ancestors changed; their rows are made again, and the
+    // pairs of a subtree and a side above it, which all may change, are made
+    // again from them. About (depth + depth) rows instead of every row.
+    void update(const FirstCopyView& view, const std::vector<double>& table, int p, const std::vector<int>& above);
 
     double operator()(int x, int y) const {
         return average_[static_cast<std::size_t>(x) * nodes_ + static_cast<std::size_t>(y)];
@@ -34,6 +41,7 @@ private:
     void fillCopies(const FirstCopyView& view, const std::vector<double>& table);
     void fillSubtrees(const FirstCopyView& view);
     void fillUp(const FirstCopyView& view, const std::vector<double>& table);
+    void fillAround(const FirstCopyView& view);
 
     // Rows and columns of a block that the passes make symmetric at once.
     static constexpr std::size_t kBlock = 64;
@@ -48,6 +56,8 @@ private:
     // The numbers of no node below copy 0: copy 0's, and the one no node has
     // while the tree is unrooted. Their rows and columns are zeros.
     std::vector<int> outside_;
+    // Scratch of update: the nodes whose subtrees changed.
+    std::vector<char> changed_;
 
     std::size_t nodes_ = 0;
     std::size_t n_ = 0;
