@@ -2,13 +2,27 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace refine {
 
-std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView& view, int v) const {
-    return balancedMoves(averages_, view, g, v);
+std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below) const {
+    return balancedMoves(averages_, view, g, v, below);
 }
+
+namespace {
+
+// Each move is written in place: a Move made whole and then copied in was
+// read back wider than it was written, a stall on every step of the walk.
+void keep(std::vector<Move>& moves, double gain, int from, int to) {
+    Move& move = moves.emplace_back();
+    move.gain = gain;
+    move.from = from;
+    move.to = to;
+}
+
+}  // namespace
 
 // With S the pruned subtree, p its parent and the
 // rest T', putting S on the edge (x, z) of T' gives the length
@@ -19,6 +33,13 @@ std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView
 // from p and are the same in T and T', except the side behind, which holds S
 // and p in T and whose averages are corrected by 2^-k for the k edges between.
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v) {
+    return balancedMoves(A, view, g, v, std::numeric_limits<double>::quiet_NaN());
+}
+
+// With `below` a number, only the moves whose gain is below it.
+std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
+                                double below) {
+    const bool every = std::isnan(below);
     std::vector<Move> moves;
     const int p = view.parent(v);
     if (p <= 0) return moves;
@@ -31,21 +52,22 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
     struct Step {
         int behind;  // the node of T the walk came from
         int at;
-        int k;
+        double w;       // 2^-(k + 1) for the k edges between p and x
         double cross;   // A'(X, Z) of the edge just passed
         double toBack;  // A'(S, side behind the edge just passed)
     };
     // Into down(a) the side left behind is up(p), into up(p) it is down(a).
     const double here = (A(v, a) + A(p, v) - joined) / 2;
+    std::vector<Step> stack;
     for (const auto& [front, back] : {std::pair<int, int>{a, p}, std::pair<int, int>{q, a}}) {
         if (g.next[static_cast<std::size_t>(front)][1] < 0) continue;  // a single copy: no edge beyond
-        std::vector<Step> stack = {{p, front, 0, joined, A(v, back)}};
+        stack.assign({{p, front, 0.5, joined, A(v, back)}});
         while (!stack.empty()) {
             const Step step = stack.back();
             stack.pop_back();
             const int x = step.at;
             const int behind = view.side(x, step.behind);
-            const double w = std::ldexp(1.0, -(step.k + 1));
+            const double w = step.w;
             std::array<int, 2> onward{};
             int count = 0;
             for (const int y : g.next[static_cast<std::size_t>(x)])
@@ -58,8 +80,9 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
                 const double cross = step.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
                 const double toBack = (step.toBack + A(v, Y)) / 2;
                 const double score = (A(v, Z) + toBack - cross) / 2;
-                moves.push_back({score - here, x, z});
-                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, step.k + 1, cross, toBack});
+                const double gain = score - here;
+                if (every || gain < below) keep(moves, gain, x, z);
+                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, w / 2, cross, toBack});
             }
         }
     }

@@ -89,9 +89,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
             // Moves that improve the tree, the most first (ties in the order
             // met); the first that can be rooted as a duplication tree is
             // taken.
-            std::vector<Move> better;
-            for (const Move& move : scorer.movesOf(g, view, v))
-                if (move.gain < -1e-12 * std::fabs(current)) better.push_back(move);
+            std::vector<Move> better = scorer.movesOf(g, view, v, -1e-12 * std::fabs(current));
             std::stable_sort(better.begin(), better.end(),
                              [](const Move& l, const Move& r) { return l.gain < r.gain; });
             if (better.empty()) continue;

@@ -31,10 +31,10 @@ public:
         (void)above;
         reset(g, view);
     }
-    // Every move of the subtree below v (its parent with it) to an edge of
-    // the rest of the tree, with its gain, in the order met (v not copy 0
-    // nor its neighbour).
-    virtual std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v) const = 0;
+    // The moves of the subtree below v (its parent with it) to an edge of
+    // the rest of the tree whose gain is below `below`, with their gains, in
+    // the order met (v not copy 0 nor its neighbour).
+    virtual std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below) const = 0;
 };
 
 }  // namespace refine
