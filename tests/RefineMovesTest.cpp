@@ -9,6 +9,7 @@
 #include "history/DuplicationTree.h"
 #include "history/refine/BalancedLength.h"
 #include "history/refine/BalancedScorer.h"
+#include "history/refine/Descent.h"
 #include "history/refine/FirstCopyView.h"
 #include "history/refine/MoveTrial.h"
 #include "history/refine/Moves.h"
@@ -126,6 +127,37 @@ TEST(RefineMoves, UpdatedSideAveragesMatchARebuild) {
         }
     }
     EXPECT_GT(checked, 100);
+}
+
+// A descent takes most moves on their gains alone, yet leaves the exact
+// length of the tree it ends at (the very number a fresh count gives, as
+// kicks compare their ends by it), and a descent from that end, a known
+// end, stays there.
+TEST(RefineMoves, ADescentLeavesTheExactLengthOfItsTree) {
+    int moved = 0;
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        const Family family(seed, 30 + static_cast<int>(seed) * 11, 2 + static_cast<int>(seed % 2));
+        BalancedLength length(*family.set.distances, family.n);
+        SideAverages averages;
+        BalancedScorer scorer(length, averages);
+        Unrooted g = family.g;
+        Topology t = family.t;
+        double current = length.of(t);
+        const double start = current;
+        KnownEnds ends;
+        Reduction reduction;
+        descend(g, t, current, scorer, reduction, family.n, ends);
+        ASSERT_EQ(current, length.of(t)) << "seed " << seed;
+        ASSERT_LE(current, start);
+        moved += current < start;
+        Unrooted again = g;
+        Topology there = t;
+        double same = current;
+        descend(again, there, same, scorer, reduction, family.n, ends);
+        EXPECT_EQ(same, current);
+        EXPECT_EQ(there.parent, t.parent);
+    }
+    EXPECT_GT(moved, 3);
 }
 
 // The span test and the trial agree with the full test on every move: no

@@ -13,7 +13,7 @@ namespace refine {
 
 // The trees that descents have ended at, so that no move improves them: a
 // descent that meets one again would end there too, and so stops at once.
-// Trees of the same score are compared in full.
+// Trees of the same score (to 1e-9 of it) are compared in full.
 class KnownEnds {
 public:
     bool has(const Unrooted& g, double score, int n) const;
@@ -33,7 +33,8 @@ private:
 // 1e-12 are tried from the best (ties in the order met), and the first that
 // can be rooted as a duplication tree and whose exact score is better is
 // taken: g and t become the moved tree (t rooted where rootAsDuplicationTree
-// roots it) and `current` its score.
+// roots it) and `current` its exact score. (A gain of more than 1e-9 of the
+// length needs no exact score to tell: only smaller ones are checked.)
 // `progress`, when given, hears the sweeps and the moves as they go.
 void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
              KnownEnds& ends, ReconstructionProgress* progress = nullptr);
