@@ -42,6 +42,7 @@ Topology Search::run(Topology t) {
     if (settings_.kicks > 0 || settings_.rebuilds > 0 || settings_.ratchet > 0) {
         view_.orient(g_);
         averages_.rebuild(view_, length_.table(), n_);
+        trial_.reset(g_, n_, t_.root);
         kick();
         rebuild();
         ratchet();
@@ -60,7 +61,9 @@ void Search::kick() {
         std::vector<Move> moves = movesOf(v);
         std::stable_sort(moves.begin(), moves.end(), [](const Move& l, const Move& r) { return l.gain < r.gain; });
         for (const Move& move : moves)
-            if (movedTree(g_, v, p, move, n_, t_.root, reduction_, tree, rooted)) return Start::kMade;
+            if (trial_.valid(v, p, move, reduction_) &&
+                movedTree(g_, v, p, move, n_, t_.root, reduction_, tree, rooted))
+                return Start::kMade;
         return Start::kSpent;
     });
 }
@@ -200,6 +203,7 @@ void Search::adopt(Descent& kept) {
     current_ = kept.reached;
     view_.orient(g_);
     averages_.rebuild(view_, length_.table(), n_);
+    trial_.reset(g_, n_, t_.root);
 }
 
 }  // namespace refine

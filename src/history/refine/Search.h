@@ -10,6 +10,7 @@
 #include "history/refine/BalancedScorer.h"
 #include "history/refine/Descent.h"
 #include "history/refine/FirstCopyView.h"
+#include "history/refine/MoveTrial.h"
 #include "history/refine/Recognition.h"
 #include "history/refine/Settings.h"
 #include "history/refine/SideAverages.h"
@@ -88,6 +89,8 @@ private:
     double current_ = 0.0;
     FirstCopyView view_;
     SideAverages averages_;
+    // The cheap validity tests of moves on the current tree.
+    MoveTrial trial_;
     std::unique_ptr<BlockCriterion> own_, quartets_;
 };
 
