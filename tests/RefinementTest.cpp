@@ -11,6 +11,7 @@
 #include "ToolRunner.h"
 #include "TreeBuilding.h"
 #include "history/Refinement.h"
+#include "history/refine/Replay.h"
 #include "output/NewickWriter.h"
 #include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"
@@ -81,6 +82,56 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
     set.sequences = history.copies;
     set.computeDistances();
     return set;
+}
+
+// Hears the blocks a criterion chooses.
+class Recording : public BlockCriterion {
+public:
+    explicit Recording(BlockCriterion& inner) : inner_(inner) {}
+    std::vector<CandidateBlock> chosen;
+    void begin(const WorkingDistanceTable& table, ReconstructionProgress* progress) override {
+        inner_.begin(table, progress);
+    }
+    CandidateBlock chooseBlock(const WorkingDistanceTable& table) override {
+        chosen.push_back(inner_.chooseBlock(table));
+        return chosen.back();
+    }
+    void merging(const WorkingDistanceTable& table, CandidateBlock block) override { inner_.merging(table, block); }
+    void merged(const WorkingDistanceTable& table, CandidateBlock block) override { inner_.merged(table, block); }
+    bool readsRowSums() const override { return inner_.readsRowSums(); }
+
+private:
+    BlockCriterion& inner_;
+};
+
+// Rebuilds replay merges and hand the rest of the history over to a
+// criterion. The replayed merges leave the table's row sums out, yet the
+// criterion that takes over reads them whole: replaying the criterion's own
+// first merges and handing over gives the criterion's history.
+TEST(Recognition, ReplayedMergesHandOverWholeRowSums) {
+    for (int criterion = 2; criterion <= 3; ++criterion)
+        for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+            SimulationSettings settings;
+            settings.copies = 70;
+            settings.length = 200;
+            settings.divergence = 0.15;
+            settings.seed = seed;
+            const SequenceSet set = copiesOf(simulateHistory(settings), false);
+            const auto own = makeBlockCriterion(criterion);
+            Recording recording(*own);
+            DuplicationTree whole;
+            whole.reconstruct(*set.distances, recording);
+            const std::size_t steps = recording.chosen.size();
+            for (const std::size_t given : {steps / 4, steps / 2, steps - 2}) {
+                const std::vector<CandidateBlock> first(recording.chosen.begin(),
+                                                        recording.chosen.begin() + static_cast<std::ptrdiff_t>(given));
+                refine::ReplayedMerges replay(first, own.get());
+                DuplicationTree tree;
+                tree.reconstruct(*set.distances, replay);
+                EXPECT_EQ(tree.toText(false), whole.toText(false))
+                    << "criterion " << criterion << " seed " << seed << " after " << given;
+            }
+        }
 }
 
 // The refinement rules out a moved tree at once when, off the path between

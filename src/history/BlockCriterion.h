@@ -43,6 +43,10 @@ public:
     // After the engine has merged `block`: the table holds the new segments
     // and has lost the right copies.
     virtual void merged(const WorkingDistanceTable& table, CandidateBlock block) = 0;
+    // Whether the table's row sums are read after the merge about to be
+    // made (asked just before it): when not, the merge leaves them out, and
+    // the first merge that keeps them again adds them afresh.
+    virtual bool readsRowSums() const { return true; }
 
     // Threads the criterion may share its work among (1 by default). The
     // blocks it names are the same for any number.

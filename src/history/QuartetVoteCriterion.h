@@ -23,6 +23,8 @@ public:
     // quartets that touched the block, then adds the votes of every quartet
     // that touches the new segments.
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
+    // The votes come from the distances alone.
+    bool readsRowSums() const override { return false; }
 
     const QuartetVoteMatrix& votes() const { return votes_; }
     // Below this many quartets a count runs on one thread, where starting

@@ -44,8 +44,9 @@ public:
     // Rows summed together: each sum is a chain of additions of its own, and
     // several chains side by side keep the processor busy.
     static constexpr int kRowsAtOnce = 8;
-    // Every distance is zero and stays so: the sums are zero and the
-    // partial sums are never needed again.
+    // No partial sum is valid any more: every distance is zero and stays so
+    // (the sums are zero and never need adding again), or a merge left the
+    // sums out, and the next are added from zero.
     void forget() { validCheckpoints_ = 0; }
 
 private:

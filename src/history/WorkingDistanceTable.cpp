@@ -49,7 +49,7 @@ void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix*
     });
 }
 
-void WorkingDistanceTable::mergeBlock(int start, int size) {
+void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums) {
     const int k = size_;
     const int blockEnd = start + 2 * size;
     // New segment c is written over its left copy's row and column. Every
@@ -82,7 +82,7 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     // Each row moves on its own, so the rows are shared among the threads;
     // each row's sum is taken as it is moved (averages of zeros are zeros:
     // in a table of zeros every row sum stays zero).
-    const bool sum = !allZero_;
+    const bool sum = !allZero_ && keepSums;
     if (sum) rowSums_.beginMerge(start, size, k);
     const std::size_t shift = before <= after ? static_cast<std::size_t>(size) : 0;
     const int workers = remaining >= kLeastSharedRows ? threads_ : 1;
@@ -115,7 +115,7 @@ void WorkingDistanceTable::mergeBlock(int start, int size) {
     });
     columnOffset_ += shift;
     size_ = remaining;
-    if (allZero_)
+    if (allZero_ || !keepSums)
         rowSums_.forget();
     else
         rowSums_.finishMerge(remaining);

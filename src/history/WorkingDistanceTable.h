@@ -40,8 +40,10 @@ public:
     // Replaces the block of `size` pairs starting at `start` by its ancestral
     // segments. The distance from a new segment u (copies a, b) to a segment x
     // outside the block is (d(b, x) + d(a, x)) * 0.5; between two new segments
-    // of the block it is (d(b, b') + d(a, a')) * 0.5.
-    void mergeBlock(int start, int size);
+    // of the block it is (d(b, b') + d(a, a')) * 0.5. Without `keepSums`
+    // the row sums are left out (and wrong) until a merge keeps them again,
+    // which adds them afresh: the same sums as if every merge had kept them.
+    void mergeBlock(int start, int size, bool keepSums = true);
 
     // Threads that may share the row sums' work (1 by default); the sums are
     // the same for any number.

@@ -27,6 +27,12 @@ void ReplayedMerges::merged(const WorkingDistanceTable& table, CandidateBlock bl
     }
 }
 
+bool ReplayedMerges::readsRowSums() const {
+    // The merge about to be made is the last given when next_ has reached
+    // the end: the next criterion begins on the table it leaves.
+    return then_ != nullptr && (handedOver_ || next_ == merges_.size()) && then_->readsRowSums();
+}
+
 DuplicationTree historyOf(const Topology& t, const DistanceMatrix& distances) {
     std::vector<CandidateBlock> merges;
     recognise(t, &merges);

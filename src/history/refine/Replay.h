@@ -22,6 +22,8 @@ public:
     CandidateBlock chooseBlock(const WorkingDistanceTable& table) override;
     void merging(const WorkingDistanceTable& table, CandidateBlock block) override;
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
+    // Only the criterion that takes over reads them, from its beginning on.
+    bool readsRowSums() const override;
 
 private:
     std::vector<CandidateBlock> merges_;
