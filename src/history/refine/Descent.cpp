@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/Parallel.h"
 #include "history/refine/FirstCopyView.h"
 #include "history/refine/MoveTrial.h"
 
@@ -72,9 +73,52 @@ void KnownEnds::addAll(const KnownEnds& other, int n) {
     for (const auto& [score, tree] : other.ends_) add(tree, score, n);
 }
 
+namespace {
+
+// What looking at a subtree found: its improving moves, the best first (ties
+// in the order met), and the first of them that the trial finds valid (-1:
+// none). A look reads the tree, its view and the scorer only, so looks at
+// different subtrees run side by side, each with a trial of its own.
+struct Look {
+    int v = -1;
+    std::vector<Move> better;
+    int valid = -1;
+};
+
+// A trial and a reduction for one thread of looks, made ready for the tree
+// after `taken` moves.
+struct LookScratch {
+    MoveTrial trial;
+    Reduction reduction;
+    int readyFor = -1;
+};
+
+// Subtrees each thread looks at in one round: enough to outweigh starting
+// the threads, few enough that little is looked at in vain when a move is
+// taken and the looks after it are made again on the moved tree.
+constexpr std::size_t kLooksPerThread = 4;
+
+void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer, double bound, LookScratch& scratch,
+          Look& out) {
+    const int v = out.v;
+    const int p = view.parent(v);
+    out.better = scorer.movesOf(g, view, v, bound);
+    std::stable_sort(out.better.begin(), out.better.end(),
+                     [](const Move& l, const Move& r) { return l.gain < r.gain; });
+    out.valid = -1;
+    for (std::size_t i = 0; i < out.better.size(); ++i)
+        if (scratch.trial.valid(v, p, out.better[i], scratch.reduction)) {
+            out.valid = static_cast<int>(i);
+            return;
+        }
+}
+
+}  // namespace
+
 void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress) {
+             KnownEnds& ends, ReconstructionProgress* progress, int threads) {
     if (ends.has(g, current, n)) return;
+    threads = std::max(1, threads);
     // A subtree that found no move is not looked at again until a move has
     // changed the tree: it would find none again.
     int taken = 0;
@@ -83,9 +127,15 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
     // Made again after every move taken, so a sweep starts from the tree's own.
     FirstCopyView view(g);
     scorer.reset(g, view);
-    MoveTrial trial;
-    trial.reset(g, n, t.root);
+    // The first thread's trial also tries the moves after a look's.
+    std::vector<LookScratch> scratch(static_cast<std::size_t>(threads));
+    MoveTrial& trial = scratch.front().trial;
+    std::vector<Look> looks;
+    std::vector<std::size_t> at;  // where each look's subtree is in the sweep
+    // The nodes above the moved subtree's parent before the last move, and
+    // that parent.
     std::vector<int> above;
+    int movedParent = -1;
     // Whether `current` is the exact score of t, not worked out from gains;
     // it is made exact before it is compared with an exact score or left.
     bool exact = true;
@@ -93,54 +143,96 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
         if (!exact) current = scorer.scoreOf(t);
         exact = true;
     };
+    // Tries the improving moves of the subtree below v from the `from`th, the
+    // first valid one known to be there; true when one was taken.
+    const auto tryMoves = [&](int v, const std::vector<Move>& better, std::size_t from) {
+        const int p = view.parent(v);
+        Unrooted moved = g;
+        Topology rooted;
+        for (std::size_t i = from; i < better.size(); ++i) {
+            const Move& move = better[i];
+            if (i != from && !trial.valid(v, p, move, reduction)) continue;
+            if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
+            double next = current + move.gain;
+            const bool sure = move.gain < -kSureGain * std::fabs(current);
+            if (!sure) {
+                makeExact();
+                next = scorer.scoreOf(rooted);
+                if (!(next < current)) continue;
+            }
+            above.clear();
+            for (int y = view.parent(p); y > 0; y = view.parent(y)) above.push_back(y);
+            movedParent = p;
+            g = std::move(moved);
+            t = std::move(rooted);
+            current = next;
+            exact = !sure;
+            ++taken;
+            return true;
+        }
+        return false;
+    };
     int sweep = 0;
     while (improved) {
         improved = false;
         ++sweep;
         const std::vector<int> order = view.postOrder();
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            const int v = order[k];
-            // Often enough that a long sweep is seen to go on.
-            if (progress != nullptr && k % kSubtreesPerReport == 0) progress->descending(sweep, taken);
-            const int p = view.parent(v);
-            if (p <= 0 || foundNoneAt[static_cast<std::size_t>(v)] == taken) continue;
-            foundNoneAt[static_cast<std::size_t>(v)] = taken;
-            // Moves that improve the tree, the most first (ties in the order
-            // met); the first that can be rooted as a duplication tree is
-            // taken.
-            std::vector<Move> better = scorer.movesOf(g, view, v, -1e-12 * std::fabs(current));
-            std::stable_sort(better.begin(), better.end(),
-                             [](const Move& l, const Move& r) { return l.gain < r.gain; });
-            if (better.empty()) continue;
-            Unrooted moved = g;
-            Topology rooted;
-            for (const Move& move : better) {
-                if (!trial.valid(v, p, move, reduction)) continue;
-                if (!movedTree(g, v, p, move, n, t.root, reduction, moved, rooted)) continue;
-                double next = current + move.gain;
-                const bool sure = move.gain < -kSureGain * std::fabs(current);
-                if (!sure) {
-                    makeExact();
-                    next = scorer.scoreOf(rooted);
-                    if (!(next < current)) continue;
-                }
-                above.clear();
-                for (int y = view.parent(p); y > 0; y = view.parent(y)) above.push_back(y);
-                g = std::move(moved);
-                t = std::move(rooted);
-                current = next;
-                exact = !sure;
-                improved = true;
-                ++taken;
-                if (ends.has(g, current, n)) {
-                    makeExact();
-                    return;
-                }
-                view.orient(g);
-                scorer.moved(g, view, p, above);
-                trial.reset(g, n, t.root);
+        std::size_t k = 0;
+        while (k < order.size()) {
+            // The next subtrees to look at, from the kth of the sweep: with
+            // one thread one at a time, so that none is looked at in vain.
+            const std::size_t room = threads == 1 ? 1 : kLooksPerThread * static_cast<std::size_t>(threads);
+            looks.clear();
+            at.clear();
+            for (std::size_t j = k; j < order.size() && looks.size() < room; ++j) {
+                const int v = order[j];
+                const int p = view.parent(v);
+                if (p <= 0 || foundNoneAt[static_cast<std::size_t>(v)] == taken) continue;
+                looks.push_back({});
+                looks.back().v = v;
+                at.push_back(j);
+            }
+            if (looks.empty()) {
+                if (progress != nullptr)
+                    for (; k < order.size(); ++k)
+                        if (k % kSubtreesPerReport == 0) progress->descending(sweep, taken);
                 break;
             }
+            const double bound = -1e-12 * std::fabs(current);
+            // Made ready here, one after another: rooting g uses its scratch.
+            for (LookScratch& each : scratch)
+                if (each.readyFor != taken) {
+                    each.trial.reset(g, n, t.root);
+                    each.readyFor = taken;
+                }
+            // One look per slice, handed out as threads come free: a look
+            // that tries many moves costs many times one that tries none.
+            runSlices(threads, static_cast<int>(looks.size()), [&](int slice, int worker) {
+                look(g, view, scorer, bound, scratch[static_cast<std::size_t>(worker)],
+                     looks[static_cast<std::size_t>(slice)]);
+            });
+            // The looks in the order of the sweep, as one after another.
+            bool moved = false;
+            for (std::size_t i = 0; i < looks.size() && !moved; ++i) {
+                for (; k <= at[i]; ++k)
+                    // Often enough that a long sweep is seen to go on.
+                    if (progress != nullptr && k % kSubtreesPerReport == 0) progress->descending(sweep, taken);
+                const Look& seen = looks[i];
+                foundNoneAt[static_cast<std::size_t>(seen.v)] = taken;
+                if (seen.valid < 0) continue;
+                moved = tryMoves(seen.v, seen.better, static_cast<std::size_t>(seen.valid));
+            }
+            if (!moved) {
+                k = at.back() + 1;
+                continue;
+            }
+            improved = true;
+            if (ends.has(g, current, n)) {
+                makeExact();
+                return;
+            }
+            view.orient(g);
+            scorer.moved(g, view, movedParent, above);
         }
     }
     makeExact();

@@ -36,7 +36,10 @@ private:
 // roots it) and `current` its exact score. (A gain of more than 1e-9 of the
 // length needs no exact score to tell: only smaller ones are checked.)
 // `progress`, when given, hears the sweeps and the moves as they go.
+// With threads, the subtrees next in the sweep are looked at side by side
+// (their moves and the first valid one), and the looks are then taken in
+// the sweep's order: the same moves as one thread takes.
 void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress = nullptr);
+             KnownEnds& ends, ReconstructionProgress* progress = nullptr, int threads = 1);
 
 }  // namespace refine

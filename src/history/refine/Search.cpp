@@ -38,7 +38,7 @@ Topology Search::run(Topology t) {
     g_ = Unrooted(t_);
     Worker& first = workers_.front();
     BalancedScorer scorer(first.length, first.averages);
-    descend(g_, t_, current_, scorer, first.reduction, n_, ends_, progress_);
+    descend(g_, t_, current_, scorer, first.reduction, n_, ends_, progress_, threads_);
     if (settings_.kicks > 0 || settings_.rebuilds > 0 || settings_.ratchet > 0) {
         view_.orient(g_);
         averages_.rebuild(view_, length_.table(), n_);
@@ -115,24 +115,25 @@ void Search::ratchet() {
 
 // Ratchet rounds first descend under their round's shaken distances (ends of
 // their own), then as any other start.
-void Search::descendFrom(Descent& d, Worker& w, KnownEnds& known) {
+void Search::descendFrom(Descent& d, Worker& w, KnownEnds& known, int threads) {
     if (d.shaken >= 0) {
         BalancedLength shaken(shakenDistances(distances_, d.shaken), n_);
         double under = shaken.of(d.rooted);
         KnownEnds none;
         BalancedScorer byShaken(shaken, w.averages);
-        descend(d.tree, d.rooted, under, byShaken, w.reduction, n_, none);
+        descend(d.tree, d.rooted, under, byShaken, w.reduction, n_, none, nullptr, threads);
     }
     d.reached = w.length.of(d.rooted);
     BalancedScorer byReal(w.length, w.averages);
-    descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known);
+    descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known, nullptr, threads);
 }
 
 // The descents of one batch, side by side when there are threads for them,
 // each with ends known before the batch; what they learn is shared after.
 void Search::descendBatch(std::vector<Descent>& batch) {
     if (batch.size() <= 1 || threads_ == 1) {
-        for (Descent& d : batch) descendFrom(d, workers_.front(), ends_);
+        // One descent at a time, with the threads looking at its subtrees.
+        for (Descent& d : batch) descendFrom(d, workers_.front(), ends_, threads_);
         return;
     }
     while (workers_.size() < std::min(batch.size(), static_cast<std::size_t>(threads_)))
@@ -140,7 +141,7 @@ void Search::descendBatch(std::vector<Descent>& batch) {
     for (Worker& w : workers_) w.ends = ends_;
     runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
         Worker& w = workers_[static_cast<std::size_t>(worker)];
-        descendFrom(batch[static_cast<std::size_t>(slice)], w, w.ends);
+        descendFrom(batch[static_cast<std::size_t>(slice)], w, w.ends, 1);
     });
     for (const Worker& w : workers_) ends_.addAll(w.ends, n_);
 }

@@ -62,7 +62,8 @@ private:
     };
     using MakeStart = std::function<Start(int subtree, Unrooted& tree, Topology& rooted)>;
 
-    void descendFrom(Descent& d, Worker& w, KnownEnds& known);
+    // Descends from d's start, its subtrees looked at on `threads` threads.
+    void descendFrom(Descent& d, Worker& w, KnownEnds& known, int threads);
     // The starts of `stage`; see Search.cpp.
     void searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
                     int rounds = 0);
