@@ -9,11 +9,14 @@
 #
 #   bench/scale_bench.sh [BUILD_DIR]
 #
-# QUICK=1 leaves out the runs of more than 1,000 copies.
+# QUICK=1 leaves out the runs of more than 1,000 copies. BIG=1 adds a
+# simulated monomer array of 5,000 copies (L = 171, seed 5000) refined with
+# 2 --kicks 16 --rebuilds 16 beside criterion 2 alone: time, peak memory and
+# rooted RF against the true history (tens of minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-[ -x "$build/tandemtree" ] && [ -x "$build/simulate_history" ] || cmake --build "$build" -j 2 >/dev/null
+[ -x "$build/tandemtree" ] && [ -x "$build/simulate_history" ] && [ -x "$build/tree_distance" ] || cmake --build "$build" -j 2 >/dev/null
 
 # shellcheck source=bench/measure.sh
 . bench/measure.sh
@@ -45,3 +48,12 @@ measure "n=1000 criterion 2 --kicks 64 --rebuilds 64, 2 threads" "$build/tandemt
   --rebuilds 64 "$work/sim1000.fa" N 2
 [ "${QUICK:-0}" = 1 ] && exit 0
 measure "n=2000 criterion 2 --refine, 2 threads" "$build/tandemtree" --threads 2 --refine "$work/sim2000.fa" N 2
+[ "${BIG:-0}" = 1 ] || exit 0
+"$build/simulate_history" --copies 5000 --length 171 --seed 5000 "$work/array" >/dev/null
+for run in "criterion 2 alone:" "2 --kicks 16 --rebuilds 16:--kicks 16 --rebuilds 16"; do
+  label=${run%%:*}
+  # shellcheck disable=SC2086 # the options are words of their own
+  /usr/bin/time -f "n=5000 monomers $label, 2 threads: %e s, %M KB peak" "$build/tandemtree" --threads 2 --newick \
+    ${run#*:} "$work/array.fa" N 2 >"$work/tree.nwk" 2>"$work/time" </dev/null || true
+  echo "$(tail -n 1 "$work/time"), $("$build/tree_distance" "$work/array.nwk" "$work/tree.nwk")"
+done
