@@ -37,6 +37,13 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
 }
 
 // With `below` a number, only the moves whose gain is below it.
+//
+// The walk is a depth-first one that takes, at every node, the neighbour in
+// the later slot first. Into a subtree below a node (away from copy 0) that is
+// the view's own preorder, so such a subtree is walked along its run of the
+// preorder, each node reading what its parent's step left for it: the nodes
+// to come are known before their values are, and the reads of the table no
+// longer wait on one another. The moves come in the same order either way.
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
                                 double below) {
     const bool every = std::isnan(below);
@@ -49,25 +56,58 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
         if (y >= 0 && y != v && y != q) a = y;
     // The edge that p leaves joins a and q; its sides are down(a) and up(p).
     const double joined = A(a, p);
-    struct Step {
-        int behind;  // the node of T the walk came from
-        int at;
-        double w;       // 2^-(k + 1) for the k edges between p and x
+    // What the walk carries along an edge into a node.
+    struct Carry {
+        double w;       // 2^-(k + 1) for the k edges between p and the node
         double cross;   // A'(X, Z) of the edge just passed
         double toBack;  // A'(S, side behind the edge just passed)
     };
+    struct Step {
+        int behind;  // the node of T the walk came from
+        int at;
+        Carry carry;
+    };
+    // Carries of the nodes of a subtree walked along the preorder.
+    thread_local std::vector<Carry> carried;
+    if (carried.size() < view.nodeCount()) carried.resize(view.nodeCount());
+    const std::vector<int>& preOrder = view.preOrder();
     // Into down(a) the side left behind is up(p), into up(p) it is down(a).
     const double here = (A(v, a) + A(p, v) - joined) / 2;
     std::vector<Step> stack;
     for (const auto& [front, back] : {std::pair<int, int>{a, p}, std::pair<int, int>{q, a}}) {
         if (g.next[static_cast<std::size_t>(front)][1] < 0) continue;  // a single copy: no edge beyond
-        stack.assign({{p, front, 0.5, joined, A(v, back)}});
+        stack.assign({{p, front, {0.5, joined, A(v, back)}}});
         while (!stack.empty()) {
             const Step step = stack.back();
             stack.pop_back();
+            if (view.parent(step.at) == step.behind) {
+                // Down into the subtree below step.at: at each node x, the
+                // moves to (x, c1) and (x, c0), c0 the child in the later
+                // slot (the first in the preorder).
+                carried[static_cast<std::size_t>(step.at)] = step.carry;
+                const int end = view.subtreeEnd(step.at);
+                for (int i = view.subtreeBegin(step.at); i < end; ++i) {
+                    const int x = preOrder[static_cast<std::size_t>(i)];
+                    if (view.isLeaf(x)) continue;
+                    const Carry in = carried[static_cast<std::size_t>(x)];
+                    const auto& children = view.children(x);
+                    for (int k = 0; k < 2; ++k) {
+                        const int z = children[static_cast<std::size_t>(1 - k)];
+                        const int y = children[static_cast<std::size_t>(k)];
+                        const double behindToY = A.around(view, x, x, y) + in.w * (A(back, y) - A(v, y));
+                        const double cross = in.cross + (A.around(view, x, y, z) - behindToY) / 2;
+                        const double toBack = (in.toBack + A(v, y)) / 2;
+                        const double score = (A(v, z) + toBack - cross) / 2;
+                        const double gain = score - here;
+                        if (every || gain < below) keep(moves, gain, x, z);
+                        carried[static_cast<std::size_t>(z)] = {in.w / 2, cross, toBack};
+                    }
+                }
+                continue;
+            }
             const int x = step.at;
             const int behind = view.side(x, step.behind);
-            const double w = step.w;
+            const double w = step.carry.w;
             std::array<int, 2> onward{};
             int count = 0;
             for (const int y : g.next[static_cast<std::size_t>(x)])
@@ -77,12 +117,12 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
                 const int y = onward[static_cast<std::size_t>(1 - i)];
                 const int Y = view.side(x, y), Z = view.side(x, z);
                 const double behindToY = A.around(view, x, behind, Y) + w * (A(back, Y) - A(v, Y));
-                const double cross = step.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
-                const double toBack = (step.toBack + A(v, Y)) / 2;
+                const double cross = step.carry.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
+                const double toBack = (step.carry.toBack + A(v, Y)) / 2;
                 const double score = (A(v, Z) + toBack - cross) / 2;
                 const double gain = score - here;
                 if (every || gain < below) keep(moves, gain, x, z);
-                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, w / 2, cross, toBack});
+                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, {w / 2, cross, toBack}});
             }
         }
     }
