@@ -12,6 +12,7 @@ bool nested(int la, int ha, int lb, int hb) { return (la < lb && ha > hb) || (lb
 
 void MoveTrial::reset(const Unrooted& g, int n, int root) {
     g.rootOn(0, g.next[0][0], n, root, first_);
+    probeIsFirst_ = false;
     const std::size_t nodes = first_.parent.size();
     lo_.assign(nodes, 0);
     hi_.assign(nodes, 0);
@@ -37,20 +38,30 @@ void MoveTrial::reset(const Unrooted& g, int n, int root) {
 
 int MoveTrial::probe(int v, int p, const Move& move) {
     Topology& t = probe_;
-    t.n = first_.n;
-    t.root = first_.root;
-    t.parent = first_.parent;
-    t.child = first_.child;
+    // The last probe changed a few nodes only, unless it was rooted afresh:
+    // those are set back instead of copying the whole tree again.
+    if (probeIsFirst_) {
+        for (const int y : touched_) {
+            t.parent[static_cast<std::size_t>(y)] = first_.parent[static_cast<std::size_t>(y)];
+            t.child[static_cast<std::size_t>(y)] = first_.child[static_cast<std::size_t>(y)];
+        }
+    } else {
+        t = first_;
+        probeIsFirst_ = true;
+    }
     const int above = t.parent[static_cast<std::size_t>(p)];
     const auto& pair = t.child[static_cast<std::size_t>(p)];
-    t.replaceChild(above, p, pair[0] == v ? pair[1] : pair[0]);
+    const int other = pair[0] == v ? pair[1] : pair[0];
+    t.replaceChild(above, p, other);
     const int x = move.from, z = move.to;
     int down = z;
     if (t.parent[static_cast<std::size_t>(x)] == z)
         down = x;
     else if (t.parent[static_cast<std::size_t>(z)] != x)
         down = x == 0 ? z : x;  // the first copy's edge: below the root
-    t.replaceChild(t.parent[static_cast<std::size_t>(down)], down, p);
+    const int up = t.parent[static_cast<std::size_t>(down)];
+    touched_.assign({above, other, up, p, down});
+    t.replaceChild(up, down, p);
     t.child[static_cast<std::size_t>(p)] = {v, down};
     t.parent[static_cast<std::size_t>(down)] = p;
     return above;
@@ -58,7 +69,10 @@ int MoveTrial::probe(int v, int p, const Move& move) {
 
 bool MoveTrial::valid(int v, int p, const Move& move, Reduction& reduction) {
     const int above = probe(v, p, move);
-    return !ruledOut(above, p) && rootAsDuplicationTree(probe_, reduction);
+    if (ruledOut(above, p)) return false;
+    // Rooting it as a duplication tree may root it elsewhere.
+    probeIsFirst_ = false;
+    return rootAsDuplicationTree(probe_, reduction);
 }
 
 bool MoveTrial::ruledOutBySpans(int v, int p, const Move& move) { return ruledOut(probe(v, p, move), p); }

@@ -57,6 +57,10 @@ private:
     bool remake(int y);
 
     Topology first_, probe_;
+    // Whether probe_ is first_ but for the nodes in touched_, which the last
+    // probe changed.
+    bool probeIsFirst_ = false;
+    std::vector<int> touched_;
     std::vector<int> lo_, hi_;
     // Per try: mark_ is the try's stamp on the way up from where S left,
     // its negative once a node's new span is made; onPath_ the stamp on the
