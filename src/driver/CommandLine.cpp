@@ -201,10 +201,10 @@ void addDataOptions(std::vector<OptionSpec>& options) {
         "--threads", "T", 1, 1024, "a number of threads",
         [](CommandLine& l, std::uint64_t t) { l.threads = static_cast<int>(t); },
         "share the work among T threads (the distances, the criteria's\n"
-        "scans and votes, the descents of kicks, rebuilds and the\n"
-        "ratchet, the likelihood's sites, the bootstrap replicates); the\n"
-        "output is the same for any number (default: one per core,\n"
-        "here " +
+        "scans and votes, the refinement's looks at subtrees, the\n"
+        "descents of kicks, rebuilds and the ratchet, the likelihood's\n"
+        "sites, the bootstrap replicates); the output is the same for\n"
+        "any number (default: one per core, here " +
             std::to_string(defaultThreads()) + ")"));
     options.push_back(flag(
         "--support-labels", nullptr, [](CommandLine& l) { l.supportLabels = true; },

@@ -11,7 +11,7 @@ struct RefineSettings {
     // history whole by it. Rebuilds need it; 0 names none.
     int criterion = 0;
     // Threads that the descents of kicks, rebuilds and ratchet rounds (and a
-    // rebuild's quartet votes) may run on; the trees are the same for any
-    // number.
+    // rebuild's quartet votes), or the looks of a descent that runs alone,
+    // may run on; the trees are the same for any number.
     int threads = 1;
 };
