@@ -62,7 +62,7 @@ bool KnownEnds::has(const Unrooted& g, double score, int n) const {
         if (std::fabs(known - score) <= kSameScore * std::fabs(known) &&
             sidesSeenFromFirst(g, n) == sidesSeenFromFirst(tree, n))
             return true;
-    return false;
+    return shared_ != nullptr && shared_->has(g, score, n);
 }
 
 void KnownEnds::add(const Unrooted& g, double score, int n) {

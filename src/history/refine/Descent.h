@@ -18,10 +18,19 @@ class KnownEnds {
 public:
     bool has(const Unrooted& g, double score, int n) const;
     void add(const Unrooted& g, double score, int n);
+    // Adds the ends this other one holds of its own.
     void addAll(const KnownEnds& other, int n);
+    // From now on only `shared` and the ends added after: the ends known
+    // before a batch of descents, which each descent of the batch reads
+    // without copying them, and which must not change until the batch ends.
+    void startFrom(const KnownEnds* shared) {
+        ends_.clear();
+        shared_ = shared;
+    }
 
 private:
     std::vector<std::pair<double, Unrooted>> ends_;
+    const KnownEnds* shared_ = nullptr;
 };
 
 // Sweeps of moves, each taking the first valid improving move of every

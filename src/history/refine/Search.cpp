@@ -138,7 +138,7 @@ void Search::descendBatch(std::vector<Descent>& batch) {
     }
     while (workers_.size() < std::min(batch.size(), static_cast<std::size_t>(threads_)))
         workers_.push_back({length_, Reduction(), KnownEnds(), SideAverages()});
-    for (Worker& w : workers_) w.ends = ends_;
+    for (Worker& w : workers_) w.ends.startFrom(&ends_);
     runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
         Worker& w = workers_[static_cast<std::size_t>(worker)];
         descendFrom(batch[static_cast<std::size_t>(slice)], w, w.ends, 1);
