@@ -73,6 +73,18 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
     const std::vector<int>& preOrder = view.preOrder();
     // Into down(a) the side left behind is up(p), into up(p) it is down(a).
     const double here = (A(v, a) + A(p, v) - joined) / 2;
+    // The move of S to the edge from x to z, whose sides are Z and the rest
+    // of T' with Y (the side of x's other neighbour) and the side behind x:
+    // kept when asked for; gives what the walk carries on to z.
+    const auto place = [&](int x, int behind, int Y, int Z, int z, int back, const Carry& in) {
+        const double behindToY = A.around(view, x, behind, Y) + in.w * (A(back, Y) - A(v, Y));
+        const double cross = in.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
+        const double toBack = (in.toBack + A(v, Y)) / 2;
+        const double score = (A(v, Z) + toBack - cross) / 2;
+        const double gain = score - here;
+        if (every || gain < below) keep(moves, gain, x, z);
+        return Carry{in.w / 2, cross, toBack};
+    };
     std::vector<Step> stack;
     for (const auto& [front, back] : {std::pair<int, int>{a, p}, std::pair<int, int>{q, a}}) {
         if (g.next[static_cast<std::size_t>(front)][1] < 0) continue;  // a single copy: no edge beyond
@@ -94,20 +106,13 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
                     for (int k = 0; k < 2; ++k) {
                         const int z = children[static_cast<std::size_t>(1 - k)];
                         const int y = children[static_cast<std::size_t>(k)];
-                        const double behindToY = A.around(view, x, x, y) + in.w * (A(back, y) - A(v, y));
-                        const double cross = in.cross + (A.around(view, x, y, z) - behindToY) / 2;
-                        const double toBack = (in.toBack + A(v, y)) / 2;
-                        const double score = (A(v, z) + toBack - cross) / 2;
-                        const double gain = score - here;
-                        if (every || gain < below) keep(moves, gain, x, z);
-                        carried[static_cast<std::size_t>(z)] = {in.w / 2, cross, toBack};
+                        carried[static_cast<std::size_t>(z)] = place(x, x, y, z, z, back, in);
                     }
                 }
                 continue;
             }
             const int x = step.at;
             const int behind = view.side(x, step.behind);
-            const double w = step.carry.w;
             std::array<int, 2> onward{};
             int count = 0;
             for (const int y : g.next[static_cast<std::size_t>(x)])
@@ -115,14 +120,8 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
             for (int i = 0; i < 2; ++i) {
                 const int z = onward[static_cast<std::size_t>(i)];
                 const int y = onward[static_cast<std::size_t>(1 - i)];
-                const int Y = view.side(x, y), Z = view.side(x, z);
-                const double behindToY = A.around(view, x, behind, Y) + w * (A(back, Y) - A(v, Y));
-                const double cross = step.carry.cross + (A.around(view, x, Y, Z) - behindToY) / 2;
-                const double toBack = (step.carry.toBack + A(v, Y)) / 2;
-                const double score = (A(v, Z) + toBack - cross) / 2;
-                const double gain = score - here;
-                if (every || gain < below) keep(moves, gain, x, z);
-                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, {w / 2, cross, toBack}});
+                const Carry onwards = place(x, behind, view.side(x, y), view.side(x, z), z, back, step.carry);
+                if (g.next[static_cast<std::size_t>(z)][1] >= 0) stack.push_back({x, z, onwards});
             }
         }
     }
