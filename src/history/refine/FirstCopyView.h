@@ -35,11 +35,6 @@ public:
     int subtreeEnd(int x) const { return last_[static_cast<std::size_t>(x)]; }
     // The name of the side at y seen from its neighbour x.
     int side(int x, int y) const { return parent(x) == y ? x : y; }
-    // Whether one of x and y lies below the other (or they are the same).
-    bool related(int x, int y) const {
-        const auto a = static_cast<std::size_t>(x), b = static_cast<std::size_t>(y);
-        return (first_[a] <= first_[b] && first_[b] < last_[a]) || (first_[b] <= first_[a] && first_[a] < last_[b]);
-    }
 
 private:
     std::vector<int> parent_;
