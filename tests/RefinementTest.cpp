@@ -84,6 +84,16 @@ SequenceSet copiesOf(const SimulatedHistory& history, bool protein) {
     return set;
 }
 
+// The DNA copies of a simulated history and their distances.
+SequenceSet simulatedCopies(int copies, int length, double divergence, std::uint64_t seed) {
+    SimulationSettings settings;
+    settings.copies = copies;
+    settings.length = length;
+    settings.divergence = divergence;
+    settings.seed = seed;
+    return copiesOf(simulateHistory(settings), false);
+}
+
 // Hears the blocks a criterion chooses.
 class Recording : public BlockCriterion {
 public:
@@ -111,12 +121,7 @@ private:
 TEST(Recognition, ReplayedMergesHandOverWholeRowSums) {
     for (int criterion = 2; criterion <= 3; ++criterion)
         for (std::uint64_t seed = 1; seed <= 3; ++seed) {
-            SimulationSettings settings;
-            settings.copies = 70;
-            settings.length = 200;
-            settings.divergence = 0.15;
-            settings.seed = seed;
-            const SequenceSet set = copiesOf(simulateHistory(settings), false);
+            const SequenceSet set = simulatedCopies(70, 200, 0.15, seed);
             const auto own = makeBlockCriterion(criterion);
             Recording recording(*own);
             DuplicationTree whole;
@@ -235,12 +240,7 @@ TEST(Refinement, StaysADuplicationTreeAndNeverGetsLonger) {
 // trees of one descent after another.
 TEST(Refinement, ThreadsGiveTheSameTree) {
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-        SimulationSettings settings;
-        settings.copies = 60;
-        settings.length = 120;
-        settings.divergence = 0.3;
-        settings.seed = seed;
-        const SequenceSet set = copiesOf(simulateHistory(settings), false);
+        const SequenceSet set = simulatedCopies(60, 120, 0.3, seed);
         for (int criterion = 2; criterion <= 3; ++criterion) {
             std::string first;
             for (int threads = 1; threads <= 3; ++threads) {
