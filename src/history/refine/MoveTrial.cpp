@@ -88,7 +88,47 @@ bool MoveTrial::remake(int y) {
     newLo_[uy] = std::min(la, lb);
     newHi_[uy] = std::max(ha, hb);
     mark_[uy] = -stamp_;
-    return onPath_[uy] != stamp_ && nested(la, ha, lb, hb);
+    return onPath_[uy] != stamp_ && (nested(la, ha, lb, hb) || !firstCopyingPossible(y));
+}
+
+// Whether u's children x (the left one) and y, side by side when u was
+// copied, can have been copied in some order: x first without y (x's copies
+// and then y in the row), y first without x, or both in one block (x's left
+// copy, y's left copy, x's right one, y's right one).
+bool MoveTrial::firstCopyingPossible(int u) const {
+    const Topology& t = probe_;
+    const auto span = [&](int z) {
+        std::pair<int, int> s;
+        spanOf(z, s.first, s.second);
+        return s;
+    };
+    const auto before = [](const std::pair<int, int>& a, const std::pair<int, int>& b) {
+        return a.first < b.first && a.second < b.second;
+    };
+    const auto ordered = [&](int z, std::pair<int, int>& l, std::pair<int, int>& r) {
+        const auto& c = t.child[static_cast<std::size_t>(z)];
+        l = span(c[0]);
+        r = span(c[1]);
+        if (r.first < l.first) std::swap(l, r);
+    };
+    auto x = t.child[static_cast<std::size_t>(u)][0], y = t.child[static_cast<std::size_t>(u)][1];
+    std::pair<int, int> sx = span(x), sy = span(y);
+    if (sy.first < sx.first) {
+        std::swap(x, y);
+        std::swap(sx, sy);
+    }
+    const bool xLeaf = t.isLeaf(x), yLeaf = t.isLeaf(y);
+    if (xLeaf && yLeaf) return true;
+    std::pair<int, int> x1, x2, y1, y2;
+    if (!xLeaf) {
+        ordered(x, x1, x2);
+        if (before(x2, sy)) return true;
+    }
+    if (!yLeaf) {
+        ordered(y, y1, y2);
+        if (before(sx, y1)) return true;
+    }
+    return !xLeaf && !yLeaf && before(x1, y1) && before(y1, x2) && before(x2, y2);
 }
 
 // Whether the spans rule the moved tree out: a node off the path between the
@@ -116,6 +156,9 @@ bool MoveTrial::ruledOut(int lost, int p) {
     for (int y = lost; y != meet; y = t.parent[static_cast<std::size_t>(y)])
         if (remake(y)) return true;
     if (remake(meet)) return true;
+    const int aboveMeet = t.parent[static_cast<std::size_t>(meet)];
+    if (aboveMeet >= 0 && onPath_[static_cast<std::size_t>(aboveMeet)] != stamp_ && !firstCopyingPossible(aboveMeet))
+        return true;
     return noRootOnPath();
 }
 

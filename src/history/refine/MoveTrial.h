@@ -20,6 +20,13 @@ namespace refine {
 // first copy to the last has the same children wherever on that path the
 // root stands, and every valid root stands there: one such node with nested
 // children's spans rules the tree out.
+//
+// The same holds for any two segments side by side in some row, and the two
+// children of a node stay side by side until one of them is copied: first
+// the left one alone (its two copies, then the right one), or the right one
+// alone, or both in one block (left copy of each, then right copy of each).
+// A node off the path whose children's children fit none of the three is
+// ruled out too.
 class MoveTrial {
 public:
     // The tree `g` now is, its root numbered `root`.
@@ -55,6 +62,7 @@ private:
         }
     }
     bool remake(int y);
+    bool firstCopyingPossible(int u) const;
 
     Topology first_, probe_;
     // Whether probe_ is first_ but for the nodes in touched_, which the last
