@@ -27,6 +27,12 @@ void MoveTrial::reset(const Unrooted& g, int n, int root) {
             hi_[ux] = std::max(hi_[a], hi_[b]);
         }
     }
+    // The reduction of the tree as it stands, replayed for every move tried:
+    // a move changes the children of three nodes only.
+    events_.clear();
+    recorder_.record(&events_);
+    recorder_.run(first_, nullptr, nullptr, nullptr);
+    recorder_.record(nullptr);
     if (mark_.size() < nodes) {
         mark_.assign(nodes, 0);
         onPath_.assign(nodes, 0);
@@ -61,6 +67,7 @@ int MoveTrial::probe(int v, int p, const Move& move) {
         down = x == 0 ? z : x;  // the first copy's edge: below the root
     const int up = t.parent[static_cast<std::size_t>(down)];
     touched_.assign({above, other, up, p, down});
+    changed_.assign({above, up, p});
     t.replaceChild(up, down, p);
     t.child[static_cast<std::size_t>(p)] = {v, down};
     t.parent[static_cast<std::size_t>(down)] = p;
@@ -72,7 +79,8 @@ bool MoveTrial::valid(int v, int p, const Move& move, Reduction& reduction) {
     if (ruledOut(above, p)) return false;
     // Rooting it as a duplication tree may root it elsewhere.
     probeIsFirst_ = false;
-    return rootAsDuplicationTree(probe_, reduction);
+    const EarlierReduction earlier{events_, changed_};
+    return rootAsDuplicationTree(probe_, reduction, &earlier);
 }
 
 bool MoveTrial::ruledOutBySpans(int v, int p, const Move& move) { return ruledOut(probe(v, p, move), p); }

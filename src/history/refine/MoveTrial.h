@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "history/refine/Moves.h"
+#include "history/refine/Recognition.h"
 
 namespace refine {
 
@@ -69,6 +70,11 @@ private:
     // probe changed.
     bool probeIsFirst_ = false;
     std::vector<int> touched_;
+    // Of those, the nodes whose children the last probe changed.
+    std::vector<int> changed_;
+    // The events of a reduction of first_, in the order merged.
+    Reduction recorder_;
+    std::vector<int> events_;
     std::vector<int> lo_, hi_;
     // Per try: mark_ is the try's stamp on the way up from where S left,
     // its negative once a node's new span is made; onPath_ the stamp on the

@@ -174,11 +174,13 @@ void Reduction::tryEventWith(int x) {
 // candidate again.
 void Reduction::mergeEvent(int x, int y, int s) {
     made_.clear();
+    if (events_ != nullptr) events_->push_back(s);
     int l = x, r = y;
     for (int c = 0; c < s; ++c) {
         const int nextLeft = next_[static_cast<std::size_t>(l)];
         const int nextRight = next_[static_cast<std::size_t>(r)];
         const int u = t_->parent[static_cast<std::size_t>(l)];
+        if (events_ != nullptr) events_->insert(events_->end(), {l, r, u});
         replace(l, u);
         remove(r);
         made_.push_back(u);
@@ -213,6 +215,63 @@ void Reduction::remove(int x) {
     mark(label_[i], -1);
     label_[i] = -1;
     --size_;
+}
+
+void Reduction::replay(const std::vector<int>& events, int n, std::size_t nodes, const std::vector<char>& skip,
+                       std::vector<int>& row) {
+    if (replayAlive_.size() < nodes) {
+        replayAlive_.assign(nodes, 0);
+        replayNext_.resize(nodes);
+        replayPrev_.resize(nodes);
+        replayStamp_ = 0;
+    }
+    const int stamp = ++replayStamp_;
+    for (int i = 0; i < n; ++i) {
+        const auto ui = static_cast<std::size_t>(i);
+        replayAlive_[ui] = stamp;
+        replayPrev_[ui] = i - 1;
+        replayNext_[ui] = i + 1 < n ? i + 1 : -1;
+    }
+    int first = n > 0 ? 0 : -1;
+    const auto alive = [&](int x) { return replayAlive_[static_cast<std::size_t>(x)] == stamp; };
+    const auto next = [&](int x) { return replayNext_[static_cast<std::size_t>(x)]; };
+    for (std::size_t i = 0; i < events.size();) {
+        const int s = events[i];
+        const int* pairs = &events[i + 1];  // l, r, u for each pair
+        i += 1 + 3 * static_cast<std::size_t>(s);
+        // Visible: l_0 .. l_(s-1) r_0 .. r_(s-1) side by side in the row.
+        bool visible = true;
+        for (int c = 0; c < s && visible; ++c) {
+            const int l = pairs[3 * c], r = pairs[3 * c + 1], u = pairs[3 * c + 2];
+            const int followsL = c + 1 < s ? pairs[3 * c + 3] : pairs[1];
+            visible = !skip[static_cast<std::size_t>(u)] && alive(l) && alive(r) && next(l) == followsL &&
+                      (c + 1 == s || next(r) == pairs[3 * c + 4]);
+        }
+        if (!visible) continue;
+        for (int c = 0; c < s; ++c) {
+            const auto l = static_cast<std::size_t>(pairs[3 * c]), r = static_cast<std::size_t>(pairs[3 * c + 1]);
+            const int u = pairs[3 * c + 2];
+            const auto uu = static_cast<std::size_t>(u);
+            // u takes l's place; r leaves the row.
+            replayAlive_[uu] = stamp;
+            replayPrev_[uu] = replayPrev_[l];
+            replayNext_[uu] = replayNext_[l];
+            if (replayPrev_[uu] >= 0)
+                replayNext_[static_cast<std::size_t>(replayPrev_[uu])] = u;
+            else
+                first = u;
+            if (replayNext_[uu] >= 0) replayPrev_[static_cast<std::size_t>(replayNext_[uu])] = u;
+            replayAlive_[l] = 0;
+            if (replayPrev_[r] >= 0)
+                replayNext_[static_cast<std::size_t>(replayPrev_[r])] = replayNext_[r];
+            else
+                first = replayNext_[r];
+            if (replayNext_[r] >= 0) replayPrev_[static_cast<std::size_t>(replayNext_[r])] = replayPrev_[r];
+            replayAlive_[r] = 0;
+        }
+    }
+    row.clear();
+    for (int x = first; x >= 0; x = next(x)) row.push_back(x);
 }
 
 bool reducible(const Topology& t) {

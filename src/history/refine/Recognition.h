@@ -28,6 +28,8 @@ public:
         std::vector<char> onPath;
         std::vector<int> offPath;
         Topology walking;
+        std::vector<char> skip;
+        std::vector<int> replayed;
     } walk;
 
     // Reduces t from `row` (or the copies 0 .. n-1), never making the nodes
@@ -43,6 +45,21 @@ public:
 
     // How many segments the last run left.
     std::size_t left() const { return static_cast<std::size_t>(size_); }
+
+    // While `events` is set, runs write there every event they merge, as its
+    // number of pairs s and then s triples (left element, right element,
+    // the segment made).
+    void record(std::vector<int>* events) { events_ = events; }
+
+    // Merges again, from the copies 0 .. n-1, the events that a run recorded
+    // on a tree, in the order recorded, leaving out those that would make a
+    // node marked in `skip` and those no longer visible; leaves the row in
+    // `row`. Any tree in which every node not marked has the children it had
+    // in the recorded one has every event merged here visible in turn: the
+    // row is one that a reduction of that tree kept from the marked nodes
+    // can reach, and a run from it ends where a run from the copies would.
+    void replay(const std::vector<int>& events, int n, std::size_t nodes, const std::vector<char>& skip,
+                std::vector<int>& row);
 
 private:
     void start(const Topology& t, const std::vector<char>* barred, const std::vector<int>* row);
@@ -87,6 +104,11 @@ private:
     void push(int x, Candidate kind) { work_[top_++] = {x, kind}; }
     int first_ = -1;
     int size_ = 0;
+    std::vector<int>* events_ = nullptr;
+    // The row of a replay, a linked list over the nodes alive in it (those
+    // whose stamp is the replay's).
+    std::vector<int> replayNext_, replayPrev_, replayAlive_;
+    int replayStamp_ = 0;
 };
 
 // Whether t is a duplication tree, by the reduction.

@@ -17,14 +17,24 @@ std::vector<int> rootPath(const Topology& t) {
     return path;
 }
 
-void walkRoot(const Topology& t, Reduction& reduction, const std::function<bool(int, std::size_t)>& visit) {
+void walkRoot(const Topology& t, Reduction& reduction, const std::function<bool(int, std::size_t)>& visit,
+              const EarlierReduction* earlier) {
     Reduction::Walk& scratch = reduction.walk;
     std::vector<char>& onPath = scratch.onPath;
     std::vector<int>& offPath = scratch.offPath;
     onPath.assign(t.parent.size(), 0);
     for (int x = t.n - 1; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
     for (int x = 0; x >= 0; x = t.parent[static_cast<std::size_t>(x)]) onPath[static_cast<std::size_t>(x)] = 1;
-    reduction.run(t, &onPath, nullptr, &offPath);
+    if (earlier != nullptr) {
+        // Neither the path's nodes nor the changed ones are made again.
+        std::vector<char>& skip = scratch.skip;
+        skip = onPath;
+        for (const int x : earlier->changed) skip[static_cast<std::size_t>(x)] = 1;
+        reduction.replay(earlier->events, t.n, t.parent.size(), skip, scratch.replayed);
+        reduction.run(t, &onPath, &scratch.replayed, &offPath);
+    } else {
+        reduction.run(t, &onPath, nullptr, &offPath);
+    }
     reduction.run(t, nullptr, &offPath, nullptr, &onPath);
     if (visit(-1, reduction.left())) return;
     // The root walks along the path one edge at a time, which changes the
@@ -52,13 +62,16 @@ void walkRoot(const Topology& t, Reduction& reduction, const std::function<bool(
     }
 }
 
-bool rootAsDuplicationTree(Topology& t, Reduction& reduction) {
+bool rootAsDuplicationTree(Topology& t, Reduction& reduction, const EarlierReduction* earlier) {
     constexpr int kNowhere = -2;  // -1 is the root where it stands
     int valid = kNowhere;
-    walkRoot(t, reduction, [&](int c, std::size_t left) {
-        if (left == 1) valid = c;
-        return left == 1;
-    });
+    walkRoot(
+        t, reduction,
+        [&](int c, std::size_t left) {
+            if (left == 1) valid = c;
+            return left == 1;
+        },
+        earlier);
     if (valid >= 0) t = rootedAbove(t, valid);
     return valid != kNowhere;
 }

@@ -23,11 +23,21 @@ std::vector<int> rootPath(const Topology& t);
 // node off that path has the same parent wherever on it the root stands: the
 // events among such nodes are merged once, and each rooting only finishes
 // the reduction from there.
-void walkRoot(const Topology& t, Reduction& reduction, const std::function<bool(int, std::size_t)>& visit);
+//
+// With `earlier`, the events merged off the path are first those of a run
+// recorded on a tree rooted where t is, whose nodes had the children they
+// have in t but for those in `changed` (see Reduction::replay); the walk
+// then finishes what they leave, with the same outcome.
+struct EarlierReduction {
+    const std::vector<int>& events;
+    const std::vector<int>& changed;
+};
+void walkRoot(const Topology& t, Reduction& reduction, const std::function<bool(int, std::size_t)>& visit,
+              const EarlierReduction* earlier = nullptr);
 
 // Roots the unrooted tree of t where it is a duplication tree: where it is
 // now if it is one there, else at the first position along the root path.
 // False (t unchanged) when no root makes it one.
-bool rootAsDuplicationTree(Topology& t, Reduction& reduction);
+bool rootAsDuplicationTree(Topology& t, Reduction& reduction, const EarlierReduction* earlier = nullptr);
 
 }  // namespace refine
