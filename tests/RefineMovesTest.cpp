@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include "HistorySimulator.h"
 #include "history/DuplicationTree.h"
@@ -13,6 +16,7 @@
 #include "history/refine/FirstCopyView.h"
 #include "history/refine/MoveTrial.h"
 #include "history/refine/Moves.h"
+#include "history/refine/NeighbourJoining.h"
 #include "sequences/SequenceSet.h"
 
 namespace {
@@ -184,6 +188,79 @@ TEST(RefineMoves, SpanTestNeverRulesOutAValidMove) {
     }
     EXPECT_GT(valid, 100);
     EXPECT_GT(ruledOut, 1000);
+}
+
+// The neighbour-joining tree that rebuilds start from, against a plain
+// transcription of its rule (the table left in place, the nodes left in a
+// list, every pair scored in order): the same joins in the same order, on
+// tables full of ties and on tables large enough to share the work among
+// threads.
+TEST(RefineMoves, NeighbourJoiningMakesThePlainJoins) {
+    const auto plain = [](const std::vector<double>& table, int n) {
+        const auto w = static_cast<std::size_t>(n);
+        std::vector<double> d(table);
+        std::vector<int> slot(w), id(w), joins;
+        for (int i = 0; i < n; ++i) slot[static_cast<std::size_t>(i)] = id[static_cast<std::size_t>(i)] = i;
+        std::vector<double> sums(w);
+        int next = n;
+        while (slot.size() > 2) {
+            const int k = static_cast<int>(slot.size());
+            for (const int i : slot) {
+                double sum = 0.0;
+                for (const int j : slot) sum += d[static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j)];
+                sums[static_cast<std::size_t>(i)] = sum;
+            }
+            double best = std::numeric_limits<double>::infinity();
+            std::size_t bi = 0, bj = 1;
+            for (std::size_t x = 0; x < slot.size(); ++x)
+                for (std::size_t y = x + 1; y < slot.size(); ++y) {
+                    const auto i = static_cast<std::size_t>(slot[x]), j = static_cast<std::size_t>(slot[y]);
+                    const double q = (k - 2) * d[i * w + j] - sums[i] - sums[j];
+                    if (q < best) {
+                        best = q;
+                        bi = x;
+                        bj = y;
+                    }
+                }
+            const auto i = static_cast<std::size_t>(slot[bi]), j = static_cast<std::size_t>(slot[bj]);
+            const double dij = d[i * w + j];
+            for (const int m : slot) {
+                const auto mm = static_cast<std::size_t>(m);
+                const double value = (d[i * w + mm] + d[j * w + mm] - dij) * 0.5;
+                d[i * w + mm] = d[mm * w + i] = value;
+            }
+            d[i * w + i] = 0.0;
+            joins.insert(joins.end(), {id[i], id[j]});
+            id[i] = next++;
+            slot.erase(slot.begin() + static_cast<std::ptrdiff_t>(bj));
+        }
+        joins.insert(joins.end(), {id[static_cast<std::size_t>(slot[0])], id[static_cast<std::size_t>(slot[1])]});
+        return joins;
+    };
+    std::mt19937_64 random(11);
+    // Every distance alike (every pair ties), a few values, any values.
+    for (const int n : {3, 4, 9, 40, 300}) {
+        for (const int kind : {0, 1, 2}) {
+            const auto w = static_cast<std::size_t>(n);
+            std::vector<double> table(w * w, 0.0);
+            for (std::size_t i = 0; i < w; ++i)
+                for (std::size_t j = i + 1; j < w; ++j)
+                    table[i * w + j] = table[j * w + i] = kind == 0 ? 1.0
+                                                          : kind == 1
+                                                              ? static_cast<double>(random() % 3)
+                                                              : std::ldexp(static_cast<double>(random() >> 11), -50);
+            const std::vector<int> expected = plain(table, n);
+            for (const int threads : {1, 2}) {
+                const Topology t = joinedNeighbours(table, n, threads);
+                std::vector<int> joins;
+                for (int x = n; x < 2 * n - 1; ++x)
+                    joins.insert(joins.end(), t.child[static_cast<std::size_t>(x)].begin(),
+                                 t.child[static_cast<std::size_t>(x)].end());
+                EXPECT_EQ(joins, expected) << n << " nodes, table " << kind << ", " << threads << " threads";
+                EXPECT_EQ(t.root, 2 * n - 2);
+            }
+        }
+    }
 }
 
 }  // namespace

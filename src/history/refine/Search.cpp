@@ -79,7 +79,8 @@ void Search::rebuild() {
     if (settings_.rebuilds <= 0) return;
     const Rebuilders rebuilders{*own_, *quartets_};
     searchEach("rebuilds", {0}, 1, [&](int, Unrooted& tree, Topology& rooted) {
-        rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length_.table(), n_), 0), reduction_, rebuilders, distances_);
+        rooted = rebuiltFrom(rootedAbove(joinedNeighbours(length_.table(), n_, threads_), 0), reduction_, rebuilders,
+                             distances_);
         tree = Unrooted(rooted);
         return Start::kMade;
     });
