@@ -192,26 +192,42 @@ void Reduction::mergeEvent(int x, int y, int s) {
         if (inRow(sibling(u))) push(u, Candidate::kPair);
 }
 
-void Reduction::replace(int from, int to) {
+namespace {
+
+// A row kept as links between its elements (-1 past either end, `first` the
+// element at its start): `to` takes the place of `from`.
+void takePlace(std::vector<int>& next, std::vector<int>& prev, int& first, int from, int to) {
     const auto f = static_cast<std::size_t>(from), t = static_cast<std::size_t>(to);
-    label_[t] = label_[f];
-    prev_[t] = prev_[f];
-    next_[t] = next_[f];
-    if (prev_[t] >= 0)
-        next_[static_cast<std::size_t>(prev_[t])] = to;
+    prev[t] = prev[f];
+    next[t] = next[f];
+    if (prev[t] >= 0)
+        next[static_cast<std::size_t>(prev[t])] = to;
     else
-        first_ = to;
-    if (next_[t] >= 0) prev_[static_cast<std::size_t>(next_[t])] = to;
-    label_[f] = -1;
+        first = to;
+    if (next[t] >= 0) prev[static_cast<std::size_t>(next[t])] = to;
+}
+
+// x leaves such a row.
+void unlink(std::vector<int>& next, std::vector<int>& prev, int& first, int x) {
+    const auto i = static_cast<std::size_t>(x);
+    if (prev[i] >= 0)
+        next[static_cast<std::size_t>(prev[i])] = next[i];
+    else
+        first = next[i];
+    if (next[i] >= 0) prev[static_cast<std::size_t>(next[i])] = prev[i];
+}
+
+}  // namespace
+
+void Reduction::replace(int from, int to) {
+    label_[static_cast<std::size_t>(to)] = label_[static_cast<std::size_t>(from)];
+    takePlace(next_, prev_, first_, from, to);
+    label_[static_cast<std::size_t>(from)] = -1;
 }
 
 void Reduction::remove(int x) {
     const auto i = static_cast<std::size_t>(x);
-    if (prev_[i] >= 0)
-        next_[static_cast<std::size_t>(prev_[i])] = next_[i];
-    else
-        first_ = next_[i];
-    if (next_[i] >= 0) prev_[static_cast<std::size_t>(next_[i])] = prev_[i];
+    unlink(next_, prev_, first_, x);
     mark(label_[i], -1);
     label_[i] = -1;
     --size_;
@@ -249,25 +265,13 @@ void Reduction::replay(const std::vector<int>& events, int n, std::size_t nodes,
         }
         if (!visible) continue;
         for (int c = 0; c < s; ++c) {
-            const auto l = static_cast<std::size_t>(pairs[3 * c]), r = static_cast<std::size_t>(pairs[3 * c + 1]);
-            const int u = pairs[3 * c + 2];
-            const auto uu = static_cast<std::size_t>(u);
+            const int l = pairs[3 * c], r = pairs[3 * c + 1], u = pairs[3 * c + 2];
             // u takes l's place; r leaves the row.
-            replayAlive_[uu] = stamp;
-            replayPrev_[uu] = replayPrev_[l];
-            replayNext_[uu] = replayNext_[l];
-            if (replayPrev_[uu] >= 0)
-                replayNext_[static_cast<std::size_t>(replayPrev_[uu])] = u;
-            else
-                first = u;
-            if (replayNext_[uu] >= 0) replayPrev_[static_cast<std::size_t>(replayNext_[uu])] = u;
-            replayAlive_[l] = 0;
-            if (replayPrev_[r] >= 0)
-                replayNext_[static_cast<std::size_t>(replayPrev_[r])] = replayNext_[r];
-            else
-                first = replayNext_[r];
-            if (replayNext_[r] >= 0) replayPrev_[static_cast<std::size_t>(replayNext_[r])] = replayPrev_[r];
-            replayAlive_[r] = 0;
+            takePlace(replayNext_, replayPrev_, first, l, u);
+            unlink(replayNext_, replayPrev_, first, r);
+            replayAlive_[static_cast<std::size_t>(u)] = stamp;
+            replayAlive_[static_cast<std::size_t>(l)] = 0;
+            replayAlive_[static_cast<std::size_t>(r)] = 0;
         }
     }
     row.clear();
