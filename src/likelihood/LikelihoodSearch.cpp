@@ -48,6 +48,8 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
             length = rooted(x) + rooted(p);  // both below the root
     }
     upMade_.assign(g_.next.size(), 0);
+    onPath_.assign(g_.next.size(), 0);
+    pathStep_.assign(g_.next.size(), 0);
     current_ = likelihood_.evaluate(view_, above_);
     // The parameters over their whole range first, near where they are
     // after that; loosely while the tree still changes.
@@ -70,7 +72,7 @@ void LikelihoodSearch::run(const refine::Topology& start, const std::vector<doub
 void LikelihoodSearch::polish(int passes, const FitSteps& steps) {
     current_ = likelihood_.optimiseLengths(view_, above_, passes);
     if (!hasFreeParameters(likelihood_.model())) return;
-    fitModelParameters(likelihood_, view_, above_, steps);
+    fitModelParameters(likelihood_, view_, above_, current_, steps);
     current_ = likelihood_.optimiseLengths(view_, above_, 1);
 }
 
@@ -114,19 +116,39 @@ void LikelihoodSearch::makeUpOutside(int y) {
         path.push_back(x);
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
         const int x = *it, a = parentOutside(x), sibling = siblingOutside(x);
+        reachDown(sibling);
         likelihood_.combine(likelihood_.up(x, a), likelihood_.up(a, parentOutside(a)), matrixOutside(a),
                             likelihood_.down(sibling), matrixOutside(sibling));
         upMade_[static_cast<std::size_t>(x)] = stamp_;
     }
 }
 
-// The down vectors of `from` and its ancestors, made again from their
-// children as the view has them (p in its place).
-void LikelihoodSearch::makeDownPath(int from) {
-    for (int x = from; x > 0; x = view_.parent(x)) {
-        const auto& [l, r] = view_.children(x);
-        likelihood_.combine(likelihood_.down(x), likelihood_.down(l), likelihood_.edgeMatrix(l), likelihood_.down(r),
-                            likelihood_.edgeMatrix(r));
+// down(x) made from x's children as the view has them.
+void LikelihoodSearch::makeDownOf(int x) {
+    const auto& [l, r] = view_.children(x);
+    likelihood_.combine(likelihood_.down(x), likelihood_.down(l), likelihood_.edgeMatrix(l), likelihood_.down(r),
+                        likelihood_.edgeMatrix(r));
+}
+
+// The down vectors of q's ancestors still hold the subtree until a place
+// needs one of them without it (most places lie near the subtree, so most
+// of the path to copy 0 is never needed): down(x) for q's ancestor x then
+// made for the pruned tree, with those between q and x.
+void LikelihoodSearch::reachDown(int x) {
+    if (onPath_[static_cast<std::size_t>(x)] != stamp_) return;
+    for (; pruned_ < pathStep_[static_cast<std::size_t>(x)]; ++pruned_) {
+        prunedTop_ = view_.parent(prunedTop_);
+        makeDownOf(prunedTop_);
+    }
+}
+
+// The down vectors made for the pruned tree, from q up to the highest
+// reached, made again with the subtree in its place.
+void LikelihoodSearch::restoreDown() {
+    if (q_ <= 0) return;
+    for (int x = q_;; x = view_.parent(x)) {
+        makeDownOf(x);
+        if (x == prunedTop_) break;
     }
 }
 
@@ -174,9 +196,14 @@ bool LikelihoodSearch::tryPlaces(int v) {
         const int other = above[0] == p_ ? above[1] : above[0];
         likelihood_.combine(likelihood_.down(q_), likelihood_.down(s_), matrixOutside(s_), likelihood_.down(other),
                             likelihood_.edgeMatrix(other));
-        if (view_.parent(q_) > 0) makeDownPath(view_.parent(q_));
     }
     ++stamp_;
+    prunedTop_ = q_;
+    pruned_ = 0;
+    for (int x = q_, step = 0; x > 0; x = view_.parent(x), ++step) {
+        onPath_[static_cast<std::size_t>(x)] = stamp_;
+        pathStep_[static_cast<std::size_t>(x)] = step;
+    }
     // Every valid place scored quickly, the edge split in halves and the
     // subtree's own length kept; the best few scored in full.
     struct Quick {
@@ -192,6 +219,7 @@ bool LikelihoodSearch::tryPlaces(int v) {
         ++tried;
         const int y = parentOutside(moves[k].to) == moves[k].from ? moves[k].to : moves[k].from;
         makeUpOutside(y);
+        reachDown(y);
         quick.push_back({quickScore(y, v), k, y});
     }
     const std::size_t full = std::min(quick.size(), kFullScores);
@@ -210,7 +238,7 @@ bool LikelihoodSearch::tryPlaces(int v) {
         }
     }
     if (taken == nullptr) {
-        if (q_ > 0) makeDownPath(q_);
+        restoreDown();
         return false;
     }
     const refine::Move& move = moves[taken->move];
@@ -218,7 +246,7 @@ bool LikelihoodSearch::tryPlaces(int v) {
     refine::Unrooted moved;
     refine::Topology rooted;
     if (!refine::movedTree(g_, v, p_, move, n_, t_.root, reduction_, moved, rooted)) {
-        if (q_ > 0) makeDownPath(q_);
+        restoreDown();
         return false;
     }
     above_[static_cast<std::size_t>(s_)] = lengthOutside(s_);

@@ -60,7 +60,9 @@ private:
     unsigned int matrixOutside(int y) const;
     double lengthOutside(int y) const;
     void makeUpOutside(int y);
-    void makeDownPath(int from);
+    void makeDownOf(int x);
+    void reachDown(int x);
+    void restoreDown();
     struct Place {
         double logL;
         double toParent, toChild, toSubtree;
@@ -81,10 +83,13 @@ private:
     std::vector<double> above_;
     double current_ = 0.0;
     int moves_ = 0;
-    // The subtree out: v's parent p, p's parent q, v's sibling s; upMade_
-    // marks by stamp the up vectors made for the pruned tree.
+    // The subtree out: v's parent p, p's parent q, v's sibling s. upMade_
+    // marks by stamp the up vectors made for the pruned tree, onPath_ q and
+    // its ancestors, pathStep_ how far each is above q; the down vectors are
+    // made for the pruned tree from q up to prunedTop_, pruned_ steps above.
     int p_ = -1, q_ = -1, s_ = -1;
-    std::vector<int> upMade_;
+    std::vector<int> upMade_, onPath_, pathStep_;
+    int prunedTop_ = -1, pruned_ = 0;
     int stamp_ = 0;
 };
 

@@ -97,9 +97,9 @@ double brentMinimum(const std::function<double(double)>& f, double low, double h
 bool hasFreeParameters(const SubstitutionModel& model) { return !freeParameters(model).empty(); }
 
 double fitModelParameters(SiteLikelihood& likelihood, const refine::FirstCopyView& view,
-                          const std::vector<double>& above, const FitSteps& steps) {
+                          const std::vector<double>& above, double current, const FitSteps& steps) {
     SubstitutionModel model = likelihood.model();
-    double best = likelihood.evaluate(view, above);
+    double best = current;
     for (const Parameter& parameter : freeParameters(model)) {
         const double low = std::log(parameter.low), high = std::log(parameter.high);
         double logX = std::log(std::clamp(parameter.get(model), parameter.low, parameter.high));

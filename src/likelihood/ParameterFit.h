@@ -13,6 +13,9 @@
 // (0.001 to 1000). Frequencies stay those of the model or of the alignment.
 // Each is sought within `span` of its value (on the log scale; 0 for its
 // whole range) to within `tolerance`.
+// `current` is the log-likelihood of the model as it stands, with every
+// matrix and down vector made for it (as SiteLikelihood::evaluate and
+// SiteLikelihood::optimiseLengths leave them).
 // Leaves the best model set and every matrix and down vector made for it;
 // gives its log-likelihood. A model with nothing free is left as it is.
 struct FitSteps {
@@ -20,7 +23,7 @@ struct FitSteps {
     double span = 0.0;
 };
 double fitModelParameters(SiteLikelihood& likelihood, const refine::FirstCopyView& view,
-                          const std::vector<double>& above, const FitSteps& steps = FitSteps{});
+                          const std::vector<double>& above, double current, const FitSteps& steps = FitSteps{});
 
 // Whether the model has anything that fitModelParameters fits.
 bool hasFreeParameters(const SubstitutionModel& model);
