@@ -186,7 +186,7 @@ bool LikelihoodSearch::tryPlaces(int v) {
     q_ = view_.parent(p_);
     const auto& pair = view_.children(p_);
     s_ = pair[0] == v ? pair[1] : pair[0];
-    std::vector<refine::Move> moves = refine::balancedMoves(averages_, view_, g_, v);
+    std::vector<refine::Move> moves = refine::balancedMoves(averages_, view_, g_, v, moveScratch_);
     std::stable_sort(moves.begin(), moves.end(),
                      [](const refine::Move& l, const refine::Move& r) { return l.gain < r.gain; });
     // The pruned tree: s takes p's place below q.

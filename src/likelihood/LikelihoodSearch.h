@@ -4,6 +4,7 @@
 
 #include "history/refine/BalancedLength.h"
 #include "history/refine/FirstCopyView.h"
+#include "history/refine/MoveScorer.h"
 #include "history/refine/MoveTrial.h"
 #include "history/refine/Recognition.h"
 #include "history/refine/SideAverages.h"
@@ -75,6 +76,7 @@ private:
     int shortlist_;
     refine::BalancedLength length_;
     refine::SideAverages averages_;
+    refine::MoveScratch moveScratch_;
     refine::Reduction reduction_;
     refine::MoveTrial trial_;
     refine::Unrooted g_;

@@ -7,8 +7,9 @@
 
 namespace refine {
 
-std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below) const {
-    return balancedMoves(averages_, view, g, v, below);
+std::vector<Move> BalancedScorer::movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below,
+                                          MoveScratch& scratch) const {
+    return balancedMoves(averages_, view, g, v, below, scratch);
 }
 
 namespace {
@@ -32,8 +33,14 @@ void keep(std::vector<Move>& moves, double gain, int from, int to) {
 // next edge updates the half-sum from the table of T: the sides met hang away
 // from p and are the same in T and T', except the side behind, which holds S
 // and p in T and whose averages are corrected by 2^-k for the k edges between.
+std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
+                                MoveScratch& scratch) {
+    return balancedMoves(A, view, g, v, std::numeric_limits<double>::quiet_NaN(), scratch);
+}
+
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v) {
-    return balancedMoves(A, view, g, v, std::numeric_limits<double>::quiet_NaN());
+    MoveScratch scratch;
+    return balancedMoves(A, view, g, v, scratch);
 }
 
 // With `below` a number, only the moves whose gain is below it.
@@ -45,7 +52,7 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
 // to come are known before their values are, and the reads of the table no
 // longer wait on one another. The moves come in the same order either way.
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
-                                double below) {
+                                double below, MoveScratch& scratch) {
     const bool every = std::isnan(below);
     std::vector<Move> moves;
     const int p = view.parent(v);
@@ -57,18 +64,14 @@ std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view
     // The edge that p leaves joins a and q; its sides are down(a) and up(p).
     const double joined = A(a, p);
     // What the walk carries along an edge into a node.
-    struct Carry {
-        double w;       // 2^-(k + 1) for the k edges between p and the node
-        double cross;   // A'(X, Z) of the edge just passed
-        double toBack;  // A'(S, side behind the edge just passed)
-    };
+    using Carry = MoveScratch::Carry;
     struct Step {
         int behind;  // the node of T the walk came from
         int at;
         Carry carry;
     };
     // Carries of the nodes of a subtree walked along the preorder.
-    thread_local std::vector<Carry> carried;
+    std::vector<Carry>& carried = scratch.carried;
     if (carried.size() < view.nodeCount()) carried.resize(view.nodeCount());
     const std::vector<int>& preOrder = view.preOrder();
     // Into down(a) the side left behind is up(p), into up(p) it is down(a).

@@ -23,7 +23,8 @@ public:
     void moved(const Unrooted&, const FirstCopyView& view, int p, const std::vector<int>& above) override {
         averages_.update(view, length_.table(), p, above);
     }
-    std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below) const override;
+    std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below,
+                              MoveScratch& scratch) const override;
 
 private:
     BalancedLength& length_;
@@ -33,9 +34,11 @@ private:
 // Every move of the subtree below v to an edge of the rest of the tree, with
 // the change of the balanced length it makes, from the side averages A of
 // the tree; in the order met.
+std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
+                                MoveScratch& scratch);
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v);
 // Only those whose change is below `below`, in the same order.
 std::vector<Move> balancedMoves(const SideAverages& A, const FirstCopyView& view, const Unrooted& g, int v,
-                                double below);
+                                double below, MoveScratch& scratch);
 
 }  // namespace refine

@@ -90,6 +90,7 @@ struct Look {
 struct LookScratch {
     MoveTrial trial;
     Reduction reduction;
+    MoveScratch moves;
     int readyFor = -1;
 };
 
@@ -102,7 +103,7 @@ void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer
           Look& out) {
     const int v = out.v;
     const int p = view.parent(v);
-    out.better = scorer.movesOf(g, view, v, bound);
+    out.better = scorer.movesOf(g, view, v, bound, scratch.moves);
     std::stable_sort(out.better.begin(), out.better.end(),
                      [](const Move& l, const Move& r) { return l.gain < r.gain; });
     out.valid = -1;

@@ -9,6 +9,20 @@
 
 namespace refine {
 
+// Room that listing moves uses, one for each thread that lists them, kept
+// from call to call: what the walk over the tree carries into each node.
+// (The caller keeps it, not each thread for itself: the C library aborts
+// the program when a thread cannot register storage of its own because
+// memory has run out.)
+struct MoveScratch {
+    struct Carry {
+        double w;       // 2^-(k + 1) for the k edges between p and the node
+        double cross;   // A'(X, Z) of the edge just passed
+        double toBack;  // A'(S, side behind the edge just passed)
+    };
+    std::vector<Carry> carried;
+};
+
 // How a search tells a better tree: a tree's exact score (lower is better)
 // and the gain of every move of a subtree on the current tree. The moves,
 // their validity, the descent and the strategies are the same whatever the
@@ -33,8 +47,10 @@ public:
     }
     // The moves of the subtree below v (its parent with it) to an edge of
     // the rest of the tree whose gain is below `below`, with their gains, in
-    // the order met (v not copy 0 nor its neighbour).
-    virtual std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below) const = 0;
+    // the order met (v not copy 0 nor its neighbour). Threads that list moves
+    // at once each have a scratch of their own.
+    virtual std::vector<Move> movesOf(const Unrooted& g, const FirstCopyView& view, int v, double below,
+                                      MoveScratch& scratch) const = 0;
 };
 
 }  // namespace refine

@@ -50,7 +50,7 @@ Topology Search::run(Topology t) {
     return std::move(t_);
 }
 
-std::vector<Move> Search::movesOf(int v) const { return balancedMoves(averages_, view_, g_, v); }
+std::vector<Move> Search::movesOf(int v) { return balancedMoves(averages_, view_, g_, v, moveScratch_); }
 
 // Kicks: a subtree takes its least lengthening valid move and the search
 // descends from there; the result is kept when it is shorter.

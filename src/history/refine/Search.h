@@ -69,7 +69,7 @@ private:
                     int rounds = 0);
     void descendBatch(std::vector<Descent>& batch);
     void adopt(Descent& kept);
-    std::vector<Move> movesOf(int v) const;
+    std::vector<Move> movesOf(int v);
 
     void kick();
     void rebuild();
@@ -90,6 +90,7 @@ private:
     double current_ = 0.0;
     FirstCopyView view_;
     SideAverages averages_;
+    MoveScratch moveScratch_;
     // The cheap validity tests of moves on the current tree.
     MoveTrial trial_;
     std::unique_ptr<BlockCriterion> own_, quartets_;
