@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HistorySimulator.h"
 #include "ToolRunner.h"
+#include "common/Parallel.h"
 
 namespace {
 
@@ -112,6 +117,40 @@ TEST(Reliability, ThreadsThatCannotStartChangeNothing) {
     const ToolResult many = runTool({family, "N", "3", "--threads", "1024"}, "", "ulimit -v 1000000; ");
     EXPECT_EQ(many.exitCode, 0);
     EXPECT_EQ(many.out, one.out);
+}
+
+// The threads kept from one shared piece of work to the next run every
+// slice exactly once, however many workers are asked for, when a slice
+// shares out work of its own, when two threads share work at once, and
+// after a slice has failed.
+TEST(Reliability, SharedWorkRunsEverySliceOnce) {
+    const auto check = [](int workers, int slices, bool nested) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(slices));
+        std::atomic<int> inner{0}, strangers{0};
+        runSlices(workers, slices, [&](int slice, int worker) {
+            ++runs[static_cast<std::size_t>(slice)];
+            if (worker < 0 || worker >= std::min(workers, slices)) ++strangers;
+            if (nested) runSlices(2, 3, [&](int, int) { ++inner; });
+        });
+        for (const auto& count : runs)
+            if (count != 1) return false;
+        return strangers == 0 && (!nested || inner == 3 * slices);
+    };
+    for (int round = 0; round < 3000; ++round)
+        ASSERT_TRUE(check(2 + round % 3, 1 + round % 9, round % 5 == 0)) << round;
+    bool bothRight = true;
+    std::thread other([&] {
+        for (int round = 0; round < 500; ++round) bothRight = check(2, 7, false) && bothRight;
+    });
+    for (int round = 0; round < 500; ++round) EXPECT_TRUE(check(3, 5, false));
+    other.join();
+    EXPECT_TRUE(bothRight);
+    EXPECT_THROW(runSlices(2, 8,
+                           [](int slice, int) {
+                               if (slice == 3) throw std::runtime_error("slice failed");
+                           }),
+                 std::runtime_error);
+    EXPECT_TRUE(check(2, 8, false));
 }
 
 // Matrix words are plain decimal numbers no larger than 1e150, so that the
