@@ -5,8 +5,8 @@
 
 namespace {
 
-// Below this many segments the scan runs on one thread: starting threads
-// would cost more than they save.
+// Below this many segments the scan runs on one thread: sharing it among
+// threads would cost more than it saves.
 constexpr int kLeastSharedSegments = 256;
 
 TANDEMTREE_VECTOR_CLONES ScannedBlock leastMeanScoreBlock(const PairScores& scores, int k, int first, int last,

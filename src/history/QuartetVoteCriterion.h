@@ -27,8 +27,8 @@ public:
     bool readsRowSums() const override { return false; }
 
     const QuartetVoteMatrix& votes() const { return votes_; }
-    // Below this many quartets a count runs on one thread, where starting
-    // threads and gathering their votes would cost more than they save.
+    // Below this many quartets a count runs on one thread, where sharing it
+    // among threads and gathering their votes would cost more than they save.
     void setLeastSharedWork(double quartets) { leastSharedWork_ = quartets; }
 
 private:

@@ -94,8 +94,8 @@ struct LookScratch {
     int readyFor = -1;
 };
 
-// Subtrees each thread looks at in one round: enough to outweigh starting
-// the threads, few enough that little is looked at in vain when a move is
+// Subtrees each thread looks at in one round: enough to outweigh handing
+// the work to the threads, few enough that little is looked at in vain when a move is
 // taken and the looks after it are made again on the moved tree.
 constexpr std::size_t kLooksPerThread = 4;
 
