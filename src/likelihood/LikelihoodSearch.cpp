@@ -136,7 +136,7 @@ void LikelihoodSearch::makeDownOf(int x) {
 // made for the pruned tree, with those between q and x.
 void LikelihoodSearch::reachDown(int x) {
     if (onPath_[static_cast<std::size_t>(x)] != stamp_) return;
-    for (; pruned_ < pathStep_[static_cast<std::size_t>(x)]; ++pruned_) {
+    while (pathStep_[static_cast<std::size_t>(prunedTop_)] < pathStep_[static_cast<std::size_t>(x)]) {
         prunedTop_ = view_.parent(prunedTop_);
         makeDownOf(prunedTop_);
     }
@@ -199,7 +199,6 @@ bool LikelihoodSearch::tryPlaces(int v) {
     }
     ++stamp_;
     prunedTop_ = q_;
-    pruned_ = 0;
     for (int x = q_, step = 0; x > 0; x = view_.parent(x), ++step) {
         onPath_[static_cast<std::size_t>(x)] = stamp_;
         pathStep_[static_cast<std::size_t>(x)] = step;

@@ -88,10 +88,10 @@ private:
     // The subtree out: v's parent p, p's parent q, v's sibling s. upMade_
     // marks by stamp the up vectors made for the pruned tree, onPath_ q and
     // its ancestors, pathStep_ how far each is above q; the down vectors are
-    // made for the pruned tree from q up to prunedTop_, pruned_ steps above.
+    // made for the pruned tree from q up to prunedTop_.
     int p_ = -1, q_ = -1, s_ = -1;
     std::vector<int> upMade_, onPath_, pathStep_;
-    int prunedTop_ = -1, pruned_ = 0;
+    int prunedTop_ = -1;
     int stamp_ = 0;
 };
 
