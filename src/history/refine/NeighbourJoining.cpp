@@ -88,6 +88,7 @@ Topology joinedNeighbours(const std::vector<double>& table, int n, int threads) 
     std::vector<double> sums(w), joined(w);
     const int workers = std::max(1, threads);
     std::vector<std::vector<double>> scores(static_cast<std::size_t>(workers), std::vector<double>(w));
+    std::vector<LeastPair> least;
     int next = n;
     auto join = [&](int a, int b) {
         t.child[static_cast<std::size_t>(next)] = {a, b};
@@ -100,7 +101,7 @@ Topology joinedNeighbours(const std::vector<double>& table, int n, int threads) 
         runSlices(shared, slices, [&](int slice, int) {
             rowSums(d.data(), w, k, slice * kRowsPerSlice, std::min(k, (slice + 1) * kRowsPerSlice), sums.data());
         });
-        std::vector<LeastPair> least(static_cast<std::size_t>(slices));
+        least.assign(static_cast<std::size_t>(slices), LeastPair{});
         runSlices(shared, slices, [&](int slice, int worker) {
             least[static_cast<std::size_t>(slice)] =
                 leastPairOf(d.data(), w, k, slice * kRowsPerSlice, std::min(k, (slice + 1) * kRowsPerSlice),
