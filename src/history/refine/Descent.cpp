@@ -95,8 +95,8 @@ struct LookScratch {
 };
 
 // Subtrees each thread looks at in one round: enough to outweigh handing
-// the work to the threads, few enough that little is looked at in vain when a move is
-// taken and the looks after it are made again on the moved tree.
+// the work to the threads, few enough that little is looked at in vain when
+// a move is taken and the looks after it are made again on the moved tree.
 constexpr std::size_t kLooksPerThread = 4;
 
 void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer, double bound, LookScratch& scratch,
