@@ -58,6 +58,7 @@ std::vector<std::vector<int>> sidesSeenFromFirst(const Unrooted& g, int n) {
 }  // namespace
 
 bool KnownEnds::has(const Unrooted& g, double score, int n) const {
+    std::lock_guard<std::mutex> hold(lock_);
     for (const auto& [known, tree] : ends_)
         if (std::fabs(known - score) <= kSameScore * std::fabs(known) &&
             sidesSeenFromFirst(g, n) == sidesSeenFromFirst(tree, n))
@@ -66,7 +67,9 @@ bool KnownEnds::has(const Unrooted& g, double score, int n) const {
 }
 
 void KnownEnds::add(const Unrooted& g, double score, int n) {
-    if (!has(g, score, n)) ends_.push_back({score, g});
+    if (has(g, score, n)) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    ends_.push_back({score, g});
 }
 
 void KnownEnds::addAll(const KnownEnds& other, int n) {
@@ -116,9 +119,9 @@ void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer
 
 }  // namespace
 
-void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress, int threads) {
-    if (ends.has(g, current, n)) return;
+bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
+             KnownEnds& ends, ReconstructionProgress* progress, int threads, Abandon abandon) {
+    if (ends.has(g, current, n)) return true;
     threads = std::max(1, threads);
     // A subtree that found no move is not looked at again until a move has
     // changed the tree: it would find none again.
@@ -180,6 +183,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
         const std::vector<int> order = view.postOrder();
         std::size_t k = 0;
         while (k < order.size()) {
+            if (abandon.now()) return false;
             // The next subtrees to look at, from the kth of the sweep: with
             // one thread one at a time, so that none is looked at in vain.
             const std::size_t room = threads == 1 ? 1 : kLooksPerThread * static_cast<std::size_t>(threads);
@@ -230,7 +234,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
             improved = true;
             if (ends.has(g, current, n)) {
                 makeExact();
-                return;
+                return true;
             }
             view.orient(g);
             scorer.moved(g, view, movedParent, above);
@@ -238,6 +242,7 @@ void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
     }
     makeExact();
     ends.add(g, current, n);
+    return true;
 }
 
 }  // namespace refine

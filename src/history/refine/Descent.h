@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -31,6 +34,15 @@ public:
 private:
     std::vector<std::pair<double, Unrooted>> ends_;
     const KnownEnds* shared_ = nullptr;
+    mutable std::mutex lock_;
+};
+
+// What tells a descent of a batch that its result no longer matters: a start
+// before it in the batch was kept. It is asked between rounds of looks.
+struct Abandon {
+    const std::atomic<std::size_t>* keptAt = nullptr;
+    std::size_t self = 0;
+    bool now() const { return keptAt != nullptr && keptAt->load(std::memory_order_relaxed) < self; }
 };
 
 // Sweeps of moves, each taking the first valid improving move of every
@@ -47,8 +59,10 @@ private:
 // `progress`, when given, hears the sweeps and the moves as they go.
 // With threads, the subtrees next in the sweep are looked at side by side
 // (their moves and the first valid one), and the looks are then taken in
-// the sweep's order: the same moves as one thread takes.
-void descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress = nullptr, int threads = 1);
+// the sweep's order: the same moves as one thread takes. A descent that
+// `abandon` stops returns false, its tree half descended and not added to
+// the ends.
+bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
+             KnownEnds& ends, ReconstructionProgress* progress = nullptr, int threads = 1, Abandon abandon = {});
 
 }  // namespace refine

@@ -11,6 +11,7 @@
 #include "history/refine/Descent.h"
 #include "history/refine/FirstCopyView.h"
 #include "history/refine/MoveTrial.h"
+#include "history/refine/Rebuild.h"
 #include "history/refine/Recognition.h"
 #include "history/refine/Settings.h"
 #include "history/refine/SideAverages.h"
@@ -26,11 +27,13 @@ namespace refine {
 // replacing the current tree when it is shorter.
 //
 // Descents run side by side in batches, each from the same current tree; the
-// first of a batch that is kept replaces it, and the subtrees after it make
-// their starts again from the new tree: the trees are those of one descent
-// after another, for any number of threads. Ratchet rounds run in groups of
-// kRoundsAtOnce from the same tree whatever the number of threads, and the
-// shortest of a group is kept.
+// first of a batch that is kept replaces it, the descents after it are
+// abandoned, and the subtrees after it make their starts again from the new
+// tree: the trees are those of one descent after another, for any number of
+// threads. (Which ends the descents know depends on timing, and a descent
+// that meets a known end stops there, where it would end anyway.) Ratchet
+// rounds run in groups of kRoundsAtOnce from the same tree whatever the
+// number of threads, and the shortest of a group is kept.
 class Search {
 public:
     Search(const DistanceMatrix& distances, const RefineSettings& settings, int n,
@@ -44,30 +47,37 @@ private:
     // What a subtree's start made: nothing, nothing but it counts against
     // the budget, or a tree to descend from.
     enum class Start { kNone, kSpent, kMade };
+    // Makes a start's tree where it is descended from, with that thread's
+    // rebuilders and reduction, and threads for the criteria.
+    using Build = std::function<Topology(const Rebuilders& rebuilders, Reduction& reduction, int threads)>;
     struct Descent {
         std::size_t at;
         int spent;  // of the budget, up to and including this start
         Unrooted tree;
         Topology rooted;
         double reached;
-        int shaken;  // the round of shaken distances descended first, or -1
+        int shaken;   // the round of shaken distances descended first, or -1
+        Build build;  // when set, makes `rooted` (and `tree`) first
+        bool abandoned = false;
     };
     // What one thread descends with; the table of side averages is kept from
     // descent to descent.
     struct Worker {
+        explicit Worker(const BalancedLength& l) : length(l) {}
         BalancedLength length;
         Reduction reduction;
-        KnownEnds ends;
         SideAverages averages;
+        std::unique_ptr<BlockCriterion> own, quartets;
     };
-    using MakeStart = std::function<Start(int subtree, Unrooted& tree, Topology& rooted)>;
+    using MakeStart = std::function<Start(int subtree, Descent& start)>;
 
     // Descends from d's start, its subtrees looked at on `threads` threads.
-    void descendFrom(Descent& d, Worker& w, KnownEnds& known, int threads);
-    // The starts of `stage`; see Search.cpp.
-    void searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
-                    int rounds = 0);
-    void descendBatch(std::vector<Descent>& batch);
+    void descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, KnownEnds& known, int threads,
+                     Abandon abandon = {});
+    // The starts of `stage`; see Search.cpp. True when `lead` was kept.
+    bool searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
+                    int rounds = 0, const Build& lead = nullptr);
+    void descendBatch(std::vector<Descent>& batch, bool whole);
     void adopt(Descent& kept);
     std::vector<Move> movesOf(int v);
 
@@ -81,9 +91,11 @@ private:
     const int n_;
     const int threads_;
     BalancedLength length_;
-    std::vector<Worker> workers_;
+    std::vector<std::unique_ptr<Worker>> workers_;
     Reduction reduction_;
     KnownEnds ends_;
+    // The ends that the descents of a batch share as they find them.
+    KnownEnds batchEnds_;
     // The current tree, its score and its side averages.
     Unrooted g_;
     Topology t_;
