@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -14,15 +15,6 @@
 #include "history/refine/Ratchet.h"
 
 namespace refine {
-
-namespace {
-
-// Starts in a batch for each thread: more than one, so that a thread that
-// ends a short descent takes another start while a long one goes on; few,
-// so that little is made in vain when an early start of the batch is kept.
-constexpr int kStartsPerThread = 4;
-
-}  // namespace
 
 Search::Search(const DistanceMatrix& distances, const RefineSettings& settings, int n, ReconstructionProgress* progress)
     : distances_(distances),
@@ -149,13 +141,11 @@ void Search::descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, Kn
     if (d.abandoned) d.reached = std::numeric_limits<double>::infinity();
 }
 
-// The descents of one batch, side by side when there are threads for them,
-// starts handed out in order as threads come free. They share the ends they
-// find as they go. Unless the batch must be descended `whole`, once a start
-// is kept the starts after it are not begun, and those under way stop.
-void Search::descendBatch(std::vector<Descent>& batch, bool whole) {
+// The descents of one batch: one after another with the threads looking at
+// each one's subtrees, or side by side when there are threads for them, each
+// with the ends known before the batch and those the others find as they go.
+void Search::descendBatch(std::deque<Descent>& batch) {
     if (batch.size() <= 1 || threads_ == 1) {
-        // One descent at a time, with the threads looking at its subtrees.
         for (Descent& d : batch) {
             if (!own_) {
                 descendFrom(d, *workers_.front(), nullptr, ends_, threads_);
@@ -166,56 +156,98 @@ void Search::descendBatch(std::vector<Descent>& batch, bool whole) {
         }
         return;
     }
-    const std::size_t needed = std::min(batch.size(), static_cast<std::size_t>(threads_));
-    while (workers_.size() < needed) workers_.push_back(std::make_unique<Worker>(length_));
+    prepareWorkers(std::min(batch.size(), static_cast<std::size_t>(threads_)));
+    batchEnds_.startFrom(&ends_);
+    runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
+        descendOn(*workers_[static_cast<std::size_t>(worker)], batch[static_cast<std::size_t>(slice)], {});
+    });
+    ends_.addAll(batchEnds_, n_);
+}
+
+// Starts made in order (by makeNext, one thread at a time) and handed out as
+// threads come free, after those already in `starts`, until makeNext has no
+// more or a start is kept: then no start after the kept one is begun, and
+// those under way stop, while those before it run to their ends, since one
+// of them may be kept first. What `starts` holds at the end is what was made.
+void Search::descendStream(std::deque<Descent>& starts, const std::function<bool(Descent&)>& makeNext) {
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    prepareWorkers(static_cast<std::size_t>(threads_));
+    batchEnds_.startFrom(&ends_);
+    std::atomic<std::size_t> keptAt{kNone};
+    std::mutex lock;
+    std::size_t handed = 0;
+    bool exhausted = false;
+    runSlices(threads_, threads_, [&](int, int worker) {
+        Worker& w = *workers_[static_cast<std::size_t>(worker)];
+        for (;;) {
+            std::size_t at = 0;
+            Descent* d = nullptr;
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                if (handed == starts.size()) {
+                    if (exhausted || keptAt.load() != kNone) return;
+                    Descent made;
+                    if (!makeNext(made)) {
+                        exhausted = true;
+                        return;
+                    }
+                    starts.push_back(std::move(made));
+                }
+                at = handed++;
+                d = &starts[at];  // stays where it is while more are added
+            }
+            if (keptAt.load() < at) {
+                d->abandoned = true;
+                d->reached = std::numeric_limits<double>::infinity();
+                continue;
+            }
+            descendOn(w, *d, Abandon{&keptAt, at});
+            if (d->abandoned || !(d->reached < current_ - 1e-12 * std::fabs(current_))) continue;
+            const std::lock_guard<std::mutex> hold(lock);
+            if (at < keptAt.load()) keptAt.store(at);
+        }
+    });
+    ends_.addAll(batchEnds_, n_);
+}
+
+// Workers for `count` threads, each with rebuilders of its own when the
+// search rebuilds.
+void Search::prepareWorkers(std::size_t count) {
+    while (workers_.size() < count) workers_.push_back(std::make_unique<Worker>(length_));
     if (own_)
         for (std::unique_ptr<Worker>& w : workers_)
             if (!w->own) {
                 w->own = makeBlockCriterion(settings_.criterion);
                 w->quartets = makeBlockCriterion(1);
             }
-    batchEnds_.startFrom(&ends_);
-    std::atomic<std::size_t> keptAt{batch.size()};
-    std::mutex keptLock;
-    runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
-        Worker& w = *workers_[static_cast<std::size_t>(worker)];
-        Descent& d = batch[static_cast<std::size_t>(slice)];
-        const std::size_t at = static_cast<std::size_t>(slice);
-        if (!whole && keptAt.load() < at) {
-            d.abandoned = true;
-            d.reached = std::numeric_limits<double>::infinity();
-            return;
-        }
-        const Abandon abandon = whole ? Abandon{} : Abandon{&keptAt, at};
-        if (w.own) {
-            const Rebuilders rebuilders{*w.own, *w.quartets};
-            descendFrom(d, w, &rebuilders, batchEnds_, 1, abandon);
-        } else {
-            descendFrom(d, w, nullptr, batchEnds_, 1, abandon);
-        }
-        if (whole || d.abandoned || !(d.reached < current_ - 1e-12 * std::fabs(current_))) return;
-        const std::lock_guard<std::mutex> hold(keptLock);
-        if (at < keptAt.load()) keptAt.store(at);
-    });
-    ends_.addAll(batchEnds_, n_);
+}
+
+// One descent of a batch or stream, on one thread.
+void Search::descendOn(Worker& w, Descent& d, Abandon abandon) {
+    if (!w.own) {
+        descendFrom(d, w, nullptr, batchEnds_, 1, abandon);
+        return;
+    }
+    const Rebuilders rebuilders{*w.own, *w.quartets};
+    descendFrom(d, w, &rebuilders, batchEnds_, 1, abandon);
 }
 
 // For the subtrees in order while the budget lasts, each subtree makes a
 // start from the current tree (or makes none, counted against the budget or
 // not), the search descends from it, and the tree it ends at replaces the
-// current one when it is shorter. With `rounds`, the items are rounds of the
-// ratchet, taken in groups of that many from the same tree whatever the
-// number of threads; the shortest of a group (the first on ties) is kept
-// when it is shorter. Otherwise a batch holds up to kStartsPerThread starts
-// for each thread (one with one thread), the first kept wins, and the starts
-// after it are made again. A `lead` start comes before the subtrees' in the
-// first batch, outside the budget; when it is kept, the search ends there
-// and says so. (The subtrees are taken as they stand, before any change.)
+// current one when it is shorter; the starts after the kept one are made
+// again from the new tree. With one thread that is one start at a time; with
+// more, starts are made and descended as threads come free (descendStream).
+// With `rounds`, the items are rounds of the ratchet, taken in groups of
+// that many from the same tree whatever the number of threads; the shortest
+// of a group (the first on ties) is kept when it is shorter. A `lead` start
+// comes before the subtrees' first one, outside the budget; when it is kept,
+// the search ends there and says so. (The subtrees are taken as they stand,
+// before any change.)
 bool Search::searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
                         int rounds, const Build& lead) {
-    std::vector<Descent> batch;
+    std::deque<Descent> batch;
     std::size_t next = 0;
-    const int room = rounds > 0 ? rounds : threads_ == 1 ? 1 : kStartsPerThread * threads_;
     const int asked = budget;
     // Ratchet rounds end early once kRoundsWithoutGain of them in a row (or
     // all asked, when fewer) found nothing shorter.
@@ -230,15 +262,27 @@ bool Search::searchEach(const char* stage, std::vector<int> subtrees, int budget
         leading = false;
         int spent = 0;
         std::size_t i = next;
-        for (; i < subtrees.size() && spent < budget && static_cast<int>(batch.size()) < room; ++i) {
-            Descent start{i, 0, Unrooted(), Topology(), 0.0, rounds > 0 ? subtrees[i] : -1, nullptr};
-            const Start made = makeStart(subtrees[i], start);
-            if (made == Start::kNone) continue;
-            ++spent;
-            start.spent = spent;
-            if (made == Start::kMade) batch.push_back(std::move(start));
+        // The next start from the current tree, or false when the subtrees
+        // or the budget have run out.
+        const auto makeNext = [&](Descent& out) {
+            while (i < subtrees.size() && spent < budget) {
+                Descent start{i, 0, Unrooted(), Topology(), 0.0, rounds > 0 ? subtrees[i] : -1, nullptr};
+                const Start made = makeStart(subtrees[i++], start);
+                if (made == Start::kNone) continue;
+                start.spent = ++spent;
+                if (made != Start::kMade) continue;
+                out = std::move(start);
+                return true;
+            }
+            return false;
+        };
+        if (rounds > 0 || threads_ == 1) {
+            const std::size_t room = rounds > 0 ? static_cast<std::size_t>(rounds) : 1;
+            for (Descent start; batch.size() < room && makeNext(start);) batch.push_back(std::move(start));
+            descendBatch(batch);
+        } else {
+            descendStream(batch, makeNext);
         }
-        descendBatch(batch, rounds > 0);
         auto kept = std::find_if(batch.begin(), batch.end(),
                                  [&](const Descent& d) { return d.reached < current_ - 1e-12 * std::fabs(current_); });
         if (kept == batch.end() || rounds > 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -26,14 +27,15 @@ namespace refine {
 // starts from the current tree that the search descends from, the result
 // replacing the current tree when it is shorter.
 //
-// Descents run side by side in batches, each from the same current tree; the
-// first of a batch that is kept replaces it, the descents after it are
-// abandoned, and the subtrees after it make their starts again from the new
-// tree: the trees are those of one descent after another, for any number of
-// threads. (Which ends the descents know depends on timing, and a descent
-// that meets a known end stops there, where it would end anyway.) Ratchet
-// rounds run in groups of kRoundsAtOnce from the same tree whatever the
-// number of threads, and the shortest of a group is kept.
+// With threads, starts are made in order and descended as threads come free,
+// each from the same current tree; the first in order that is kept replaces
+// it, the descents after it are abandoned, and the subtrees after it make
+// their starts again from the new tree: the trees are those of one descent
+// after another, for any number of threads. (Which ends the descents know
+// depends on timing, and a descent that meets a known end stops there, where
+// it would end anyway.) Ratchet rounds run in groups of kRoundsAtOnce from
+// the same tree whatever the number of threads, and the shortest of a group
+// is kept.
 class Search {
 public:
     Search(const DistanceMatrix& distances, const RefineSettings& settings, int n,
@@ -77,7 +79,10 @@ private:
     // The starts of `stage`; see Search.cpp. True when `lead` was kept.
     bool searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
                     int rounds = 0, const Build& lead = nullptr);
-    void descendBatch(std::vector<Descent>& batch, bool whole);
+    void descendBatch(std::deque<Descent>& batch);
+    void descendStream(std::deque<Descent>& starts, const std::function<bool(Descent&)>& makeNext);
+    void prepareWorkers(std::size_t count);
+    void descendOn(Worker& w, Descent& d, Abandon abandon);
     void adopt(Descent& kept);
     std::vector<Move> movesOf(int v);
 
