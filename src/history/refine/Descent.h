@@ -16,7 +16,8 @@ namespace refine {
 
 // The trees that descents have ended at, so that no move improves them: a
 // descent that meets one again would end there too, and so stops at once.
-// Trees of the same score (to 1e-9 of it) are compared in full.
+// Trees of the same score (to 1e-9 of it) are compared in full. Descents
+// running side by side may ask and add at once.
 class KnownEnds {
 public:
     bool has(const Unrooted& g, double score, int n) const;

@@ -16,6 +16,13 @@
 
 namespace refine {
 
+namespace {
+
+// The score of a descent that was abandoned: never kept.
+constexpr double kAbandoned = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
 Search::Search(const DistanceMatrix& distances, const RefineSettings& settings, int n, ReconstructionProgress* progress)
     : distances_(distances),
       progress_(progress),
@@ -77,9 +84,10 @@ void Search::kick() {
 // the search descends from there, and the result is kept when it is shorter.
 // Rebuilds begin with one from the neighbour-joining tree of the distances,
 // a tree made without the order of the copies: far from any duplication tree
-// the criterion may have started from. It leads the first batch of the
-// subtrees' rebuilds and is not counted against their budget; when it is
-// kept, the subtrees' rebuilds begin again from its tree.
+// the criterion may have started from. It comes before the subtrees'
+// rebuilds, side by side with the first of them, and is not counted against
+// their budget; when it is kept, the subtrees' rebuilds begin again from its
+// tree.
 void Search::rebuild() {
     if (settings_.rebuilds <= 0) return;
     const Build joined = [this](const Rebuilders& rebuilders, Reduction& reduction, int threads) {
@@ -122,10 +130,10 @@ void Search::ratchet() {
 // A start that is made where it is descended from is made first. Ratchet
 // rounds first descend under their round's shaken distances (ends of their
 // own), then as any other start.
-void Search::descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, KnownEnds& known, int threads,
-                         Abandon abandon) {
+void Search::descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriterion* quartets, KnownEnds& known,
+                         int threads, Abandon abandon) {
     if (d.build) {
-        d.rooted = d.build(*rebuilders, w.reduction, threads);
+        d.rooted = d.build(Rebuilders{*own, *quartets}, w.reduction, threads);
         d.tree = Unrooted(d.rooted);
     }
     if (d.shaken >= 0) {
@@ -137,8 +145,8 @@ void Search::descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, Kn
     }
     d.reached = w.length.of(d.rooted);
     BalancedScorer byReal(w.length, w.averages);
-    d.abandoned = !descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known, nullptr, threads, abandon);
-    if (d.abandoned) d.reached = std::numeric_limits<double>::infinity();
+    if (!descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known, nullptr, threads, abandon))
+        d.reached = kAbandoned;
 }
 
 // The descents of one batch: one after another with the threads looking at
@@ -146,20 +154,14 @@ void Search::descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, Kn
 // with the ends known before the batch and those the others find as they go.
 void Search::descendBatch(std::deque<Descent>& batch) {
     if (batch.size() <= 1 || threads_ == 1) {
-        for (Descent& d : batch) {
-            if (!own_) {
-                descendFrom(d, *workers_.front(), nullptr, ends_, threads_);
-                continue;
-            }
-            const Rebuilders rebuilders{*own_, *quartets_};
-            descendFrom(d, *workers_.front(), &rebuilders, ends_, threads_);
-        }
+        for (Descent& d : batch) descendFrom(d, *workers_.front(), own_.get(), quartets_.get(), ends_, threads_);
         return;
     }
     prepareWorkers(std::min(batch.size(), static_cast<std::size_t>(threads_)));
     batchEnds_.startFrom(&ends_);
     runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
-        descendOn(*workers_[static_cast<std::size_t>(worker)], batch[static_cast<std::size_t>(slice)], {});
+        Worker& w = *workers_[static_cast<std::size_t>(worker)];
+        descendFrom(batch[static_cast<std::size_t>(slice)], w, w.own.get(), w.quartets.get(), batchEnds_, 1);
     });
     ends_.addAll(batchEnds_, n_);
 }
@@ -197,12 +199,11 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
                 d = &starts[at];  // stays where it is while more are added
             }
             if (keptAt.load() < at) {
-                d->abandoned = true;
-                d->reached = std::numeric_limits<double>::infinity();
+                d->reached = kAbandoned;
                 continue;
             }
-            descendOn(w, *d, Abandon{&keptAt, at});
-            if (d->abandoned || !(d->reached < current_ - 1e-12 * std::fabs(current_))) continue;
+            descendFrom(*d, w, w.own.get(), w.quartets.get(), batchEnds_, 1, Abandon{&keptAt, at});
+            if (!shorter(d->reached)) continue;
             const std::lock_guard<std::mutex> hold(lock);
             if (at < keptAt.load()) keptAt.store(at);
         }
@@ -220,16 +221,6 @@ void Search::prepareWorkers(std::size_t count) {
                 w->own = makeBlockCriterion(settings_.criterion);
                 w->quartets = makeBlockCriterion(1);
             }
-}
-
-// One descent of a batch or stream, on one thread.
-void Search::descendOn(Worker& w, Descent& d, Abandon abandon) {
-    if (!w.own) {
-        descendFrom(d, w, nullptr, batchEnds_, 1, abandon);
-        return;
-    }
-    const Rebuilders rebuilders{*w.own, *w.quartets};
-    descendFrom(d, w, &rebuilders, batchEnds_, 1, abandon);
 }
 
 // For the subtrees in order while the budget lasts, each subtree makes a
@@ -283,8 +274,7 @@ bool Search::searchEach(const char* stage, std::vector<int> subtrees, int budget
         } else {
             descendStream(batch, makeNext);
         }
-        auto kept = std::find_if(batch.begin(), batch.end(),
-                                 [&](const Descent& d) { return d.reached < current_ - 1e-12 * std::fabs(current_); });
+        auto kept = std::find_if(batch.begin(), batch.end(), [&](const Descent& d) { return shorter(d.reached); });
         if (kept == batch.end() || rounds > 0) {
             budget -= spent;
             next = i;
@@ -303,6 +293,10 @@ bool Search::searchEach(const char* stage, std::vector<int> subtrees, int budget
     }
     return false;
 }
+
+// Whether a descent that reached `score` is kept: shorter than the current
+// tree by more than a relative 1e-12.
+bool Search::shorter(double score) const { return score < current_ - 1e-12 * std::fabs(current_); }
 
 // A kept descent's tree becomes the current one, its side averages with it.
 void Search::adopt(Descent& kept) {

@@ -60,7 +60,6 @@ private:
         double reached;
         int shaken;   // the round of shaken distances descended first, or -1
         Build build;  // when set, makes `rooted` (and `tree`) first
-        bool abandoned = false;
     };
     // What one thread descends with; the table of side averages is kept from
     // descent to descent.
@@ -73,16 +72,17 @@ private:
     };
     using MakeStart = std::function<Start(int subtree, Descent& start)>;
 
-    // Descends from d's start, its subtrees looked at on `threads` threads.
-    void descendFrom(Descent& d, Worker& w, const Rebuilders* rebuilders, KnownEnds& known, int threads,
-                     Abandon abandon = {});
+    // Descends from d's start, its subtrees looked at on `threads` threads;
+    // `own` and `quartets` make a rebuild's tree, when the search rebuilds.
+    void descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriterion* quartets, KnownEnds& known,
+                     int threads, Abandon abandon = {});
     // The starts of `stage`; see Search.cpp. True when `lead` was kept.
     bool searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
                     int rounds = 0, const Build& lead = nullptr);
     void descendBatch(std::deque<Descent>& batch);
     void descendStream(std::deque<Descent>& starts, const std::function<bool(Descent&)>& makeNext);
     void prepareWorkers(std::size_t count);
-    void descendOn(Worker& w, Descent& d, Abandon abandon);
+    bool shorter(double score) const;
     void adopt(Descent& kept);
     std::vector<Move> movesOf(int v);
 
@@ -99,7 +99,8 @@ private:
     std::vector<std::unique_ptr<Worker>> workers_;
     Reduction reduction_;
     KnownEnds ends_;
-    // The ends that the descents of a batch share as they find them.
+    // The ends that the descents of a batch or stream share as they find
+    // them.
     KnownEnds batchEnds_;
     // The current tree, its score and its side averages.
     Unrooted g_;
