@@ -7,6 +7,7 @@
 #include "SmallStack.h"
 #include "driver/Report.h"
 #include "history/DuplicationTree.h"
+#include "history/PairScores.h"
 #include "reference/ReferenceHistory.h"
 #include "sequences/SequenceSet.h"
 
@@ -87,6 +88,51 @@ TEST(WorkingTable, RowSumsStayExactThroughMerges) {
         kept = random() % 4 != 0;
         table.mergeBlock(start, size, kept);
     }
+}
+
+// A table whose merges may leave gaps in the rows holds the same values,
+// row sums and pair scores as one compacted at every merge, through merges
+// that leave gaps, that close them all at once, and that leave the sums out.
+TEST(WorkingTable, GapsLeftInTheRowsChangeNoValue) {
+    std::mt19937 random(11);
+    const int n = 600;  // enough for the rows to be shared among threads
+    Table d(n, std::vector<double>(n, 0.0));
+    std::uniform_real_distribution<double> value(0.01, 3.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) d[i][j] = d[j][i] = value(random);
+    WorkingDistanceTable compact(matrixFromTable(d));
+    WorkingDistanceTable gapped(matrixFromTable(d));
+    compact.setThreads(3);
+    gapped.setThreads(3);
+    int gappedSteps = 0;
+    int closings = 0;
+    std::vector<double> a(n), b(n);
+    while (compact.size() >= 3) {
+        const int k = compact.size();
+        const int size = 1 + static_cast<int>(random() % static_cast<unsigned>(std::min(3, k / 2)));
+        const int start = static_cast<int>(random() % static_cast<unsigned>(k - 2 * size + 1));
+        const bool kept = random() % 5 != 0;
+        const bool wasCompact = gapped.compact();
+        compact.mergeBlock(start, size, kept);
+        gapped.mergeBlock(start, size, kept, true);
+        ASSERT_TRUE(compact.compact());
+        gappedSteps += gapped.compact() ? 0 : 1;
+        closings += !wasCompact && gapped.compact() ? 1 : 0;
+        ASSERT_EQ(gapped.size(), compact.size());
+        for (int t = 0; t < 4; ++t) {
+            const int p = static_cast<int>(random() % static_cast<unsigned>(compact.size()));
+            for (int q = 0; q < compact.size(); ++q) ASSERT_EQ(gapped.at(p, q), compact.at(p, q)) << p << " " << q;
+        }
+        if (!kept || compact.size() < 3) continue;
+        for (int p = 0; p < compact.size(); ++p) ASSERT_EQ(gapped.rowSums()[p], compact.rowSums()[p]) << p;
+        const int p = static_cast<int>(random() % static_cast<unsigned>(compact.size()));
+        const int from = static_cast<int>(random() % static_cast<unsigned>(compact.size()));
+        PairScores(compact).fillRow(p, from, compact.size(), a.data());
+        PairScores(gapped).fillRow(p, from, compact.size(), b.data());
+        for (int q = from; q < compact.size(); ++q) ASSERT_EQ(b[q], a[q]) << p << " " << q;
+    }
+    EXPECT_GT(gappedSteps, 100);
+    EXPECT_GT(closings, 3);
 }
 
 TEST(Reconstruction, OneSegmentIsASingleLeaf) {

@@ -47,6 +47,9 @@ public:
     // made (asked just before it): when not, the merge leaves them out, and
     // the first merge that keeps them again adds them afresh.
     virtual bool readsRowSums() const { return true; }
+    // Whether the criterion reads the table only through its cells and
+    // column runs, so that a merge may leave gaps in the rows.
+    virtual bool readsGappedRows() const { return false; }
 
     // Threads the criterion may share its work among (1 by default). The
     // blocks it names are the same for any number.

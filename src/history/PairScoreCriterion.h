@@ -16,6 +16,7 @@ public:
         return chooseByScores(PairScores(table), k);
     }
     void merged(const WorkingDistanceTable&, CandidateBlock) override {}
+    bool readsGappedRows() const override { return true; }
 
 protected:
     // The block for k >= 3 segments.

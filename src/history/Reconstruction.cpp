@@ -47,7 +47,7 @@ void DuplicationTree::reconstructFrom(WorkingDistanceTable& table, BlockCriterio
         const int start = chosen.start;
         const int size = chosen.size;
         criterion.merging(table, chosen);
-        table.mergeBlock(start, size, criterion.readsRowSums());
+        table.mergeBlock(start, size, criterion.readsRowSums(), criterion.readsGappedRows());
 
         DuplicationBlock block;
         for (int c = 0; c < size; ++c) {

@@ -80,7 +80,8 @@ void RowSums::beginMerge(int start, int size, int before) {
     }
 }
 
-void RowSums::sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k) {
+void RowSums::sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k,
+                      const std::vector<ColumnRun>& along) {
     const std::size_t n = n_;
     const int from = fromZero ? 0 : validCheckpoints_ * kRowsPerCheckpoint;
     double sums[kRowsAtOnce];
@@ -88,14 +89,19 @@ void RowSums::sumRows(const int* positions, const double* const* rows, int count
         sums[i] = from == 0 ? 0.0
                             : checkpoints_[static_cast<std::size_t>(validCheckpoints_ - 1) * n +
                                            static_cast<std::size_t>(positions[i])];
+    const double* shifted[kRowsAtOnce];
     for (int chunk = from; chunk < k; chunk += kRowsPerCheckpoint) {
         const int end = std::min(k, chunk + kRowsPerCheckpoint);
-        if (count == kRowsAtOnce) {
-            addInStep(rows, sums, chunk, end);
-        } else {
-            for (int i = 0; i < count; ++i)
-                for (int q = chunk; q < end; ++q) sums[i] += rows[i][q];
-        }
+        // The cells of a run lie side by side; a chunk may span several.
+        forEachStretch(along.data(), static_cast<int>(along.size()), chunk, end, [&](int lo, int hi, int offset) {
+            if (count == kRowsAtOnce) {
+                for (int i = 0; i < count; ++i) shifted[i] = rows[i] + offset;
+                addInStep(shifted, sums, lo, hi);
+            } else {
+                for (int i = 0; i < count; ++i)
+                    for (int q = lo; q < hi; ++q) sums[i] += rows[i][q + offset];
+            }
+        });
         if (end % kRowsPerCheckpoint != 0) break;
         double* partial = &checkpoints_[static_cast<std::size_t>(end / kRowsPerCheckpoint - 1) * n];
         for (int i = 0; i < count; ++i) partial[positions[i]] = sums[i];

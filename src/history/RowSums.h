@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "history/ColumnRuns.h"
+
 class WorkingDistanceTable;
 
 // r_p, the sum of the distances from position p to every current segment of
@@ -27,7 +29,7 @@ public:
 
     const double* data() const { return sums_.data(); }
 
-    // Adds the sums of the table from the last partial sum still valid.
+    // Adds the sums of a compact table from the last partial sum still valid.
     void update(const WorkingDistanceTable& table);
     // After the table merged the block of `size` pairs at `start` (it held
     // `before` segments), before it compacts: the partial sums over rows
@@ -35,11 +37,12 @@ public:
     // table is then given to sumRows, and finishMerge ends the merge.
     void beginMerge(int start, int size, int before);
     // r_p for the rows at `positions` (at most kRowsAtOnce) of a table of k
-    // segments, each from its values along the row: from the last partial
-    // sum still valid, or from zero for the new segments of the block
-    // (`fromZero`). Rows of different positions may be summed at once on
-    // different threads.
-    void sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k);
+    // segments, each from its cells along the row, laid out as `along`
+    // says: from the last partial sum still valid, or from zero for the new
+    // segments of the block (`fromZero`). Rows of different positions may be
+    // summed at once on different threads.
+    void sumRows(const int* positions, const double* const* rows, int count, bool fromZero, int k,
+                 const std::vector<ColumnRun>& along);
     void finishMerge(int k) { validCheckpoints_ = k / kRowsPerCheckpoint; }
     // Rows summed together: each sum is a chain of additions of its own, and
     // several chains side by side keep the processor busy.

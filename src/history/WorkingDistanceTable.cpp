@@ -18,6 +18,9 @@ void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix*
     const int n = size_;
     const std::size_t width = n_;
     rowStart_.resize(width);
+    // Room for every run a merge may keep, so that keeping them never
+    // allocates once the table has begun to change.
+    runs_.reserve(kMostRuns + 1);
     const double* valueOfCode = distances.coded() ? distances.valueOfCode().data() : nullptr;
     for (int first = 0; first < n; first += kRowsPerBlock) {
         const int end = std::min(n, first + kRowsPerBlock);
@@ -49,42 +52,64 @@ void WorkingDistanceTable::fill(const DistanceMatrix& distances, DistanceMatrix*
     });
 }
 
-void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums) {
+void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool gapsAllowed) {
     const int k = size_;
     const int blockEnd = start + 2 * size;
+    const int removedFrom = start + size;
+    // Where the positions lie once the right copies' go, if their cells
+    // stay (made first: nothing has changed yet if it cannot be made).
+    const std::vector<ColumnRun> gapped = withoutPositions(runs_, k, removedFrom, size);
     // New segment c is written over its left copy's row and column. Every
     // value it reads (rows of later left copies, of right copies, and of
     // segments outside the block) is still unchanged at that point.
+    const ColumnRun* runs = runs_.data();
+    const int runCount = static_cast<int>(runs_.size());
     for (int c = 0; c < size; ++c) {
         const int a = start + c;
         const int b = start + size + c;
-        double* left = row(a);
-        const double* right = row(b);
-        for (int x = 0; x < k; ++x) {
-            if (x >= start && x < blockEnd) continue;
-            const double d = (right[x] + left[x]) * 0.5;
-            left[x] = d;
-            row(x)[a] = d;
-        }
-        left[a] = 0.0;
+        double* left = cells(a);
+        const double* right = cells(b);
+        const int ca = a + offsetOf(a);
+        const auto average = [&](int from, int to, int offset) {
+            for (int x = from; x < to; ++x) {
+                const double d = (right[x + offset] + left[x + offset]) * 0.5;
+                left[x + offset] = d;
+                cells(x)[ca] = d;
+            }
+        };
+        forEachStretch(runs, runCount, 0, start, average);
+        forEachStretch(runs, runCount, blockEnd, k, average);
+        left[ca] = 0.0;
         for (int e = c + 1; e < size; ++e) {
-            const double d = (right[start + size + e] + left[start + e]) * 0.5;
-            row(start + e)[a] = d;
-            left[start + e] = d;
+            const double d =
+                (right[start + size + e + offsetOf(start + size + e)] + left[start + e + offsetOf(start + e)]) * 0.5;
+            cells(start + e)[ca] = d;
+            left[start + e + offsetOf(start + e)] = d;
         }
     }
     // Remove the right copies' rows, then their columns.
-    const int removedFrom = start + size;
     rowStart_.erase(rowStart_.begin() + removedFrom, rowStart_.begin() + blockEnd);
     const int remaining = k - size;
     const int before = removedFrom;
     const int after = k - blockEnd;
+    // How the columns go: the shorter side of the removed run shifted over
+    // it (a compact table that stays so), the gap left (`keep`), or every
+    // gap closed at once.
+    const bool keep = gapsAllowed && gapped.size() <= kMostRuns;
+    const bool shorterSide = !keep && compact();
+    const bool closeAll = !keep && !compact();
+    if (keep)
+        runs_ = gapped;
+    else
+        runs_.assign(1, ColumnRun{0, 0});
+    // The runs a row's sum is taken along, once the row has moved.
+    const std::vector<ColumnRun>& sumAlong = runs_;
     // Each row moves on its own, so the rows are shared among the threads;
     // each row's sum is taken as it is moved (averages of zeros are zeros:
     // in a table of zeros every row sum stays zero).
     const bool sum = !allZero_ && keepSums;
     if (sum) rowSums_.beginMerge(start, size, k);
-    const std::size_t shift = before <= after ? static_cast<std::size_t>(size) : 0;
+    const std::size_t shift = shorterSide && before <= after ? static_cast<std::size_t>(size) : 0;
     const int workers = remaining >= kLeastSharedRows ? threads_ : 1;
     const int rowsPerSlice = (remaining + workers - 1) / workers;
     runSlices(workers, workers, [&](int slice, int) {
@@ -93,25 +118,36 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums) {
         const double* rows[RowSums::kRowsAtOnce];
         int held = 0;
         for (int p = slice * rowsPerSlice; p < last; ++p) {
-            double* cells = row(p);
-            if (before <= after)
-                std::copy_backward(cells, cells + before, cells + blockEnd);
-            else
-                std::copy(cells + blockEnd, cells + k, cells + removedFrom);
+            double* row = cells(p);
+            if (shorterSide) {
+                if (before <= after)
+                    std::copy_backward(row, row + before, row + blockEnd);
+                else
+                    std::copy(row + blockEnd, row + k, row + removedFrom);
+            } else if (closeAll) {
+                // Offsets grow from run to run, so each run moves down
+                // over cells already moved or no longer needed.
+                for (std::size_t r = 0; r < gapped.size(); ++r) {
+                    const int from = gapped[r].begin;
+                    const int to = r + 1 < gapped.size() ? gapped[r + 1].begin : remaining;
+                    if (gapped[r].offset > 0)
+                        std::copy(row + from + gapped[r].offset, row + to + gapped[r].offset, row + from);
+                }
+            }
             if (!sum) continue;
-            const double* moved = cells + shift;
+            const double* moved = row + shift;
             if (p >= start && p < removedFrom) {
-                rowSums_.sumRows(&p, &moved, 1, true, remaining);
+                rowSums_.sumRows(&p, &moved, 1, true, remaining, sumAlong);
                 continue;
             }
             positions[held] = p;
             rows[held] = moved;
             if (++held == RowSums::kRowsAtOnce) {
-                rowSums_.sumRows(positions, rows, held, false, remaining);
+                rowSums_.sumRows(positions, rows, held, false, remaining, sumAlong);
                 held = 0;
             }
         }
-        if (held > 0) rowSums_.sumRows(positions, rows, held, false, remaining);
+        if (held > 0) rowSums_.sumRows(positions, rows, held, false, remaining, sumAlong);
     });
     columnOffset_ += shift;
     size_ = remaining;

@@ -24,6 +24,7 @@ public:
     void merged(const WorkingDistanceTable& table, CandidateBlock block) override;
     // Only the criterion that takes over reads them, from its beginning on.
     bool readsRowSums() const override;
+    bool readsGappedRows() const override { return then_ == nullptr || then_->readsGappedRows(); }
 
 private:
     std::vector<CandidateBlock> merges_;
