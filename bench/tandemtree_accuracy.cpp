@@ -161,6 +161,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+#ifndef TANDEMTREE_HAVE_PLL
+    (void)shortlist;  // the likelihood search is not built
+#endif
     std::vector<Cell> cells;
     const std::vector<int> sizes = quick ? std::vector<int>{12, 48} : std::vector<int>{12, 24, 48, 96};
     const std::vector<int> lengths = quick ? std::vector<int>{300} : std::vector<int>{300, 1000};
