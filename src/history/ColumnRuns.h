@@ -13,8 +13,9 @@ struct ColumnRun {
     int offset;
 };
 
-// The runs after positions from .. from+count-1 of `size` are removed: the
-// positions after them take their places.
+// The runs once positions from .. from+count-1 of the `size` held are
+// removed, their cells left in place: the positions after them take their
+// numbers.
 inline std::vector<ColumnRun> withoutPositions(const std::vector<ColumnRun>& runs, int size, int from, int count) {
     std::vector<ColumnRun> left;
     left.reserve(runs.size() + 1);
