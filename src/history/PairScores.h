@@ -17,7 +17,7 @@ public:
 
     // out[q] = Q(p, q) for from <= q < to (out[p] gets a value of no meaning).
     TANDEMTREE_INLINE_INTO_CLONES void fillRow(int p, int from, int to, double* __restrict out) const {
-        const double* cells = table_.cells(p);
+        const double* cells = table_.row(p);
         const double* sums = rowSums_;
         const double rp = sums[p];
         const double divisor = divisor_;

@@ -67,14 +67,14 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool g
     for (int c = 0; c < size; ++c) {
         const int a = start + c;
         const int b = start + size + c;
-        double* left = cells(a);
-        const double* right = cells(b);
+        double* left = row(a);
+        const double* right = row(b);
         const int ca = a + offsetOf(a);
         const auto average = [&](int from, int to, int offset) {
             for (int x = from; x < to; ++x) {
                 const double d = (right[x + offset] + left[x + offset]) * 0.5;
                 left[x + offset] = d;
-                cells(x)[ca] = d;
+                row(x)[ca] = d;
             }
         };
         forEachStretch(runs, runCount, 0, start, average);
@@ -83,7 +83,7 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool g
         for (int e = c + 1; e < size; ++e) {
             const double d =
                 (right[start + size + e + offsetOf(start + size + e)] + left[start + e + offsetOf(start + e)]) * 0.5;
-            cells(start + e)[ca] = d;
+            row(start + e)[ca] = d;
             left[start + e + offsetOf(start + e)] = d;
         }
     }
@@ -102,8 +102,6 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool g
         runs_ = gapped;
     else
         runs_.assign(1, ColumnRun{0, 0});
-    // The runs a row's sum is taken along, once the row has moved.
-    const std::vector<ColumnRun>& sumAlong = runs_;
     // Each row moves on its own, so the rows are shared among the threads;
     // each row's sum is taken as it is moved (averages of zeros are zeros:
     // in a table of zeros every row sum stays zero).
@@ -118,12 +116,12 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool g
         const double* rows[RowSums::kRowsAtOnce];
         int held = 0;
         for (int p = slice * rowsPerSlice; p < last; ++p) {
-            double* row = cells(p);
+            double* cells = row(p);
             if (shorterSide) {
                 if (before <= after)
-                    std::copy_backward(row, row + before, row + blockEnd);
+                    std::copy_backward(cells, cells + before, cells + blockEnd);
                 else
-                    std::copy(row + blockEnd, row + k, row + removedFrom);
+                    std::copy(cells + blockEnd, cells + k, cells + removedFrom);
             } else if (closeAll) {
                 // Offsets grow from run to run, so each run moves down
                 // over cells already moved or no longer needed.
@@ -131,23 +129,23 @@ void WorkingDistanceTable::mergeBlock(int start, int size, bool keepSums, bool g
                     const int from = gapped[r].begin;
                     const int to = r + 1 < gapped.size() ? gapped[r + 1].begin : remaining;
                     if (gapped[r].offset > 0)
-                        std::copy(row + from + gapped[r].offset, row + to + gapped[r].offset, row + from);
+                        std::copy(cells + from + gapped[r].offset, cells + to + gapped[r].offset, cells + from);
                 }
             }
             if (!sum) continue;
-            const double* moved = row + shift;
+            const double* moved = cells + shift;
             if (p >= start && p < removedFrom) {
-                rowSums_.sumRows(&p, &moved, 1, true, remaining, sumAlong);
+                rowSums_.sumRows(&p, &moved, 1, true, remaining, runs_);
                 continue;
             }
             positions[held] = p;
             rows[held] = moved;
             if (++held == RowSums::kRowsAtOnce) {
-                rowSums_.sumRows(positions, rows, held, false, remaining, sumAlong);
+                rowSums_.sumRows(positions, rows, held, false, remaining, runs_);
                 held = 0;
             }
         }
-        if (held > 0) rowSums_.sumRows(positions, rows, held, false, remaining, sumAlong);
+        if (held > 0) rowSums_.sumRows(positions, rows, held, false, remaining, runs_);
     });
     columnOffset_ += shift;
     size_ = remaining;

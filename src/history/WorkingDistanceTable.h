@@ -28,21 +28,20 @@ public:
     static std::uint64_t bytesFor(int n) { return static_cast<std::uint64_t>(n) * n * sizeof(double); }
 
     int size() const { return size_; }
-    double at(int p, int q) const { return cells(p)[q + offsetOf(q)]; }
+    double at(int p, int q) const { return row(p)[q + offsetOf(q)]; }
     // r_p, the sum of the distances from p to every current segment, added
     // in ascending order of position from 0.0, for every p.
     const double* rowSums() const { return rowSums_.data(); }
     // Whether every distance held is zero (as among identical copies): the
     // row sums are all zero then, and every merge keeps it so.
     bool allZero() const { return allZero_; }
-    // Row p as k contiguous values, when the table is compact.
+    // Row p's cells: position q at row(p)[q + offset], the offset of the
+    // run that q lies in (see columnRuns); k contiguous values when the table
+    // is compact.
     const double* row(int p) const { return rowStart_[static_cast<std::size_t>(p)] + columnOffset_; }
     // Whether every position lies at its own cell of each row: always, unless
     // a merge was allowed to leave gaps.
     bool compact() const { return runs_.size() == 1 && runs_.front().offset == 0; }
-    // Row p's cells: position q at cells(p)[q + offset], the offset of the
-    // run that q lies in.
-    const double* cells(int p) const { return row(p); }
     const std::vector<ColumnRun>& columnRuns() const { return runs_; }
 
     // Replaces the block of `size` pairs starting at `start` by its ancestral
@@ -56,7 +55,7 @@ public:
     // the positions after them reaching past them (see ColumnRun), until so
     // many gaps are held that the merge closes them all in one pass over the
     // rows: the rows' cells are then moved once every few merges instead of
-    // at every merge. Only what reads the table through cells() and
+    // at every merge. Only what reads the table through row() and
     // columnRuns() may allow it; without it the table is compact afterwards.
     void mergeBlock(int start, int size, bool keepSums = true, bool gapsAllowed = false);
 
@@ -73,7 +72,6 @@ private:
     void fill(const DistanceMatrix& distances, DistanceMatrix* release);
 
     double* row(int p) { return rowStart_[static_cast<std::size_t>(p)] + columnOffset_; }
-    double* cells(int p) { return row(p); }
     int offsetOf(int q) const {
         int offset = 0;
         for (const ColumnRun& run : runs_) {
