@@ -26,22 +26,30 @@
 // `scratch` holds the running sums between calls, so that a criterion makes
 // them once per reconstruction rather than once per step.
 //
-// `rowValues(r, lo, hi)` returns a pointer v with v[q] the value of pair
-// (r, q) for lo <= q < hi (v[r] is never read); `keyOf(sum, j)` gives a
-// candidate's key from its sum and its size as a double.
+// The rows are read in groups of kRowsAtOnce: `fillRows(r, count, lo, hi,
+// out, stride)` writes the value of pair (r + t, q) to out[t * stride + q]
+// for 0 <= t < count and lo <= q < hi (a value at q = r + t is never read).
+// Several rows streamed from memory side by side keep more of the table in
+// flight than one row at a time, and reading the table is what bounds the
+// scan. `keyOf(sum, j)` gives a candidate's key from its sum and its size as
+// a double.
 //
 // The scratch is sized by prepare(k) before the scan: an exception cannot
 // leave a function compiled once per vector instruction set (the program
 // would end), so the scan itself allocates nothing.
 struct BlockScanScratch {
+    static constexpr int kRowsAtOnce = 4;
     std::vector<double> sums;
     std::vector<double> sizes;  // sizes[j] = j
     std::vector<double> keys;
+    std::vector<double> rows;  // a group's values, row after row, k apart
 
     void prepare(int k) {
         const std::size_t slots = static_cast<std::size_t>(k / 2) + 1;
         if (sums.size() < slots) sums.resize(slots);
         if (keys.size() < slots) keys.resize(slots);
+        const std::size_t cells = static_cast<std::size_t>(kRowsAtOnce) * static_cast<std::size_t>(k);
+        if (rows.size() < cells) rows.resize(cells);
         for (std::size_t j = sizes.size(); j < slots; ++j) sizes.push_back(static_cast<double>(j));
     }
 };
@@ -64,9 +72,10 @@ struct ScannedBlock {
 // k/2), so that the sizes can be shared among threads: every size slides its
 // own windows, and the best of several ranges, combined with ScannedBlock's
 // order, is the best of their union. Each row is read only where these sizes
-// need it (`rowValues` may be called twice for a row, for the two sides).
-template <typename RowValues, typename KeyOf>
-TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int lastSize, RowValues rowValues,
+// need it (a group of rows may be filled twice, left of the diagonal and
+// right of it, when the sizes leave a stretch between the two unread).
+template <typename FillRows, typename KeyOf>
+TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int lastSize, FillRows fillRows,
                                                           KeyOf keyOf, BlockScanScratch& scratch) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
@@ -75,40 +84,80 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
     const double* __restrict jd = scratch.sizes.data();
     double* __restrict key = scratch.keys.data();
 
-    ScannedBlock best;
-    for (int r = 0; r < k; ++r) {
-        // Row r enters pair (r, r+j) for the sizes still adding their first
-        // start (j > r) and, together with leaving pair (r, r-j), slides
-        // the sizes j <= last; nothing else of the row is read.
+    // What row r reads: for the sizes still adding their first start
+    // (j > r), pair (r, r+j); for the sizes j <= last that slide, the
+    // leaving pair (r, r-j) and the entering (r, r+j). Nothing else.
+    struct RowReads {
+        int slideTo, openFrom;
+        bool slides, opens;
+        int right;
+    };
+    const auto readsOf = [&](int r) {
+        RowReads reads;
         const int last = std::min({r, k - 1 - r, half});
-        const int slideTo = std::min(last, lastSize);
-        const int openFrom = std::max(r + 1, first);
-        const bool slides = slideTo >= first;
-        const bool opens = openFrom <= lastSize;
-        if (!slides && !opens) continue;
-        const int right = std::max(slides ? slideTo : 0, opens ? lastSize : 0);
-        const double* __restrict v = rowValues(r, r + first, r + right + 1);
-        if (slides) v = rowValues(r, r - slideTo, r - first + 1);
-        // Sizes j > r: row r gives the pair c = r of the first start's sum;
-        // at r = j - 1 that sum is complete.
-        for (int j = openFrom; j <= lastSize; ++j) sum[j] += v[r + j];
-        if (r + 1 >= first && r + 1 <= lastSize) best.offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
-        // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
-        if (!slides) continue;
-        for (int j = first; j <= slideTo; ++j) {
-            double s = sum[j];
-            s -= v[r - j];
-            s += v[r + j];
-            sum[j] = s;
-            key[j] = keyOf(s, jd[j]);
+        reads.slideTo = std::min(last, lastSize);
+        reads.openFrom = std::max(r + 1, first);
+        reads.slides = reads.slideTo >= first;
+        reads.opens = reads.openFrom <= lastSize;
+        reads.right = std::max(reads.slides ? reads.slideTo : 0, reads.opens ? lastSize : 0);
+        return reads;
+    };
+    constexpr int kGroup = BlockScanScratch::kRowsAtOnce;
+    const std::size_t stride = static_cast<std::size_t>(k);
+    ScannedBlock best;
+    for (int g = 0; g < k; g += kGroup) {
+        const int end = std::min(k, g + kGroup);
+        // The group's values on each side of the diagonal, over the union
+        // of what its rows read there, in ascending position: one stretch
+        // when the two sides meet.
+        int leftLo = k, leftHi = 0, rightLo = k, rightHi = 0;
+        for (int r = g; r < end; ++r) {
+            const RowReads reads = readsOf(r);
+            if (reads.slides) {
+                leftLo = std::min(leftLo, r - reads.slideTo);
+                leftHi = std::max(leftHi, r - first + 1);
+            }
+            if (reads.slides || reads.opens) {
+                rightLo = std::min(rightLo, r + first);
+                rightHi = std::max(rightHi, r + reads.right + 1);
+            }
         }
-        // Only the least key of the row can improve on the candidate held,
-        // and of its sizes only the smallest.
-        const double least = leastOf(key, first, slideTo + 1);
-        if (least > best.key) continue;
-        int j = first;
-        while (key[j] != least) ++j;
-        best.offer(least, j, r - j + 1);
+        if (rightLo >= rightHi) continue;  // none of the group's rows reads anything
+        double* const values = scratch.rows.data();
+        if (leftLo < leftHi && leftHi >= rightLo) {
+            fillRows(g, end - g, leftLo, rightHi, values, stride);
+        } else {
+            if (leftLo < leftHi) fillRows(g, end - g, leftLo, leftHi, values, stride);
+            fillRows(g, end - g, rightLo, rightHi, values, stride);
+        }
+        for (int r = g; r < end; ++r) {
+            const RowReads reads = readsOf(r);
+            const int slideTo = reads.slideTo;
+            const int openFrom = reads.openFrom;
+            const bool slides = reads.slides;
+            if (!slides && !reads.opens) continue;
+            const double* __restrict v = values + static_cast<std::size_t>(r - g) * stride;
+            // Sizes j > r: row r gives the pair c = r of the first start's
+            // sum; at r = j - 1 that sum is complete.
+            for (int j = openFrom; j <= lastSize; ++j) sum[j] += v[r + j];
+            if (r + 1 >= first && r + 1 <= lastSize) best.offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
+            // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
+            if (!slides) continue;
+            for (int j = first; j <= slideTo; ++j) {
+                double s = sum[j];
+                s -= v[r - j];
+                s += v[r + j];
+                sum[j] = s;
+                key[j] = keyOf(s, jd[j]);
+            }
+            // Only the least key of the row can improve on the candidate
+            // held, and of its sizes only the smallest.
+            const double least = leastOf(key, first, slideTo + 1);
+            if (least > best.key) continue;
+            int j = first;
+            while (key[j] != least) ++j;
+            best.offer(least, j, r - j + 1);
+        }
     }
     return best;
 }

@@ -10,14 +10,13 @@ namespace {
 constexpr int kLeastSharedSegments = 256;
 
 TANDEMTREE_VECTOR_CLONES ScannedBlock leastMeanScoreBlock(const PairScores& scores, int k, int first, int last,
-                                                          double* row, BlockScanScratch& scan) {
+                                                          BlockScanScratch& scan) {
     // Each window sum is carried from start to start in two separate
     // operations, leaving pair first: the order decides near-ties.
     return scanBlockSizes(
         k, first, last,
-        [&](int r, int lo, int hi) {
-            scores.fillRow(r, lo, hi, row);
-            return row;
+        [&](int r, int count, int lo, int hi, double* out, std::size_t stride) {
+            scores.fillRows(r, count, lo, hi, out, stride);
         },
         [](double sum, double j) { return sum / j; }, scan);
 }
@@ -28,13 +27,10 @@ CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores,
     const int half = k / 2;
     const int workers = k >= kLeastSharedSegments ? std::min(threads_, half) : 1;
     if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
-    for (int w = 0; w < workers; ++w) {
-        workers_[static_cast<std::size_t>(w)].row.resize(static_cast<std::size_t>(k));
-        workers_[static_cast<std::size_t>(w)].scan.prepare(k);
-    }
+    for (int w = 0; w < workers; ++w) workers_[static_cast<std::size_t>(w)].scan.prepare(k);
     if (workers == 1) {
         Worker& only = workers_[0];
-        const ScannedBlock best = leastMeanScoreBlock(scores, k, 1, half, only.row.data(), only.scan);
+        const ScannedBlock best = leastMeanScoreBlock(scores, k, 1, half, only.scan);
         return {best.start, best.size};
     }
     // Contiguous ranges of sizes with about as many candidates each (size j
@@ -54,7 +50,7 @@ CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores,
         const int last = bounds[static_cast<std::size_t>(slice) + 1] - 1;
         if (first <= last)
             best[static_cast<std::size_t>(slice)] =
-                leastMeanScoreBlock(scores, k, first, last, mine.row.data(), mine.scan);
+                leastMeanScoreBlock(scores, k, first, last, mine.scan);
     });
     ScannedBlock chosen;
     for (const ScannedBlock& b : best)

@@ -14,7 +14,6 @@ protected:
 
 private:
     struct Worker {
-        std::vector<double> row;
         BlockScanScratch scan;
     };
     std::vector<Worker> workers_;
