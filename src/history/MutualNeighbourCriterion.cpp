@@ -26,11 +26,18 @@ TANDEMTREE_INLINE_INTO_CLONES void lowerColumnMinima(const double* __restrict va
 TANDEMTREE_VECTOR_CLONES void scoreRows(const PairScores& score, int k, int from, int to, double* __restrict values,
                                         double* __restrict columnMinima, double* __restrict rowLeast,
                                         double* __restrict adjacent) {
-    for (int p = from; p < to && p + 1 < k; ++p) {
-        score.fillRow(p, p + 1, k, values);
-        rowLeast[p] = leastOf(values, p + 1, k);
-        adjacent[p] = values[p + 1];
-        lowerColumnMinima(values, columnMinima, p + 1, k);
+    // Rows kRowsAtOnce at a time, read from memory side by side (`values`
+    // holds that many rows, k apart); each row's own scores start after it.
+    const std::size_t stride = static_cast<std::size_t>(k);
+    for (int group = from; group < to && group + 1 < k; group += PairScores::kRowsAtOnce) {
+        const int end = std::min({to, k - 1, group + PairScores::kRowsAtOnce});
+        score.fillRows(group, end - group, group + 1, k, values, stride);
+        for (int p = group; p < end; ++p) {
+            const double* row = values + static_cast<std::size_t>(p - group) * stride;
+            rowLeast[p] = leastOf(row, p + 1, k);
+            adjacent[p] = row[p + 1];
+            lowerColumnMinima(row, columnMinima, p + 1, k);
+        }
     }
 }
 
@@ -75,7 +82,7 @@ CandidateBlock MutualNeighbourCriterion::chooseByScores(const PairScores& scores
     if (workers_.size() < static_cast<std::size_t>(workers)) workers_.resize(static_cast<std::size_t>(workers));
     for (int w = 0; w < workers; ++w) {
         Worker& mine = workers_[static_cast<std::size_t>(w)];
-        mine.row.resize(static_cast<std::size_t>(k));
+        mine.row.resize(static_cast<std::size_t>(PairScores::kRowsAtOnce) * static_cast<std::size_t>(k));
         mine.columnMinima.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
     }
     rowLeast_.assign(static_cast<std::size_t>(k), std::numeric_limits<double>::max());
