@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <random>
 
 #include "driver/Report.h"
+#include "history/BlockScan.h"
 #include "history/DuplicationTree.h"
 #include "history/LeastMeanScoreCriterion.h"
 #include "history/MutualNeighbourCriterion.h"
@@ -39,6 +42,33 @@ TEST(LeastMeanScore, WorkedExamples) {
 const Table kThreeExact = {{0, 3, 3}, {3, 0, 1}, {3, 1, 0}};
 // Here Q(0,1) = -0.4 and Q(1,2) = -0.4000000000000001.
 const Table kThreeRounded = {{0, 0.1, 0.1}, {0.1, 0, 0.2}, {0.1, 0.2, 0}};
+
+// The scan skips the division of a sum s of j values when s > c * j, c from
+// the mean held: that must never hide a mean at or below it. Sums at and
+// around j times the mean are where a bound too tight would let one through.
+TEST(LeastMeanScore, MeanBoundNeverHidesAMeanAtOrBelowTheOneHeld) {
+    std::mt19937_64 random(40);
+    std::uniform_real_distribution<double> unit(0.5, 1.0);
+    int skipped = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const int exponent = static_cast<int>(random() % 41) - 30;
+        const double mean = (random() % 2 == 0 ? -1.0 : 1.0) * std::ldexp(unit(random), exponent);
+        const double factor = MeanBound(mean).factor;
+        const int j = 1 + static_cast<int>(random() % 5000);
+        for (double around : {mean * j, factor * j}) {
+            double s = around;
+            for (int step = 0; step < 40; ++step) s = std::nextafter(s, -std::numeric_limits<double>::infinity());
+            for (int step = 0; step < 80; ++step, s = std::nextafter(s, std::numeric_limits<double>::infinity())) {
+                if (!(s > factor * j)) continue;
+                ++skipped;
+                ASSERT_GT(s / j, mean) << "mean " << mean << " size " << j << " sum " << s;
+            }
+        }
+    }
+    EXPECT_GT(skipped, 20000 * 30);  // sums just past the bound are skipped
+    for (double mean : {0.0, -0.0, std::numeric_limits<double>::infinity(), 1e-300, -1e300})
+        EXPECT_TRUE(std::isnan(MeanBound(mean).factor)) << mean;
+}
 
 TEST(LeastMeanScore, ThreeSegments) {
     EXPECT_EQ(choose<LeastMeanScoreCriterion>(kThreeExact), std::make_pair(0, 1));  // tie keeps the first

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -9,9 +10,9 @@
 
 // The candidate blocks (start s, size j) over k positions, 1 <= j <= k/2 and
 // s + 2j <= k, pair positions s+c with s+j+c. A criterion scores a candidate
-// from the sum of one value per pair, the values of a size-j block lying on
-// diagonal j (pairs (p, p+j)), and chooses the candidate with the least key;
-// between equal keys the one first in the order size ascending, then start
+// by the mean of one value per pair (their sum divided by j), the values of a
+// size-j block lying on diagonal j (pairs (p, p+j)), and the candidate with
+// the least mean is chosen; between equal means the one first in the order size ascending, then start
 // ascending, wins, as in a scan of the candidates in that order that keeps the
 // first best.
 //
@@ -31,8 +32,11 @@
 // for 0 <= t < count and lo <= q < hi (a value at q = r + t is never read).
 // Several rows streamed from memory side by side keep more of the table in
 // flight than one row at a time, and reading the table is what bounds the
-// scan. `keyOf(sum, j)` gives a candidate's key from its sum and its size as
-// a double.
+// scan.
+//
+// A row's means are worked out only where one of them may reach the
+// candidate held: its sums are first compared with the products that
+// `MeanBound` gives, which needs no division.
 //
 // The scratch is sized by prepare(k) before the scan: an exception cannot
 // leave a function compiled once per vector instruction set (the program
@@ -68,15 +72,32 @@ struct ScannedBlock {
     }
 };
 
+// For the mean m of the candidate held: a factor c such that any sum s of j
+// values with s > c * j (as computed) has a mean s / j above m (as
+// computed), so that it need not be divided. c lies a little above m:
+// m + |m| 2^-40 exceeds the next double above m by enough that the rounding
+// of the product cannot bring c * j below j times it, for any j (and the
+// division rounds upwards of that). Away from the ordinary range of values
+// (zero, infinite, tiny or huge m) c is NaN, no sum compares above it, and
+// every mean is worked out.
+struct MeanBound {
+    double factor;
+    explicit MeanBound(double mean) {
+        const double size = mean < 0 ? -mean : mean;
+        const bool ordinary = size >= 0x1p-900 && size <= 0x1p900;
+        factor = ordinary ? mean + size * 0x1p-40 : std::numeric_limits<double>::quiet_NaN();
+    }
+};
+
 // The scan over the sizes first .. lastSize alone (1 <= first, lastSize <=
 // k/2), so that the sizes can be shared among threads: every size slides its
 // own windows, and the best of several ranges, combined with ScannedBlock's
 // order, is the best of their union. Each row is read only where these sizes
 // need it (a group of rows may be filled twice, left of the diagonal and
 // right of it, when the sizes leave a stretch between the two unread).
-template <typename FillRows, typename KeyOf>
+template <typename FillRows>
 TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int lastSize, FillRows fillRows,
-                                                          KeyOf keyOf, BlockScanScratch& scratch) {
+                                                          BlockScanScratch& scratch) {
     const int half = k / 2;
     const std::size_t slots = static_cast<std::size_t>(half) + 1;
     std::fill(scratch.sums.begin(), scratch.sums.begin() + static_cast<std::ptrdiff_t>(slots), 0.0);
@@ -105,6 +126,7 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
     constexpr int kGroup = BlockScanScratch::kRowsAtOnce;
     const std::size_t stride = static_cast<std::size_t>(k);
     ScannedBlock best;
+    MeanBound bound(best.key);
     for (int g = 0; g < k; g += kGroup) {
         const int end = std::min(k, g + kGroup);
         // The group's values on each side of the diagonal, over the union
@@ -140,23 +162,33 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
             // Sizes j > r: row r gives the pair c = r of the first start's
             // sum; at r = j - 1 that sum is complete.
             for (int j = openFrom; j <= lastSize; ++j) sum[j] += v[r + j];
-            if (r + 1 >= first && r + 1 <= lastSize) best.offer(keyOf(sum[r + 1], jd[r + 1]), r + 1, 0);
+            if (r + 1 >= first && r + 1 <= lastSize && best.after(sum[r + 1] / jd[r + 1], r + 1, 0)) {
+                best = {sum[r + 1] / jd[r + 1], r + 1, 0};
+                bound = MeanBound(best.key);
+            }
             // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
             if (!slides) continue;
+            const double factor = bound.factor;
+            std::int64_t reaches = 0;
             for (int j = first; j <= slideTo; ++j) {
                 double s = sum[j];
                 s -= v[r - j];
                 s += v[r + j];
                 sum[j] = s;
-                key[j] = keyOf(s, jd[j]);
+                reaches |= s > factor * jd[j] ? 0 : 1;
             }
-            // Only the least key of the row can improve on the candidate
+            if (reaches == 0) continue;  // every mean of the row above the one held
+            for (int j = first; j <= slideTo; ++j) key[j] = sum[j] / jd[j];
+            // Only the least mean of the row can improve on the candidate
             // held, and of its sizes only the smallest.
             const double least = leastOf(key, first, slideTo + 1);
             if (least > best.key) continue;
             int j = first;
             while (key[j] != least) ++j;
-            best.offer(least, j, r - j + 1);
+            if (best.after(least, j, r - j + 1)) {
+                best = {least, j, r - j + 1};
+                bound = MeanBound(best.key);
+            }
         }
     }
     return best;

@@ -18,7 +18,7 @@ TANDEMTREE_VECTOR_CLONES ScannedBlock leastMeanScoreBlock(const PairScores& scor
         [&](int r, int count, int lo, int hi, double* out, std::size_t stride) {
             scores.fillRows(r, count, lo, hi, out, stride);
         },
-        [](double sum, double j) { return sum / j; }, scan);
+        scan);
 }
 
 }  // namespace
