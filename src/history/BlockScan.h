@@ -12,9 +12,9 @@
 // s + 2j <= k, pair positions s+c with s+j+c. A criterion scores a candidate
 // by the mean of one value per pair (their sum divided by j), the values of a
 // size-j block lying on diagonal j (pairs (p, p+j)), and the candidate with
-// the least mean is chosen; between equal means the one first in the order size ascending, then start
-// ascending, wins, as in a scan of the candidates in that order that keeps the
-// first best.
+// the least mean is chosen; between equal means the one first in the order
+// size ascending, then start ascending, wins, as in a scan of the candidates
+// in that order that keeps the first best.
 //
 // A candidate's sum is slid from start to start as that scan does it: the
 // first start of a size adds its j pair values in order from zero; each later
@@ -127,6 +127,12 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
     const std::size_t stride = static_cast<std::size_t>(k);
     ScannedBlock best;
     MeanBound bound(best.key);
+    // Offers a candidate; the bound follows the candidate held.
+    const auto offer = [&](double mean, int j, int start) {
+        if (!best.after(mean, j, start)) return;
+        best = {mean, j, start};
+        bound = MeanBound(mean);
+    };
     for (int g = 0; g < k; g += kGroup) {
         const int end = std::min(k, g + kGroup);
         // The group's values on each side of the diagonal, over the union
@@ -162,12 +168,11 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
             // Sizes j > r: row r gives the pair c = r of the first start's
             // sum; at r = j - 1 that sum is complete.
             for (int j = openFrom; j <= lastSize; ++j) sum[j] += v[r + j];
-            if (r + 1 >= first && r + 1 <= lastSize && best.after(sum[r + 1] / jd[r + 1], r + 1, 0)) {
-                best = {sum[r + 1] / jd[r + 1], r + 1, 0};
-                bound = MeanBound(best.key);
-            }
+            if (r + 1 >= first && r + 1 <= lastSize) offer(sum[r + 1] / jd[r + 1], r + 1, 0);
             // Sizes j <= r: the start s = r - j + 1, valid while s + 2j <= k.
             if (!slides) continue;
+            // Whether some mean of the row may reach the one held (wide
+            // enough to be or-ed in the vector lanes).
             const double factor = bound.factor;
             std::int64_t reaches = 0;
             for (int j = first; j <= slideTo; ++j) {
@@ -185,10 +190,7 @@ TANDEMTREE_INLINE_INTO_CLONES ScannedBlock scanBlockSizes(int k, int first, int 
             if (least > best.key) continue;
             int j = first;
             while (key[j] != least) ++j;
-            if (best.after(least, j, r - j + 1)) {
-                best = {least, j, r - j + 1};
-                bound = MeanBound(best.key);
-            }
+            offer(least, j, r - j + 1);
         }
     }
     return best;

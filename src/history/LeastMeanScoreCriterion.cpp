@@ -49,8 +49,7 @@ CandidateBlock LeastMeanScoreCriterion::chooseByScores(const PairScores& scores,
         const int first = bounds[static_cast<std::size_t>(slice)];
         const int last = bounds[static_cast<std::size_t>(slice) + 1] - 1;
         if (first <= last)
-            best[static_cast<std::size_t>(slice)] =
-                leastMeanScoreBlock(scores, k, first, last, mine.scan);
+            best[static_cast<std::size_t>(slice)] = leastMeanScoreBlock(scores, k, first, last, mine.scan);
     });
     ScannedBlock chosen;
     for (const ScannedBlock& b : best)
