@@ -17,4 +17,7 @@ private:
         BlockScanScratch scan;
     };
     std::vector<Worker> workers_;
+    // How fast each range of sizes scanned its candidates at the last steps,
+    // relative to the others: where the ranges meet follows it.
+    std::vector<double> pace_;
 };
