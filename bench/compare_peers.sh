@@ -7,7 +7,10 @@
 #   bench/compare_peers.sh [BUILD_DIR] [SIZES...]      (default: build 2000 4000)
 #
 # LENGTH (default 500) sets the alignment length, PEERS=0 times tandemtree
-# alone. Installs clearcut, quicktree and fasttree with apt-get when missing.
+# alone. RUNS=N (default 1) runs criterion 3 on 1 and 2 threads and clearcut
+# N times each, in turn, and gives the medians, with the ratio of every run:
+# on a shared machine one run of each can mislead. Installs clearcut,
+# quicktree and fasttree with apt-get when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -16,6 +19,7 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(2000 4000)
 length=${LENGTH:-500}
 peers=${PEERS:-1}
+runs=${RUNS:-1}
 
 missing=()
 command -v clearcut >/dev/null 2>&1 || missing+=(clearcut)
@@ -46,6 +50,29 @@ for n in "${sizes[@]}"; do
   "$build/make_family" "$n" "$length" 7 dna fasta >"$work/family.fa"
   "$build/make_family" "$n" "$length" 7 dna stockholm >"$work/family.sto"
   echo "n=$n L=$length"
+  if [ "$runs" -gt 1 ]; then
+    # Runs of each taken in turn; the medians, and two threads against
+    # clearcut run by run.
+    : >"$work/runs"
+    for ((i = 1; i <= runs; i++)); do
+      measure "$build/tandemtree" --threads 1 "$work/family.txt" N 3 >/dev/null; a=$(secondsOf)
+      measure "$build/tandemtree" --threads 2 "$work/family.txt" N 3 >/dev/null; b=$(secondsOf)
+      c=0
+      if [ "$peers" = 1 ]; then
+        measure clearcut -N -D -a -i "$work/family.fa" -o "$work/clearcut.tree" >/dev/null; c=$(secondsOf)
+      fi
+      echo "$a $b $c" >>"$work/runs"
+    done
+    median() { cut -d' ' -f"$1" "$work/runs" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+    t1=$(median 1); t2=$(median 2); tc=$(median 3)
+    echo "  tandemtree criterion 3, 1 thread:  median $t1 s of $runs runs"
+    echo "  tandemtree criterion 3, 2 threads: median $t2 s of $runs runs"
+    if [ "$peers" = 1 ]; then
+      each=$(awk '{ printf "%s%.2f", (NR > 1 ? " " : ""), $2 / $3 }' "$work/runs")
+      echo "  clearcut -N:                       median $tc s (criterion 3 takes $(ratio "$t1" "$tc")x on 1 thread, $(ratio "$t2" "$tc")x on 2; on 2 run by run: $each)"
+    fi
+    continue
+  fi
   one=$(measure "$build/tandemtree" --threads 1 "$work/family.txt" N 3); t1=$(secondsOf)
   two=$(measure "$build/tandemtree" --threads 2 "$work/family.txt" N 3); t2=$(secondsOf)
   echo "  tandemtree criterion 3, 1 thread:  $one"
