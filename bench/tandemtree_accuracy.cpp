@@ -5,7 +5,7 @@
 // method.
 //
 //   tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] [--ratchet R] [--size N]
-//   [--ml MODEL] [--shortlist K] [--realistic] [--iqtree] [--tsv FILE]
+//   [--ml MODEL] [--shortlist K] [--perturb N] [--realistic] [--iqtree] [--tsv FILE]
 //
 // With --ml, each refined history (clock root) is also searched by maximum
 // likelihood under MODEL; the column ml_gain is then its log-likelihood less
@@ -31,6 +31,7 @@
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
 #include "RealisticCopies.h"
+#include "common/DefaultSeed.h"
 #include "common/myException.h"
 #include "history/Refinement.h"
 #ifdef TANDEMTREE_HAVE_PLL
@@ -129,6 +130,7 @@ int main(int argc, char** argv) {
     bool realistic = false;
     bool iqtree = false;
     int shortlist = 0;  // of the likelihood search
+    int perturb = 0;    // its rounds of random jumps
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
@@ -148,6 +150,8 @@ int main(int argc, char** argv) {
             mlModel = argv[++i];
         } else if (std::strcmp(argv[i], "--shortlist") == 0 && i + 1 < argc) {
             shortlist = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--perturb") == 0 && i + 1 < argc) {
+            perturb = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--realistic") == 0) {
             realistic = true;
         } else if (std::strcmp(argv[i], "--iqtree") == 0) {
@@ -157,12 +161,14 @@ int main(int argc, char** argv) {
         } else {
             std::printf(
                 "usage: tandemtree_accuracy [--quick] [--replicates R] [--seed S] [--kicks K] [--rebuilds R] "
-                "[--ratchet R] [--size N] [--ml MODEL] [--shortlist K] [--realistic] [--iqtree] [--tsv FILE]\n");
+                "[--ratchet R] [--size N] [--ml MODEL] [--shortlist K] [--perturb N] [--realistic] [--iqtree] "
+                "[--tsv FILE]\n");
             return 1;
         }
     }
 #ifndef TANDEMTREE_HAVE_PLL
     (void)shortlist;  // the likelihood search is not built
+    (void)perturb;
 #endif
     std::vector<Cell> cells;
     const std::vector<int> sizes = quick ? std::vector<int>{12, 48} : std::vector<int>{12, 24, 48, 96};
@@ -267,6 +273,8 @@ int main(int argc, char** argv) {
                     MlSettings ml;
                     parseModelChoice(mlModel, ml.model);
                     ml.shortlist = shortlist;
+                    ml.perturb = perturb;
+                    ml.seed = kDefaultBootstrapSeed;
                     start = Clock::now();
                     const MlOutcome outcome =
                         maximumLikelihoodHistory(refined, set.sequences, cell.protein, *set.distances, ml);

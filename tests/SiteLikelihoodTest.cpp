@@ -197,6 +197,31 @@ TEST(SiteLikelihood, SameHistoryForAnyThreads) {
     }
 }
 
+// Rounds of random jumps keep the most likely history: never less likely
+// than the search without them, the same for any number of threads, and
+// refused without --ml.
+TEST(SiteLikelihood, PerturbedRoundsKeepTheMostLikely) {
+    const std::string flo1 = sourcePath("examples/yeast_chr1_FLO1_204225-206500_p135.fa");
+    const auto logLikelihoodOf = [](const std::string& out) {
+        const std::size_t at = out.find("Log-likelihood: ");
+        return at == std::string::npos ? std::nan("") : std::stod(out.substr(at + 16));
+    };
+    const ToolResult plain = runTool({flo1, "N", "3", "--ml", "JC", "--kicks", "2", "--threads", "1"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    std::string first;
+    for (const char* threads : {"1", "2", "3"}) {
+        const ToolResult jumped =
+            runTool({flo1, "N", "3", "--ml", "JC", "--kicks", "2", "--perturb", "4", "--threads", threads});
+        ASSERT_EQ(jumped.exitCode, 0) << jumped.err;
+        EXPECT_GE(logLikelihoodOf(jumped.out), logLikelihoodOf(plain.out) - 1e-3) << threads << " threads";
+        if (first.empty()) first = jumped.out;
+        EXPECT_EQ(jumped.out, first) << threads << " threads";
+    }
+    const ToolResult refused = runTool({flo1, "N", "3", "--perturb", "4"});
+    EXPECT_EQ(refused.out, "--perturb needs --ml\n");
+    EXPECT_EQ(refused.exitCode, 1);
+}
+
 // The likelihood library does not survive running out of memory while it
 // makes its vectors: the room is asked for first, so a limit that falls
 // there ends the run in the one line, like any other lack of memory.

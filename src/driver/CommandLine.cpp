@@ -180,6 +180,13 @@ std::vector<OptionSpec> outputAndSearchOptions() {
         "with --ml: score only the first K valid places of each subtree,\n"
         "by the change of the balanced length they make (default 0:\n"
         "every valid place)"));
+    options.push_back(number(
+        "--perturb", "N", 0, 1000000, "a number of rounds",
+        [](CommandLine& l, std::uint64_t rounds) { l.perturb = static_cast<int>(rounds); },
+        "with --ml: N rounds in which the most likely history so far\n"
+        "makes a few random valid moves and is searched again, kept\n"
+        "when more likely (default 0; each round costs about one\n"
+        "likelihood search; --seed sets the moves)"));
     return options;
 }
 
@@ -339,6 +346,7 @@ std::string checkCommandLine(const CommandLine& line) {
     if (line.matrix && line.ml)
         return "--ml fits a model to the alignment's sites: it needs an alignment, not --matrix";
     if (!line.ml && (!line.ancestors.empty() || line.shortlist > 0)) return "--ancestors and --shortlist need --ml";
+    if (!line.ml && line.perturb > 0) return "--perturb needs --ml";
 #ifndef TANDEMTREE_HAVE_PLL
     if (line.ml) return "--ml needs the likelihood library (libpll), and this build has none";
 #endif

@@ -29,11 +29,13 @@ struct CommandLine {
     int kicks = 0;     // --kicks K (which also sets refine)
     int rebuilds = 0;  // --rebuilds R (which also sets refine)
     int ratchet = 0;   // --ratchet R (which also sets refine)
-    // --ml M (which also sets refine), --ancestors F, --shortlist K.
+    // --ml M (which also sets refine), --ancestors F, --shortlist K,
+    // --perturb N.
     bool ml = false;
     ModelChoice mlModel;
     std::string ancestors;
     int shortlist = 0;
+    int perturb = 0;
     // --matrix: FILE is a PHYLIP distance matrix; --write-matrix FILE;
     // --model M (jc, k2p, p, kimura) and --gaps pairwise, unchecked against
     // the molecule kind.

@@ -67,6 +67,8 @@ MlSettings CriterionRuns::mlSettings() const {
     MlSettings settings;
     settings.model = line_.mlModel;
     settings.shortlist = line_.shortlist;
+    settings.perturb = line_.perturb;
+    settings.seed = line_.seed;
     settings.ancestors = !line_.ancestors.empty();
     settings.threads = settings_.threads;
     return settings;

@@ -2,9 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
+#include <random>
 
+#include "history/refine/BalancedLength.h"
+#include "history/refine/BalancedScorer.h"
 #include "history/refine/ClockRoot.h"
+#include "history/refine/MoveTrial.h"
+#include "history/refine/Moves.h"
+#include "history/refine/Recognition.h"
 #include "history/refine/Replay.h"
+#include "history/refine/SideAverages.h"
 #include "likelihood/LikelihoodSearch.h"
 #include "likelihood/SiteLikelihood.h"
 
@@ -99,6 +107,72 @@ std::vector<std::vector<char>> lettersBelow(const refine::Topology& t, const std
     return below;
 }
 
+// Up to `moves` random valid moves of t (each a random subtree to a random
+// one of its valid places); false when none could be made.
+bool jumped(refine::Topology& t, int n, int moves, const refine::BalancedLength& length, std::mt19937_64& random) {
+    refine::Unrooted g(t);
+    refine::Reduction reduction;
+    refine::SideAverages averages;
+    refine::MoveTrial trial;
+    int made = 0;
+    for (int tries = 0; tries < 4 * moves && made < moves; ++tries) {
+        const refine::FirstCopyView view(g);
+        const int v = 1 + static_cast<int>(random() % static_cast<std::uint64_t>(view.nodeCount() - 1));
+        const int p = view.parent(v);
+        if (p <= 0) continue;
+        averages.rebuild(view, length.table(), n);
+        trial.reset(g, n, t.root);
+        std::vector<refine::Move> places = refine::balancedMoves(averages, view, g, v);
+        for (std::size_t i = places.size(); i > 1; --i)
+            std::swap(places[i - 1], places[static_cast<std::size_t>(random() % i)]);
+        for (const refine::Move& move : places) {
+            refine::Unrooted moved;
+            refine::Topology rooted;
+            if (!trial.valid(v, p, move, reduction) ||
+                !refine::movedTree(g, v, p, move, n, t.root, reduction, moved, rooted))
+                continue;
+            g = std::move(moved);
+            t = std::move(rooted);
+            ++made;
+            break;
+        }
+    }
+    return made > 0;
+}
+
+// The rounds of `settings.perturb` from the search `best` (see
+// maximumLikelihoodHistory); returns the most likely search, its vectors
+// and the model made again for its own tree.
+std::unique_ptr<ml::LikelihoodSearch> perturbedSearches(std::unique_ptr<ml::LikelihoodSearch> best,
+                                                        SiteLikelihood& likelihood, const DistanceMatrix& distances,
+                                                        int n, const MlSettings& settings) {
+    const refine::BalancedLength length(distances, n);
+    std::mt19937_64 random(settings.seed);
+    const int moves = std::max(4, n / 6);
+    SubstitutionModel bestModel = likelihood.model();
+    bool lastIsBest = true;
+    for (int round = 0; round < settings.perturb; ++round) {
+        refine::Topology t = best->rooted();
+        if (!jumped(t, n, moves, length, random)) continue;
+        const DuplicationTree start = refine::historyOf(t, distances);
+        likelihood.setModel(bestModel);
+        auto next = std::make_unique<ml::LikelihoodSearch>(likelihood, distances, n, settings.shortlist);
+        next->run(refine::topologyOf(start), fitEdgeLengths(start, distances).above);
+        lastIsBest = next->logLikelihood() > best->logLikelihood() + 1e-3;
+        if (!lastIsBest) continue;
+        best = std::move(next);
+        bestModel = likelihood.model();
+    }
+    if (lastIsBest) return best;
+    // The library's vectors and the model are the last search's: the best
+    // tree is optimised again on its own.
+    likelihood.setModel(bestModel);
+    const DuplicationTree kept = refine::historyOf(best->rooted(), distances);
+    auto again = std::make_unique<ml::LikelihoodSearch>(likelihood, distances, n, settings.shortlist);
+    again->run(refine::topologyOf(kept), fitEdgeLengths(kept, distances).above, false);
+    return again;
+}
+
 }  // namespace
 
 MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<std::string>& sequences, bool protein,
@@ -106,8 +180,10 @@ MlOutcome maximumLikelihoodHistory(DuplicationTree& history, const std::vector<s
     const int n = history.leafCount;
     MlOutcome outcome;
     SiteLikelihood likelihood(sequences, startingModel(settings.model, protein, sequences), settings.threads);
-    ml::LikelihoodSearch search(likelihood, distances, n, settings.shortlist);
-    search.run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
+    auto best = std::make_unique<ml::LikelihoodSearch>(likelihood, distances, n, settings.shortlist);
+    best->run(refine::topologyOf(history), fitEdgeLengths(history, distances).above);
+    if (settings.perturb > 0 && n >= 4) best = perturbedSearches(std::move(best), likelihood, distances, n, settings);
+    const ml::LikelihoodSearch& search = *best;
     const refine::FirstCopyView& view = search.view();
     const std::vector<double>& above = search.above();
     const refine::Topology u = refine::leastVarianceRoot(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct MlSettings {
     // Threads sharing the alignment's patterns (the history found is the
     // same for any number).
     int threads = 1;
+    // Rounds in which the best history so far takes a few random valid
+    // moves and is searched again (kept when more likely), and their seed.
+    int perturb = 0;
+    std::uint64_t seed = 0;
 };
 
 // What the search found besides the tree.
@@ -41,6 +46,16 @@ struct MlOutcome {
 // with the root on its edge where the mean distance is the same on both
 // sides (kept within the edge), the first such place from the first copy's
 // side on ties.
+//
+// With `perturb`, each round copies the best history found so far, moves
+// max(4, n / 6) random subtrees each to a random valid place (valid places
+// as the search's moves are, taken in an order drawn from `seed`), and
+// searches the likelihood again from there, with the balanced-length fit
+// of the edge lengths; a result more likely by more than 1e-3 becomes the
+// best. The best is optimised once more on its own tree at the end. The
+// search gets stuck where the likelihood is flat over many trees (few
+// sites, little divergence); jumps of several moves at once leave such a
+// basin where single moves do not.
 //
 // The ancestral segments: at every site the state of greatest marginal
 // probability (the first in the model's order of states on ties), a gap
