@@ -25,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -276,8 +277,12 @@ int main(int argc, char** argv) {
                     ml.perturb = perturb;
                     ml.seed = kDefaultBootstrapSeed;
                     start = Clock::now();
-                    const MlOutcome outcome =
-                        maximumLikelihoodHistory(refined, set.sequences, cell.protein, *set.distances, ml);
+                    MlOutcome outcome;
+                    try {
+                        outcome = maximumLikelihoodHistory(refined, set.sequences, cell.protein, *set.distances, ml);
+                    } catch (const std::invalid_argument&) {
+                        continue;  // a model of the other molecule (--ml JC on a protein cell): no ML row
+                    }
                     const double searching = refining + std::chrono::duration<double>(Clock::now() - start).count();
                     const double truth =
                         optimisedLogLikelihood(history.truth, set.sequences, cell.protein, *set.distances, ml.model);
