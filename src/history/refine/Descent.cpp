@@ -1,6 +1,7 @@
 #include "history/refine/Descent.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "common/Parallel.h"
@@ -86,21 +87,27 @@ struct Look {
     int v = -1;
     std::vector<Move> better;
     int valid = -1;
+    bool looked = false;  // false: left for a later round
 };
 
 // A trial and a reduction for one thread of looks, made ready for the tree
-// after `taken` moves.
+// after `taken` moves (from a copy of the tree of its own: rooting a tree
+// uses the tree's scratch).
 struct LookScratch {
     MoveTrial trial;
     Reduction reduction;
     MoveScratch moves;
+    Unrooted tree;
     int readyFor = -1;
 };
 
-// Subtrees each thread looks at in one round: enough to outweigh handing
-// the work to the threads, few enough that little is looked at in vain when
-// a move is taken and the looks after it are made again on the moved tree.
-constexpr std::size_t kLooksPerThread = 4;
+// Subtrees each thread may look at in one round. A round stops handing out
+// subtrees after the first that found a valid move (the looks after it would
+// be made again on the moved tree), so little is looked at in vain however
+// many the round holds; more of them make fewer rounds to hand out and wait
+// for, which is what the threads lose most to in a sweep where few subtrees
+// find a move.
+constexpr std::size_t kLooksPerThread = 32;
 
 void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer, double bound, LookScratch& scratch,
           Look& out) {
@@ -204,21 +211,43 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 break;
             }
             const double bound = -1e-12 * std::fabs(current);
-            // Made ready here, one after another: rooting g uses its scratch.
-            for (LookScratch& each : scratch)
-                if (each.readyFor != taken) {
-                    each.trial.reset(g, n, t.root);
-                    each.readyFor = taken;
-                }
-            // One look per slice, handed out as threads come free: a look
-            // that tries many moves costs many times one that tries none.
+            // The first thread's trial is made ready here, since the moves
+            // are tried with it after the round; the others' by their
+            // threads, side by side.
+            if (scratch.front().readyFor != taken) {
+                trial.reset(g, n, t.root);
+                scratch.front().readyFor = taken;
+            }
+            // One look per slice, handed out in the sweep's order as threads
+            // come free (a look that tries many moves costs many times one
+            // that tries none), until a look finds a valid move: the slices
+            // after it are left.
+            std::atomic<std::size_t> firstValid{looks.size()};
             runSlices(threads, static_cast<int>(looks.size()), [&](int slice, int worker) {
-                look(g, view, scorer, bound, scratch[static_cast<std::size_t>(worker)],
-                     looks[static_cast<std::size_t>(slice)]);
+                const auto index = static_cast<std::size_t>(slice);
+                if (index > firstValid.load(std::memory_order_relaxed)) return;
+                LookScratch& mine = scratch[static_cast<std::size_t>(worker)];
+                if (mine.readyFor != taken) {
+                    mine.tree = g;
+                    mine.trial.reset(mine.tree, n, t.root);
+                    mine.readyFor = taken;
+                }
+                Look& out = looks[index];
+                look(g, view, scorer, bound, mine, out);
+                out.looked = true;
+                if (out.valid < 0) return;
+                for (std::size_t held = firstValid.load(std::memory_order_relaxed);
+                     index < held && !firstValid.compare_exchange_weak(held, index, std::memory_order_relaxed);) {
+                }
             });
-            // The looks in the order of the sweep, as one after another.
+            // The looks in the order of the sweep, as one after another. The
+            // slices handed out go in ascending order and only those after a
+            // valid look are left, so every look before the first valid one
+            // was made; a look left (the move before it was not taken after
+            // all) begins the next round, k where the sweep has got to.
             bool moved = false;
-            for (std::size_t i = 0; i < looks.size() && !moved; ++i) {
+            std::size_t i = 0;
+            for (; i < looks.size() && !moved && looks[i].looked; ++i) {
                 for (; k <= at[i]; ++k)
                     // Often enough that a long sweep is seen to go on.
                     if (progress != nullptr && k % kSubtreesPerReport == 0) progress->descending(sweep, taken);
@@ -228,7 +257,7 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 moved = tryMoves(seen.v, seen.better, static_cast<std::size_t>(seen.valid));
             }
             if (!moved) {
-                k = at.back() + 1;
+                if (i == looks.size()) k = at.back() + 1;
                 continue;
             }
             improved = true;
