@@ -164,6 +164,37 @@ TEST(RefineMoves, ADescentLeavesTheExactLengthOfItsTree) {
     EXPECT_GT(moved, 3);
 }
 
+// A known end is the same unrooted tree, not merely one of the same score:
+// every other tree one move away, given the end's very score, is not known,
+// while the end itself is, also with its inner nodes numbered otherwise.
+TEST(RefineMoves, KnownEndsAreTreesNotScores) {
+    const Family family(3, 40, 2);
+    BalancedLength length(*family.set.distances, family.n);
+    const double score = length.of(family.t);
+    KnownEnds ends;
+    ends.add(family.g, score, family.n);
+    int others = 0;
+    family.eachMove(length, [&](int v, int p, const Move& move) {
+        Unrooted moved = family.g;
+        moved.move(v, p, move.from, move.to);
+        EXPECT_FALSE(ends.has(moved, score, family.n)) << v << " to " << move.from << "-" << move.to;
+        ++others;
+    });
+    EXPECT_GT(others, 1000);
+    // The inner nodes (numbers n and up) in reverse order.
+    const auto renumbered = [&](int x) {
+        return x < family.n ? x : static_cast<int>(family.g.next.size()) - 1 - (x - family.n);
+    };
+    Unrooted same = family.g;
+    for (std::size_t x = 0; x < family.g.next.size(); ++x)
+        for (std::size_t k = 0; k < 3; ++k) {
+            const int y = family.g.next[x][k];
+            same.next[static_cast<std::size_t>(renumbered(static_cast<int>(x)))][k] = y < 0 ? y : renumbered(y);
+        }
+    EXPECT_TRUE(ends.has(same, score * (1 + 1e-12), family.n));
+    EXPECT_FALSE(ends.has(same, score * (1 + 1e-6), family.n));
+}
+
 // The span test and the trial agree with the full test on every move: no
 // move that can be rooted as a duplication tree is ruled out by the spans,
 // and the trial accepts exactly those.

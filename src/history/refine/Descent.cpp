@@ -25,10 +25,16 @@ constexpr double kSureGain = 1e-9;
 // gains or in another order, or of two trees that the full test tells apart.
 constexpr double kSameScore = 1e-9;
 
-// The copies on the far side of every edge of the tree seen from copy 0,
-// each list ascending, all of them in ascending order: the same for two
-// trees exactly when they are the same unrooted tree.
-std::vector<std::vector<int>> sidesSeenFromFirst(const Unrooted& g, int n) {
+// The tree hung from copy 0, written the same way for the same tree: a copy
+// as its number, any other node as kOpen, its two subtrees (the one holding
+// the least copy first) and kClose. Two trees have the same shape exactly
+// when they are the same unrooted tree: the subtrees seen from copy 0 are
+// the sides of the edges, and the order of each node's subtrees is fixed by
+// the copies in them.
+constexpr int kOpen = -1;
+constexpr int kClose = -2;
+
+std::vector<int> shapeSeenFromFirst(const Unrooted& g, int n) {
     const std::size_t nodes = g.next.size();
     std::vector<int> parent(nodes, -1), order, stack = {0};
     while (!stack.empty()) {
@@ -41,40 +47,85 @@ std::vector<std::vector<int>> sidesSeenFromFirst(const Unrooted& g, int n) {
                 stack.push_back(y);
             }
     }
-    std::vector<std::vector<int>> below(nodes), sides;
+    std::vector<int> least(nodes, n);
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        const int x = *it;
-        if (x == 0) continue;
-        std::vector<int>& mine = below[static_cast<std::size_t>(x)];
-        if (x < n) mine.push_back(x);
-        std::sort(mine.begin(), mine.end());
-        sides.push_back(mine);
-        std::vector<int>& above = below[static_cast<std::size_t>(parent[static_cast<std::size_t>(x)])];
-        above.insert(above.end(), mine.begin(), mine.end());
+        const auto x = static_cast<std::size_t>(*it);
+        if (*it < n) least[x] = *it;
+        if (*it != 0 && parent[x] >= 0) {
+            int& above = least[static_cast<std::size_t>(parent[x])];
+            above = std::min(above, least[x]);
+        }
     }
-    std::sort(sides.begin(), sides.end());
-    return sides;
+    std::vector<int> shape;
+    shape.reserve(2 * nodes);
+    stack.clear();
+    for (const int y : g.next[0])
+        if (y > 0) stack.push_back(y);
+    while (!stack.empty()) {
+        const int x = stack.back();
+        stack.pop_back();
+        if (x == kClose || x < n) {
+            shape.push_back(x);
+            continue;
+        }
+        shape.push_back(kOpen);
+        stack.push_back(kClose);
+        int below[3];
+        int count = 0;
+        for (const int y : g.next[static_cast<std::size_t>(x)])
+            if (y > 0 && y != parent[static_cast<std::size_t>(x)]) below[count++] = y;
+        const auto leastOf = [&](int y) { return least[static_cast<std::size_t>(y)]; };
+        // The subtree of the least copy is taken first, so pushed last.
+        for (int i = 1; i < count; ++i)
+            for (int k = i; k > 0 && leastOf(below[k - 1]) < leastOf(below[k]); --k) std::swap(below[k - 1], below[k]);
+        stack.insert(stack.end(), below, below + count);
+    }
+    return shape;
 }
 
 }  // namespace
 
 bool KnownEnds::has(const Unrooted& g, double score, int n) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& [known, tree] : ends_)
-        if (std::fabs(known - score) <= kSameScore * std::fabs(known) &&
-            sidesSeenFromFirst(g, n) == sidesSeenFromFirst(tree, n))
-            return true;
-    return shared_ != nullptr && shared_->has(g, score, n);
+    std::vector<int> shape;
+    return has(g, score, n, shape);
+}
+
+// `shape` is g's, or empty until some known end has the score.
+bool KnownEnds::has(const Unrooted& g, double score, int n, std::vector<int>& shape) const {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        for (const End& end : ends_) {
+            if (!(std::fabs(end.score - score) <= kSameScore * std::fabs(end.score))) continue;
+            if (shape.empty()) shape = shapeSeenFromFirst(g, n);
+            if (end.shape == shape) return true;
+        }
+    }
+    return shared_ != nullptr && shared_->has(g, score, n, shape);
 }
 
 void KnownEnds::add(const Unrooted& g, double score, int n) {
-    if (has(g, score, n)) return;
-    std::lock_guard<std::mutex> hold(lock_);
-    ends_.push_back({score, g});
+    std::vector<int> shape;
+    if (has(g, score, n, shape)) return;
+    if (shape.empty()) shape = shapeSeenFromFirst(g, n);
+    const std::lock_guard<std::mutex> hold(lock_);
+    ends_.push_back({score, std::move(shape)});
 }
 
-void KnownEnds::addAll(const KnownEnds& other, int n) {
-    for (const auto& [score, tree] : other.ends_) add(tree, score, n);
+bool KnownEnds::knows(double score, const std::vector<int>& shape) const {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        for (const End& end : ends_)
+            if (std::fabs(end.score - score) <= kSameScore * std::fabs(end.score) && end.shape == shape) return true;
+    }
+    return shared_ != nullptr && shared_->knows(score, shape);
+}
+
+void KnownEnds::addAll(const KnownEnds& other) {
+    for (const End& end : other.ends_) {
+        if (knows(end.score, end.shape)) continue;
+        const std::lock_guard<std::mutex> hold(lock_);
+        ends_.push_back(end);
+    }
 }
 
 namespace {

@@ -16,14 +16,15 @@ namespace refine {
 
 // The trees that descents have ended at, so that no move improves them: a
 // descent that meets one again would end there too, and so stops at once.
-// Trees of the same score (to 1e-9 of it) are compared in full. Descents
+// Trees of the same score (to 1e-9 of it) are compared in full, by shapes
+// of their own made in time linear in the tree. Descents
 // running side by side may ask and add at once.
 class KnownEnds {
 public:
     bool has(const Unrooted& g, double score, int n) const;
     void add(const Unrooted& g, double score, int n);
     // Adds the ends this other one holds of its own.
-    void addAll(const KnownEnds& other, int n);
+    void addAll(const KnownEnds& other);
     // From now on only `shared` and the ends added after: the ends known
     // before a batch of descents, which each descent of the batch reads
     // without copying them, and which must not change until the batch ends.
@@ -33,7 +34,18 @@ public:
     }
 
 private:
-    std::vector<std::pair<double, Unrooted>> ends_;
+    // A tree's score and its shape, written so that two trees have the same
+    // shape exactly when they are the same unrooted tree.
+    struct End {
+        double score;
+        std::vector<int> shape;
+    };
+    // g's shape is made into `shape` (when empty) once a known end has the
+    // score.
+    bool has(const Unrooted& g, double score, int n, std::vector<int>& shape) const;
+    bool knows(double score, const std::vector<int>& shape) const;
+
+    std::vector<End> ends_;
     const KnownEnds* shared_ = nullptr;
     mutable std::mutex lock_;
 };

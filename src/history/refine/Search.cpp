@@ -163,7 +163,7 @@ void Search::descendBatch(std::deque<Descent>& batch) {
         Worker& w = *workers_[static_cast<std::size_t>(worker)];
         descendFrom(batch[static_cast<std::size_t>(slice)], w, w.own.get(), w.quartets.get(), batchEnds_, 1);
     });
-    ends_.addAll(batchEnds_, n_);
+    ends_.addAll(batchEnds_);
 }
 
 // Starts made in order (by makeNext, one thread at a time) and handed out as
@@ -208,7 +208,7 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
             if (at < keptAt.load()) keptAt.store(at);
         }
     });
-    ends_.addAll(batchEnds_, n_);
+    ends_.addAll(batchEnds_);
 }
 
 // Workers for `count` threads, each with rebuilders of its own when the
