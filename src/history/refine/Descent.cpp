@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <thread>
 
 #include "common/Parallel.h"
 #include "history/refine/FirstCopyView.h"
@@ -141,17 +143,6 @@ struct Look {
     bool looked = false;  // false: left for a later round
 };
 
-// A trial and a reduction for one thread of looks, made ready for the tree
-// after `taken` moves (from a copy of the tree of its own: rooting a tree
-// uses the tree's scratch).
-struct LookScratch {
-    MoveTrial trial;
-    Reduction reduction;
-    MoveScratch moves;
-    Unrooted tree;
-    int readyFor = -1;
-};
-
 // Subtrees each thread may look at in one round. A round stops handing out
 // subtrees after the first that found a valid move (the looks after it would
 // be made again on the moved tree), so little is looked at in vain however
@@ -175,15 +166,76 @@ void look(const Unrooted& g, const FirstCopyView& view, const MoveScorer& scorer
         }
 }
 
+// Descents one after another in a run, so that a tree's number is its own:
+// a lent thread's trial, made ready for one descent's tree, is not taken for
+// another's.
+std::atomic<std::int64_t> descents{0};
+
 }  // namespace
 
+bool LookHelp::share(int count, const std::function<void(int, LookScratch&)>& work, LookScratch& mine) {
+    if (waiting_.load() == 0 || !sharing_.try_lock()) return false;
+    Round round;
+    round.work = &work;
+    round.count = count;
+    round_.store(&round);
+    take(round, mine);
+    // No lent thread takes a slice of it from now on; those that took one
+    // finish it.
+    round_.store(nullptr);
+    while (inside_.load() != 0) std::this_thread::yield();
+    sharing_.unlock();
+    if (round.failure) std::rethrow_exception(round.failure);
+    return true;
+}
+
+void LookHelp::take(Round& round, LookScratch& scratch) {
+    try {
+        for (int slice = round.next++; slice < round.count; slice = round.next++) (*round.work)(slice, scratch);
+    } catch (...) {
+        const std::lock_guard<std::mutex> hold(round.failureLock);
+        if (!round.failure) round.failure = std::current_exception();
+        round.next = round.count;
+    }
+}
+
+void LookHelp::lend(int worker, const std::function<bool()>& done) {
+    LookScratch& mine = scratch_[static_cast<std::size_t>(worker)];
+    ++waiting_;
+    while (!done()) {
+        Round* round = round_.load();
+        if (round == nullptr) {
+            std::this_thread::yield();
+            continue;
+        }
+        // Counted in before the round is looked at again: the descent that
+        // shares it waits for the threads counted in once it is taken down.
+        ++inside_;
+        if (round_.load() == round) take(*round, mine);
+        --inside_;
+    }
+    --waiting_;
+}
+
+void StreamPlace::scored(double score) {
+    // The score may be worked out from gains, within about 1e-13 of the
+    // length a move; 1e-8 leaves room for many thousands of moves.
+    if (keptAt == nullptr || !(score < keepBelow - 1e-8 * std::fabs(keepBelow))) return;
+    for (std::size_t held = keptAt->load(); self < held && !keptAt->compare_exchange_weak(held, self);) {
+    }
+}
+
 bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress, int threads, Abandon abandon) {
+             KnownEnds& ends, ReconstructionProgress* progress, int threads, StreamPlace place) {
     if (ends.has(g, current, n)) return true;
+    place.scored(current);
     threads = std::max(1, threads);
+    // The tree after `taken` moves of this descent, numbered for the trials.
+    const std::int64_t descent = descents++;
+    int taken = 0;
+    const auto treeNumber = [&] { return (descent << 32) + taken; };
     // A subtree that found no move is not looked at again until a move has
     // changed the tree: it would find none again.
-    int taken = 0;
     std::vector<int> foundNoneAt(g.next.size(), -1);
     bool improved = true;
     // Made again after every move taken, so a sweep starts from the tree's own.
@@ -241,10 +293,12 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
         const std::vector<int> order = view.postOrder();
         std::size_t k = 0;
         while (k < order.size()) {
-            if (abandon.now()) return false;
+            if (place.abandoned()) return false;
             // The next subtrees to look at, from the kth of the sweep: with
             // one thread one at a time, so that none is looked at in vain.
-            const std::size_t room = threads == 1 ? 1 : kLooksPerThread * static_cast<std::size_t>(threads);
+            const int lent = threads == 1 && place.help != nullptr ? place.help->waiting() : 0;
+            const std::size_t room =
+                threads == 1 && lent == 0 ? 1 : kLooksPerThread * static_cast<std::size_t>(std::max(threads, 1 + lent));
             looks.clear();
             at.clear();
             for (std::size_t j = k; j < order.size() && looks.size() < room; ++j) {
@@ -265,23 +319,23 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
             // The first thread's trial is made ready here, since the moves
             // are tried with it after the round; the others' by their
             // threads, side by side.
-            if (scratch.front().readyFor != taken) {
+            const std::int64_t number = treeNumber();
+            if (scratch.front().readyFor != number) {
                 trial.reset(g, n, t.root);
-                scratch.front().readyFor = taken;
+                scratch.front().readyFor = number;
             }
             // One look per slice, handed out in the sweep's order as threads
             // come free (a look that tries many moves costs many times one
             // that tries none), until a look finds a valid move: the slices
             // after it are left.
             std::atomic<std::size_t> firstValid{looks.size()};
-            runSlices(threads, static_cast<int>(looks.size()), [&](int slice, int worker) {
+            const std::function<void(int, LookScratch&)> lookAt = [&](int slice, LookScratch& mine) {
                 const auto index = static_cast<std::size_t>(slice);
                 if (index > firstValid.load(std::memory_order_relaxed)) return;
-                LookScratch& mine = scratch[static_cast<std::size_t>(worker)];
-                if (mine.readyFor != taken) {
+                if (mine.readyFor != number) {
                     mine.tree = g;
                     mine.trial.reset(mine.tree, n, t.root);
-                    mine.readyFor = taken;
+                    mine.readyFor = number;
                 }
                 Look& out = looks[index];
                 look(g, view, scorer, bound, mine, out);
@@ -290,7 +344,14 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 for (std::size_t held = firstValid.load(std::memory_order_relaxed);
                      index < held && !firstValid.compare_exchange_weak(held, index, std::memory_order_relaxed);) {
                 }
-            });
+            };
+            const int count = static_cast<int>(looks.size());
+            if (threads > 1) {
+                runSlices(threads, count,
+                          [&](int slice, int worker) { lookAt(slice, scratch[static_cast<std::size_t>(worker)]); });
+            } else if (lent == 0 || !place.help->share(count, lookAt, scratch.front())) {
+                for (int slice = 0; slice < count; ++slice) lookAt(slice, scratch.front());
+            }
             // The looks in the order of the sweep, as one after another. The
             // slices handed out go in ascending order and only those after a
             // valid look are left, so every look before the first valid one
@@ -312,6 +373,7 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 continue;
             }
             improved = true;
+            place.scored(current);
             if (ends.has(g, current, n)) {
                 makeExact();
                 return true;

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "history/ReconstructionProgress.h"
 #include "history/refine/MoveScorer.h"
+#include "history/refine/MoveTrial.h"
 #include "history/refine/Recognition.h"
 #include "history/refine/Topology.h"
 #include "history/refine/Unrooted.h"
@@ -50,12 +55,68 @@ private:
     mutable std::mutex lock_;
 };
 
-// What tells a descent of a batch that its result no longer matters: a start
-// before it in the batch was kept. It is asked between rounds of looks.
-struct Abandon {
-    const std::atomic<std::size_t>* keptAt = nullptr;
+// A trial and a reduction for one thread of looks, made ready for one tree
+// of one descent (from a copy of the tree of its own: rooting a tree uses
+// the tree's scratch).
+struct LookScratch {
+    MoveTrial trial;
+    Reduction reduction;
+    MoveScratch moves;
+    Unrooted tree;
+    std::int64_t readyFor = -1;
+};
+
+// Threads of a stream of descents that have nothing of their own to do,
+// lent to the rounds of looks of the descents still under way. One round at
+// a time is shared; a descent that finds the threads lent to another round,
+// or none waiting, makes its round alone. A round is made of the same looks,
+// whoever makes them.
+class LookHelp {
+public:
+    explicit LookHelp(int threads) : scratch_(static_cast<std::size_t>(std::max(1, threads))) {}
+
+    // Threads waiting for a round now.
+    int waiting() const { return waiting_.load(); }
+    // Runs work(slice, scratch) for slices 0 .. count-1, handed out in
+    // ascending order, on this thread (with `mine`) and the threads that
+    // come to help; returns when all have returned, false at once (nothing
+    // run) when no thread can help. The first exception is thrown again here.
+    bool share(int count, const std::function<void(int, LookScratch&)>& work, LookScratch& mine);
+    // Lends the thread of `worker` to the rounds shared until done() is true.
+    void lend(int worker, const std::function<bool()>& done);
+
+private:
+    struct Round {
+        const std::function<void(int, LookScratch&)>* work;
+        int count;
+        std::atomic<int> next{0};
+        std::mutex failureLock;
+        std::exception_ptr failure;
+    };
+    void take(Round& round, LookScratch& scratch);
+
+    std::vector<LookScratch> scratch_;  // a lent thread's, by worker
+    std::mutex sharing_;                // held by the descent sharing a round
+    std::atomic<Round*> round_{nullptr};
+    std::atomic<int> inside_{0};  // lent threads that may be taking slices
+    std::atomic<int> waiting_{0};
+};
+
+// Where a descent stands in a stream of descents (see Search): which start
+// it is, the first start known to be kept (it is stopped once a start before
+// it is), what its score must be below to be kept, and the threads it may
+// borrow. Asked between rounds of looks.
+struct StreamPlace {
+    std::atomic<std::size_t>* keptAt = nullptr;
     std::size_t self = 0;
-    bool now() const { return keptAt != nullptr && keptAt->load(std::memory_order_relaxed) < self; }
+    double keepBelow = 0.0;
+    LookHelp* help = nullptr;
+
+    bool abandoned() const { return keptAt != nullptr && keptAt->load() < self; }
+    // A descent whose score is below keepBelow by more than any rounding of
+    // its gains is kept at its end, since its score only falls, unless a
+    // start before it is kept first: the starts after it need not go on.
+    void scored(double score);
 };
 
 // Sweeps of moves, each taking the first valid improving move of every
@@ -70,12 +131,12 @@ struct Abandon {
 // roots it) and `current` its exact score. (A gain of more than 1e-9 of the
 // length needs no exact score to tell: only smaller ones are checked.)
 // `progress`, when given, hears the sweeps and the moves as they go.
-// With threads, the subtrees next in the sweep are looked at side by side
-// (their moves and the first valid one), and the looks are then taken in
-// the sweep's order: the same moves as one thread takes. A descent that
-// `abandon` stops returns false, its tree half descended and not added to
-// the ends.
+// With threads (or threads that `place` lends), the subtrees next in the
+// sweep are looked at side by side (their moves and the first valid one),
+// and the looks are then taken in the sweep's order: the same moves as one
+// thread takes. A descent that `place` stops returns false, its tree half
+// descended and not added to the ends.
 bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
-             KnownEnds& ends, ReconstructionProgress* progress = nullptr, int threads = 1, Abandon abandon = {});
+             KnownEnds& ends, ReconstructionProgress* progress = nullptr, int threads = 1, StreamPlace place = {});
 
 }  // namespace refine

@@ -131,7 +131,7 @@ void Search::ratchet() {
 // rounds first descend under their round's shaken distances (ends of their
 // own), then as any other start.
 void Search::descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriterion* quartets, KnownEnds& known,
-                         int threads, Abandon abandon) {
+                         int threads, StreamPlace place) {
     if (d.build) {
         d.rooted = d.build(Rebuilders{*own, *quartets}, w.reduction, threads);
         d.tree = Unrooted(d.rooted);
@@ -145,7 +145,7 @@ void Search::descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriter
     }
     d.reached = w.length.of(d.rooted);
     BalancedScorer byReal(w.length, w.averages);
-    if (!descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known, nullptr, threads, abandon))
+    if (!descend(d.tree, d.rooted, d.reached, byReal, w.reduction, n_, known, nullptr, threads, place))
         d.reached = kAbandoned;
 }
 
@@ -168,14 +168,20 @@ void Search::descendBatch(std::deque<Descent>& batch) {
 
 // Starts made in order (by makeNext, one thread at a time) and handed out as
 // threads come free, after those already in `starts`, until makeNext has no
-// more or a start is kept: then no start after the kept one is begun, and
-// those under way stop, while those before it run to their ends, since one
-// of them may be kept first. What `starts` holds at the end is what was made.
+// more or a start is known to be kept (see StreamPlace): then no start after
+// the kept one is begun, and those under way stop, while those before it run
+// to their ends, since one of them may be kept first. A thread left without
+// a start lends itself to the looks of the descents still under way. What
+// `starts` holds at the end is what was made.
 void Search::descendStream(std::deque<Descent>& starts, const std::function<bool(Descent&)>& makeNext) {
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
     prepareWorkers(static_cast<std::size_t>(threads_));
     batchEnds_.startFrom(&ends_);
     std::atomic<std::size_t> keptAt{kNone};
+    const double keepBelow = current_ - 1e-12 * std::fabs(current_);
+    LookHelp help(threads_);
+    std::atomic<int> running{0};
+    const std::function<bool()> noneRunning = [&] { return running.load() == 0; };
     std::mutex lock;
     std::size_t handed = 0;
     bool exhausted = false;
@@ -186,26 +192,44 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
             Descent* d = nullptr;
             {
                 const std::lock_guard<std::mutex> hold(lock);
-                if (handed == starts.size()) {
-                    if (exhausted || keptAt.load() != kNone) return;
+                if (handed == starts.size() && !exhausted && keptAt.load() == kNone) {
                     Descent made;
-                    if (!makeNext(made)) {
+                    if (makeNext(made))
+                        starts.push_back(std::move(made));
+                    else
                         exhausted = true;
-                        return;
-                    }
-                    starts.push_back(std::move(made));
                 }
-                at = handed++;
-                d = &starts[at];  // stays where it is while more are added
+                if (handed < starts.size()) {
+                    at = handed++;
+                    d = &starts[at];  // stays where it is while more are added
+                    ++running;
+                }
             }
+            if (d == nullptr) {
+                if (noneRunning()) return;
+                help.lend(worker, noneRunning);
+                continue;
+            }
+            // Counted out however the descent ends, once what it found is
+            // known to the others.
+            struct Done {
+                std::atomic<int>& running;
+                ~Done() { --running; }
+            } done{running};
             if (keptAt.load() < at) {
                 d->reached = kAbandoned;
                 continue;
             }
-            descendFrom(*d, w, w.own.get(), w.quartets.get(), batchEnds_, 1, Abandon{&keptAt, at});
+            try {
+                descendFrom(*d, w, w.own.get(), w.quartets.get(), batchEnds_, 1,
+                            StreamPlace{&keptAt, at, keepBelow, &help});
+            } catch (...) {
+                keptAt.store(0);  // the others stop too
+                throw;
+            }
             if (!shorter(d->reached)) continue;
-            const std::lock_guard<std::mutex> hold(lock);
-            if (at < keptAt.load()) keptAt.store(at);
+            for (std::size_t held = keptAt.load(); at < held && !keptAt.compare_exchange_weak(held, at);) {
+            }
         }
     });
     ends_.addAll(batchEnds_);

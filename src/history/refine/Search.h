@@ -75,7 +75,7 @@ private:
     // Descends from d's start, its subtrees looked at on `threads` threads;
     // `own` and `quartets` make a rebuild's tree, when the search rebuilds.
     void descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriterion* quartets, KnownEnds& known,
-                     int threads, Abandon abandon = {});
+                     int threads, StreamPlace place = {});
     // The starts of `stage`; see Search.cpp. True when `lead` was kept.
     bool searchEach(const char* stage, std::vector<int> subtrees, int budget, const MakeStart& makeStart,
                     int rounds = 0, const Build& lead = nullptr);
