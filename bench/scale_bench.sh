@@ -9,7 +9,9 @@
 #
 #   bench/scale_bench.sh [BUILD_DIR]
 #
-# QUICK=1 leaves out the runs of more than 1,000 copies. BIG=1 adds a
+# RUNS=N runs each one-against-two comparison N times in turn and gives the
+# medians: on a shared machine one run of each can mislead. QUICK=1 leaves
+# out the runs of more than 1,000 copies. BIG=1 adds a
 # simulated monomer array of 5,000 copies (L = 171, seed 5000) refined with
 # 2 --kicks 16 --rebuilds 16 beside criterion 2 alone: time, peak memory and
 # rooted RF against the true history (about six minutes on two cores).
@@ -24,15 +26,36 @@ build=${1:-build}
 seconds() { sed -n 's/.*: \([0-9.]*\) s,.*/\1/p'; }
 speedup() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-# One thread against two on the same run.
+runs=${RUNS:-1}
+
+# One thread against two on the same run; with RUNS=N, N times each in turn,
+# the medians and the speed-up of every run.
 threads() {
   local label=$1
   shift
-  local one two
-  one=$(measure "$label, 1 thread" "$build/tandemtree" --threads 1 "$@")
-  two=$(measure "$label, 2 threads" "$build/tandemtree" --threads 2 "$@")
-  echo "$one"
-  echo "$two (speed-up $(speedup "$(echo "$one" | seconds)" "$(echo "$two" | seconds)"))"
+  local one two i
+  if [ "$runs" -le 1 ]; then
+    one=$(measure "$label, 1 thread" "$build/tandemtree" --threads 1 "$@")
+    two=$(measure "$label, 2 threads" "$build/tandemtree" --threads 2 "$@")
+    echo "$one"
+    echo "$two (speed-up $(speedup "$(echo "$one" | seconds)" "$(echo "$two" | seconds)"))"
+    return
+  fi
+  : >"$work/runs"
+  for ((i = 1; i <= runs; i++)); do
+    one=$(measure "$label, 1 thread" "$build/tandemtree" --threads 1 "$@" | seconds)
+    two=$(measure "$label, 2 threads" "$build/tandemtree" --threads 2 "$@" | seconds)
+    echo "$one $two" >>"$work/runs"
+  done
+  one=$(median 1)
+  two=$(median 2)
+  echo "$label, 1 thread: median $one s of $runs runs"
+  echo "$label, 2 threads: median $two s (speed-up $(speedup "$one" "$two"); run by run:" \
+    "$(awk '{ printf "%s%.2f", (NR > 1 ? " " : ""), $1 / $2 }' "$work/runs"))"
+}
+median() {
+  cut -d' ' -f"$1" "$work/runs" | sort -g |
+    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 for n in 500 1000 2000; do
@@ -44,8 +67,7 @@ threads "n=500 criterion 2 --kicks 64 --rebuilds 64" --kicks 64 --rebuilds 64 "$
 threads "alpha-satellite criterion 2 --kicks 64 --rebuilds 64" --kicks 64 --rebuilds 64 "$alphasat" N 2
 threads "n=500 criterion 2 --ratchet 8" --ratchet 8 "$work/sim500.fa" N 2
 measure "n=1000 criterion 2 --refine, 2 threads" "$build/tandemtree" --threads 2 --refine "$work/sim1000.fa" N 2
-measure "n=1000 criterion 2 --kicks 64 --rebuilds 64, 2 threads" "$build/tandemtree" --threads 2 --kicks 64 \
-  --rebuilds 64 "$work/sim1000.fa" N 2
+threads "n=1000 criterion 2 --kicks 64 --rebuilds 64" --kicks 64 --rebuilds 64 "$work/sim1000.fa" N 2
 [ "${QUICK:-0}" = 1 ] && exit 0
 measure "n=2000 criterion 2 --refine, 2 threads" "$build/tandemtree" --threads 2 --refine "$work/sim2000.fa" N 2
 [ "${BIG:-0}" = 1 ] || exit 0
