@@ -3,14 +3,21 @@
 // true tree's own.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "HistoryScore.h"
 #include "HistorySimulator.h"
 #include "ToolRunner.h"
 #include "TreeBuilding.h"
 #include "history/Refinement.h"
+#include "history/refine/Descent.h"
 #include "history/refine/Replay.h"
 #include "output/NewickWriter.h"
 #include "reference/ReferenceHistory.h"
@@ -259,6 +266,47 @@ TEST(Refinement, ThreadsGiveTheSameTree) {
             }
         }
     }
+}
+
+// A round of looks shared with a thread lent to it: every slice runs once,
+// whichever thread takes it, and a slice that fails on the lent thread fails
+// the round where it was shared, with the thread still lent and no one left
+// waiting.
+TEST(Refinement, LentThreadsRunEverySliceOnceAndHandBackFailures) {
+    refine::LookHelp help(2);
+    std::atomic<bool> over{false};
+    std::thread lent([&] { help.lend(1, [&] { return over.load(); }); });
+    while (help.waiting() == 0) std::this_thread::yield();
+    refine::LookScratch mine;
+    constexpr int kSlices = 32;
+    int lentTook = 0, failed = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::atomic<int>> runs(kSlices);
+        std::atomic<int> byLent{0};
+        const bool failing = round % 2 == 1;
+        const std::function<void(int, refine::LookScratch&)> work = [&](int slice, refine::LookScratch& scratch) {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            ++runs[static_cast<std::size_t>(slice)];
+            if (&scratch == &mine) return;
+            ++byLent;
+            if (failing) throw std::runtime_error("a look failed");
+        };
+        try {
+            ASSERT_TRUE(help.share(kSlices, work, mine));
+            ASSERT_TRUE(!failing || byLent == 0);
+            for (const std::atomic<int>& each : runs) ASSERT_EQ(each.load(), 1);
+            lentTook += byLent > 0;
+        } catch (const std::runtime_error&) {
+            ASSERT_TRUE(failing);
+            ++failed;
+            for (const std::atomic<int>& each : runs) ASSERT_LE(each.load(), 1);
+        }
+    }
+    over = true;
+    lent.join();
+    EXPECT_GT(lentTook, 10);
+    EXPECT_GT(failed, 10);
+    EXPECT_EQ(help.waiting(), 0);
 }
 
 // Distances measured along a clock-like true history: it is the shortest

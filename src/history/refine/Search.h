@@ -29,9 +29,11 @@ namespace refine {
 //
 // With threads, starts are made in order and descended as threads come free,
 // each from the same current tree; the first in order that is kept replaces
-// it, the descents after it are abandoned, and the subtrees after it make
-// their starts again from the new tree: the trees are those of one descent
-// after another, for any number of threads. (Which ends the descents know
+// it, the descents after it are abandoned (as soon as it is known to be
+// kept, before its descent ends), and the subtrees after it make their
+// starts again from the new tree: the trees are those of one descent after
+// another, for any number of threads. Threads left without a start lend
+// themselves to the looks of the descents still under way. (Which ends the descents know
 // depends on timing, and a descent that meets a known end stops there, where
 // it would end anyway.) Ratchet rounds run in groups of kRoundsAtOnce from
 // the same tree whatever the number of threads, and the shortest of a group
