@@ -21,6 +21,13 @@ namespace {
 // The score of a descent that was abandoned: never kept.
 constexpr double kAbandoned = std::numeric_limits<double>::infinity();
 
+// A descent under way, counted out of `running` however it ends: threads
+// lent to the descents stop lending once none is.
+struct CountedOut {
+    std::atomic<int>& running;
+    ~CountedOut() { --running; }
+};
+
 }  // namespace
 
 Search::Search(const DistanceMatrix& distances, const RefineSettings& settings, int n, ReconstructionProgress* progress)
@@ -141,7 +148,8 @@ void Search::descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriter
         double under = shaken.of(d.rooted);
         KnownEnds none;
         BalancedScorer byShaken(shaken, w.averages);
-        descend(d.tree, d.rooted, under, byShaken, w.reduction, n_, none, nullptr, threads);
+        descend(d.tree, d.rooted, under, byShaken, w.reduction, n_, none, nullptr, threads,
+                StreamPlace{nullptr, 0, 0.0, place.help});
     }
     d.reached = w.length.of(d.rooted);
     BalancedScorer byReal(w.length, w.averages);
@@ -151,17 +159,36 @@ void Search::descendFrom(Descent& d, Worker& w, BlockCriterion* own, BlockCriter
 
 // The descents of one batch: one after another with the threads looking at
 // each one's subtrees, or side by side when there are threads for them, each
-// with the ends known before the batch and those the others find as they go.
+// with the ends known before the batch and those the others find as they go;
+// a thread left without a descent lends itself to the looks of those still
+// under way.
 void Search::descendBatch(std::deque<Descent>& batch) {
     if (batch.size() <= 1 || threads_ == 1) {
         for (Descent& d : batch) descendFrom(d, *workers_.front(), own_.get(), quartets_.get(), ends_, threads_);
         return;
     }
-    prepareWorkers(std::min(batch.size(), static_cast<std::size_t>(threads_)));
+    prepareWorkers(static_cast<std::size_t>(threads_));
     batchEnds_.startFrom(&ends_);
-    runSlices(threads_, static_cast<int>(batch.size()), [&](int slice, int worker) {
+    LookHelp help(threads_);
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> running{0};
+    const std::function<bool()> noneRunning = [&] { return running.load() == 0; };
+    runSlices(threads_, threads_, [&](int, int worker) {
         Worker& w = *workers_[static_cast<std::size_t>(worker)];
-        descendFrom(batch[static_cast<std::size_t>(slice)], w, w.own.get(), w.quartets.get(), batchEnds_, 1);
+        for (;;) {
+            // Counted in before the descent is taken, so that no thread stops
+            // lending while one is about to begin.
+            ++running;
+            const std::size_t at = next++;
+            if (at >= batch.size()) {
+                if (--running == 0) return;
+                help.lend(worker, noneRunning);
+                return;
+            }
+            const CountedOut done{running};
+            descendFrom(batch[at], w, w.own.get(), w.quartets.get(), batchEnds_, 1,
+                        StreamPlace{nullptr, 0, 0.0, &help});
+        }
     });
     ends_.addAll(batchEnds_);
 }
@@ -212,10 +239,7 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
             }
             // Counted out however the descent ends, once what it found is
             // known to the others.
-            struct Done {
-                std::atomic<int>& running;
-                ~Done() { --running; }
-            } done{running};
+            const CountedOut done{running};
             if (keptAt.load() < at) {
                 d->reached = kAbandoned;
                 continue;
