@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,13 @@ private:
     std::mutex lock_;
     std::condition_variable wake_, done_;
 };
+
+// Lowers `least` to `value` when it holds more, other threads lowering it
+// at the same time: it ends at the least of all values given.
+inline void lowerTo(std::atomic<std::size_t>& least, std::size_t value) {
+    for (std::size_t held = least.load(); value < held && !least.compare_exchange_weak(held, value);) {
+    }
+}
 
 // Runs work(slice, worker) once for every slice 0 .. slices-1, on up to
 // `threads` workers (the calling thread is worker 0), handing out slices in

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "common/Parallel.h"
 #include "history/refine/FirstCopyView.h"
@@ -26,6 +27,8 @@ constexpr double kSureGain = 1e-9;
 // Scores this close are those of one tree, whose score was worked out by
 // gains or in another order, or of two trees that the full test tells apart.
 constexpr double kSameScore = 1e-9;
+
+bool sameScore(double known, double score) { return std::fabs(known - score) <= kSameScore * std::fabs(known); }
 
 // The tree hung from copy 0, written the same way for the same tree: a copy
 // as its number, any other node as kOpen, its two subtrees (the one holding
@@ -97,7 +100,7 @@ bool KnownEnds::has(const Unrooted& g, double score, int n, std::vector<int>& sh
     {
         const std::lock_guard<std::mutex> hold(lock_);
         for (const End& end : ends_) {
-            if (!(std::fabs(end.score - score) <= kSameScore * std::fabs(end.score))) continue;
+            if (!sameScore(end.score, score)) continue;
             if (shape.empty()) shape = shapeSeenFromFirst(g, n);
             if (end.shape == shape) return true;
         }
@@ -117,7 +120,7 @@ bool KnownEnds::knows(double score, const std::vector<int>& shape) const {
     {
         const std::lock_guard<std::mutex> hold(lock_);
         for (const End& end : ends_)
-            if (std::fabs(end.score - score) <= kSameScore * std::fabs(end.score) && end.shape == shape) return true;
+            if (sameScore(end.score, score) && end.shape == shape) return true;
     }
     return shared_ != nullptr && shared_->knows(score, shape);
 }
@@ -220,9 +223,7 @@ void LookHelp::lend(int worker, const std::function<bool()>& done) {
 void StreamPlace::scored(double score) {
     // The score may be worked out from gains, within about 1e-13 of the
     // length a move; 1e-8 leaves room for many thousands of moves.
-    if (keptAt == nullptr || !(score < keepBelow - 1e-8 * std::fabs(keepBelow))) return;
-    for (std::size_t held = keptAt->load(); self < held && !keptAt->compare_exchange_weak(held, self);) {
-    }
+    if (keptAt != nullptr && score < keepBelow - 1e-8 * std::fabs(keepBelow)) lowerTo(*keptAt, self);
 }
 
 bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Reduction& reduction, int n,
@@ -294,8 +295,9 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
         std::size_t k = 0;
         while (k < order.size()) {
             if (place.abandoned()) return false;
-            // The next subtrees to look at, from the kth of the sweep: with
-            // one thread one at a time, so that none is looked at in vain.
+            // The next subtrees to look at, from the kth of the sweep: one at
+            // a time on one thread with none lent to it, else a round for
+            // the threads (which stops at the first valid move).
             const int lent = threads == 1 && place.help != nullptr ? place.help->waiting() : 0;
             const std::size_t room =
                 threads == 1 && lent == 0 ? 1 : kLooksPerThread * static_cast<std::size_t>(std::max(threads, 1 + lent));
@@ -340,10 +342,7 @@ bool descend(Unrooted& g, Topology& t, double& current, MoveScorer& scorer, Redu
                 Look& out = looks[index];
                 look(g, view, scorer, bound, mine, out);
                 out.looked = true;
-                if (out.valid < 0) return;
-                for (std::size_t held = firstValid.load(std::memory_order_relaxed);
-                     index < held && !firstValid.compare_exchange_weak(held, index, std::memory_order_relaxed);) {
-                }
+                if (out.valid >= 0) lowerTo(firstValid, index);
             };
             const int count = static_cast<int>(looks.size());
             if (threads > 1) {

@@ -7,7 +7,6 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <utility>
 #include <vector>
 
 #include "history/ReconstructionProgress.h"

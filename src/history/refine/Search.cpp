@@ -205,7 +205,6 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
     prepareWorkers(static_cast<std::size_t>(threads_));
     batchEnds_.startFrom(&ends_);
     std::atomic<std::size_t> keptAt{kNone};
-    const double keepBelow = current_ - 1e-12 * std::fabs(current_);
     LookHelp help(threads_);
     std::atomic<int> running{0};
     const std::function<bool()> noneRunning = [&] { return running.load() == 0; };
@@ -246,14 +245,12 @@ void Search::descendStream(std::deque<Descent>& starts, const std::function<bool
             }
             try {
                 descendFrom(*d, w, w.own.get(), w.quartets.get(), batchEnds_, 1,
-                            StreamPlace{&keptAt, at, keepBelow, &help});
+                            StreamPlace{&keptAt, at, keepBelow(), &help});
             } catch (...) {
                 keptAt.store(0);  // the others stop too
                 throw;
             }
-            if (!shorter(d->reached)) continue;
-            for (std::size_t held = keptAt.load(); at < held && !keptAt.compare_exchange_weak(held, at);) {
-            }
+            if (shorter(d->reached)) lowerTo(keptAt, at);
         }
     });
     ends_.addAll(batchEnds_);
@@ -344,7 +341,8 @@ bool Search::searchEach(const char* stage, std::vector<int> subtrees, int budget
 
 // Whether a descent that reached `score` is kept: shorter than the current
 // tree by more than a relative 1e-12.
-bool Search::shorter(double score) const { return score < current_ - 1e-12 * std::fabs(current_); }
+bool Search::shorter(double score) const { return score < keepBelow(); }
+double Search::keepBelow() const { return current_ - 1e-12 * std::fabs(current_); }
 
 // A kept descent's tree becomes the current one, its side averages with it.
 void Search::adopt(Descent& kept) {

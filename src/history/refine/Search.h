@@ -33,9 +33,9 @@ namespace refine {
 // kept, before its descent ends), and the subtrees after it make their
 // starts again from the new tree: the trees are those of one descent after
 // another, for any number of threads. Threads left without a start lend
-// themselves to the looks of the descents still under way. (Which ends the descents know
-// depends on timing, and a descent that meets a known end stops there, where
-// it would end anyway.) Ratchet rounds run in groups of kRoundsAtOnce from
+// themselves to the looks of the descents still under way. (Which ends the
+// descents know depends on timing, and a descent that meets a known end
+// stops there, where it would end anyway.) Ratchet rounds run in groups of kRoundsAtOnce from
 // the same tree whatever the number of threads, and the shortest of a group
 // is kept.
 class Search {
@@ -85,6 +85,8 @@ private:
     void descendStream(std::deque<Descent>& starts, const std::function<bool(Descent&)>& makeNext);
     void prepareWorkers(std::size_t count);
     bool shorter(double score) const;
+    // What a descent's score must be below to be kept.
+    double keepBelow() const;
     void adopt(Descent& kept);
     std::vector<Move> movesOf(int v);
 
